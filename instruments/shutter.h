@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "instruments/serial_port.h"
+
+namespace varnholt {
+
+void BindShutterPort(SerialPort* port);
+// portNumber 0 means no shutter: every later call succeeds at once.
+bool ShutterInit(int16_t portNumber, std::string& errorText);
+bool OpenShutter(std::string& errorText);
+bool CloseShutter(std::string& errorText);
+// Sends without waiting; the controller's reply stays in the receive buffer
+// until the next OpenShutter or CloseShutter empties it.
+void ShutterSend(const std::string& command);
+
+}  // namespace varnholt

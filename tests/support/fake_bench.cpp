@@ -1,0 +1,114 @@
+#include "tests/support/fake_bench.h"
+
+#include "sequencing/clock.h"
+
+namespace varnholt::testing {
+
+void FakePort::CommPort(int16_t portNumber) {
+    setup.push_back("CommPort " + std::to_string(portNumber));
+}
+void FakePort::Settings(const std::string& settings) { setup.push_back("Settings " + settings); }
+void FakePort::InputLen(int length) { setup.push_back("InputLen " + std::to_string(length)); }
+
+bool FakePort::PortOpen(bool open, std::string& errorText) {
+    setup.push_back(open ? "PortOpen true" : "PortOpen false");
+    if (!openFailure.empty()) {
+        errorText = openFailure;
+        return false;
+    }
+    opened = open;
+    return true;
+}
+
+void FakePort::Output(const std::string& text) {
+    sent.push_back({AppTicks(), text});
+    if (onOutput) onOutput(text);
+}
+
+std::string FakePort::Input() {
+    ++inputReads;
+    std::string out;
+    out.swap(received_);
+    return out;
+}
+
+void FakePort::ArriveAt(int64_t tick, const std::string& bytes) { scheduled_.emplace(tick, bytes); }
+
+void FakePort::DeliverDue(int64_t tick) {
+    while (!scheduled_.empty() && scheduled_.begin()->first <= tick) {
+        received_ += scheduled_.begin()->second;
+        scheduled_.erase(scheduled_.begin());
+    }
+}
+
+std::string FakePort::Wire() const {
+    std::string all;
+    for (const auto& s : sent) all += s.text;
+    return all;
+}
+
+FakeSupply::FakeSupply(FakePort& port) : port_(port) {
+    port_.onOutput = [this](const std::string& text) {
+        pending_ += text;
+        for (size_t end; (end = pending_.find("\r\n")) != std::string::npos;) {
+            const std::string line = pending_.substr(0, end);
+            pending_.erase(0, end + 2);
+            Line(line);
+        }
+    };
+}
+
+void FakeSupply::Line(const std::string& line) {
+    if (silent || line == "SYST:REM") return;
+    const int64_t due = AppTicks() + replyTicks;
+    if (line == "*IDN?") {
+        port_.ArriveAt(due, identity + "\r\n");
+        return;
+    }
+    ++commands;
+    if (line == "OUTP ON;SYST:ERR?") outputOn = true;
+    if (line == "OUTP OFF;SYST:ERR?") outputOn = false;
+    port_.ArriveAt(due, commands == failCommand ? errorReply : "+0,\"No error\"\r\n");
+}
+
+FakeShutter::FakeShutter(FakePort& port) : port_(port) {
+    port_.onOutput = [this](const std::string& text) {
+        pending_ += text;
+        for (size_t end; (end = pending_.find('\r')) != std::string::npos;) {
+            pending_.erase(0, end + 1);
+            ++commands;
+            if (silent || !powered()) continue;
+            const std::string junk = commands == failCommand ? "ERR JAM " : "";
+            port_.ArriveAt(AppTicks() + moveTicks, junk + "RDY\r");
+        }
+    };
+}
+
+SimulatedPump::SimulatedPump() {
+    ResetAppTicks();
+    InstallEventPump([this] { Pump(); });
+    InstallSleep([this](int ms) { sleeps.push_back(ms); });
+}
+
+SimulatedPump::~SimulatedPump() {
+    InstallEventPump(nullptr);
+    InstallSleep(nullptr);
+}
+
+void SimulatedPump::At(int64_t tick, std::function<void()> action) {
+    actions_.emplace(tick, std::move(action));
+}
+
+void SimulatedPump::Pump() {
+    ++pumps;
+    TimerAppTick_Timer();
+    const int64_t now = AppTicks();
+    for (FakePort* port : ports_) port->DeliverDue(now);
+    while (!actions_.empty() && actions_.begin()->first <= now) {
+        auto action = std::move(actions_.begin()->second);
+        actions_.erase(actions_.begin());
+        action();
+    }
+}
+
+}  // namespace varnholt::testing

@@ -1,0 +1,140 @@
+#include "instruments/shutter.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "sequencing/clock.h"
+#include "tests/support/fake_bench.h"
+
+namespace varnholt {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::FakePort;
+using testing::SimulatedPump;
+
+class ShutterTest : public ::testing::Test {
+protected:
+    ShutterTest() {
+        pump.Attach(port);
+        BindShutterPort(&port);
+    }
+    ~ShutterTest() override { BindShutterPort(nullptr); }
+
+    void Start() {
+        std::string errorText = "x";
+        ASSERT_TRUE(ShutterInit(7, errorText));
+        ASSERT_EQ(errorText, "");
+    }
+
+    SimulatedPump pump;
+    FakePort port;
+};
+
+TEST_F(ShutterTest, InitOpensThePortAndSendsNothing) {
+    Start();
+    EXPECT_THAT(port.setup,
+                ElementsAre("CommPort 7", "Settings 9600,N,8,1", "InputLen 0", "PortOpen true"));
+    EXPECT_TRUE(port.sent.empty());
+}
+
+TEST_F(ShutterTest, ReadyReplySucceedsWithEmptyText) {
+    Start();
+    port.ArriveAt(3, "RDY\r");
+    std::string errorText = "x";
+    EXPECT_TRUE(OpenShutter(errorText));
+    EXPECT_EQ(errorText, "");
+    port.ArriveAt(AppTicks() + 3, "RDY\r");
+    EXPECT_TRUE(CloseShutter(errorText));
+    EXPECT_EQ(port.Wire(), "OPEN\rCLOSE\r");
+}
+
+TEST_F(ShutterTest, TextBeforeReadyFailsWithTheWholeReply) {
+    Start();
+    port.ArriveAt(2, "E2 MOTOR STALL\rRDY\r");
+    std::string errorText;
+    EXPECT_FALSE(OpenShutter(errorText));
+    EXPECT_EQ(errorText, "E2 MOTOR STALL\rRDY\r");
+}
+
+TEST_F(ShutterTest, ReadyIsCaseSensitive) {
+    Start();
+    port.ArriveAt(2, "rdy\r");
+    std::string errorText;
+    EXPECT_FALSE(OpenShutter(errorText));
+    EXPECT_EQ(errorText, "-1 Timed out waiting for shutter response");
+}
+
+TEST_F(ShutterTest, ReplyInPiecesIsCollected) {
+    Start();
+    port.ArriveAt(1, "R");
+    port.ArriveAt(4, "DY");
+    port.ArriveAt(9, "\r");
+    std::string errorText;
+    EXPECT_TRUE(CloseShutter(errorText));
+    EXPECT_EQ(AppTicks(), 10);  // seen in the pass after the last piece
+}
+
+TEST_F(ShutterTest, CharactersAfterReadyInTheSameReadKeepTheCommandGoing) {
+    Start();
+    port.ArriveAt(1, "RDY\rX");
+    port.ArriveAt(5, "RDY\r");
+    std::string errorText;
+    EXPECT_TRUE(OpenShutter(errorText));  // starts with RDY, so a success
+    EXPECT_EQ(AppTicks(), 6);
+}
+
+TEST_F(ShutterTest, TimeoutBoundaryAtOneHundredTicks) {
+    Start();
+    port.ArriveAt(99, "RDY\r");
+    std::string errorText;
+    EXPECT_TRUE(OpenShutter(errorText)) << errorText;
+    EXPECT_EQ(AppTicks(), 100);
+
+    const int64_t start = AppTicks();
+    port.ArriveAt(start + 100, "RDY\r");
+    EXPECT_FALSE(CloseShutter(errorText));
+    EXPECT_EQ(errorText, "-1 Timed out waiting for shutter response");
+    EXPECT_EQ(AppTicks(), start + 101);
+}
+
+TEST_F(ShutterTest, StaleInputIsDiscardedBeforeTheCommand) {
+    Start();
+    ShutterSend("OPEN");
+    port.Arrive("RDY\r");  // the answer to the send without waiting
+    port.ArriveAt(6, "JAM\rRDY\r");
+    std::string errorText;
+    EXPECT_FALSE(OpenShutter(errorText));
+    EXPECT_EQ(errorText, "JAM\rRDY\r");
+}
+
+TEST_F(ShutterTest, SendDoesNotReadOrWait) {
+    Start();
+    port.Arrive("left over");
+    ShutterSend("OPEN");
+    EXPECT_EQ(port.Wire(), "OPEN\r");
+    EXPECT_EQ(port.inputReads, 0);
+    EXPECT_EQ(pump.pumps, 0);
+}
+
+TEST_F(ShutterTest, PortZeroSwitchesTheShutterOff) {
+    std::string errorText = "x";
+    ASSERT_TRUE(ShutterInit(0, errorText));
+    EXPECT_EQ(errorText, "");
+    EXPECT_TRUE(OpenShutter(errorText));
+    EXPECT_TRUE(CloseShutter(errorText));
+    ShutterSend("OPEN");
+    EXPECT_TRUE(port.setup.empty());
+    EXPECT_TRUE(port.sent.empty());
+    EXPECT_EQ(pump.pumps, 0);
+}
+
+TEST_F(ShutterTest, PortThatCannotBeOpenedFailsTheInit) {
+    port.openFailure = "Cannot open serial port 7 (/dev/ttyS6) for the shutter: Permission denied";
+    std::string errorText;
+    EXPECT_FALSE(ShutterInit(7, errorText));
+    EXPECT_EQ(errorText, port.openFailure);
+}
+
+}  // namespace
+}  // namespace varnholt
