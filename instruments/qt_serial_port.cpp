@@ -1,0 +1,135 @@
+#include "instruments/qt_serial_port.h"
+
+#include <poll.h>
+#include <termios.h>
+
+#include <sstream>
+#include <utility>
+#include <vector>
+
+namespace varnholt {
+namespace {
+
+uint64_t inputsDelivered = 0;
+
+std::vector<std::string> SplitCommas(const std::string& text) {
+    std::vector<std::string> parts;
+    std::stringstream stream(text);
+    for (std::string part; std::getline(stream, part, ',');) parts.push_back(part);
+    return parts;
+}
+
+}  // namespace
+
+bool ParseLineSettings(const std::string& text, LineSettings& settings) {
+    const auto parts = SplitCommas(text);
+    if (parts.size() != 4) return false;
+    try {
+        size_t used = 0;
+        settings.baud = std::stoi(parts[0], &used);
+        if (used != parts[0].size() || settings.baud <= 0) return false;
+    } catch (...) {
+        return false;
+    }
+    const std::string& parity = parts[1];
+    if (parity == "N" || parity == "n") settings.parity = QSerialPort::NoParity;
+    else if (parity == "E" || parity == "e") settings.parity = QSerialPort::EvenParity;
+    else if (parity == "O" || parity == "o") settings.parity = QSerialPort::OddParity;
+    else if (parity == "M" || parity == "m") settings.parity = QSerialPort::MarkParity;
+    else if (parity == "S" || parity == "s") settings.parity = QSerialPort::SpaceParity;
+    else return false;
+    if (parts[2] == "5") settings.dataBits = QSerialPort::Data5;
+    else if (parts[2] == "6") settings.dataBits = QSerialPort::Data6;
+    else if (parts[2] == "7") settings.dataBits = QSerialPort::Data7;
+    else if (parts[2] == "8") settings.dataBits = QSerialPort::Data8;
+    else return false;
+    if (parts[3] == "1") settings.stopBits = QSerialPort::OneStop;
+    else if (parts[3] == "1.5") settings.stopBits = QSerialPort::OneAndHalfStop;
+    else if (parts[3] == "2") settings.stopBits = QSerialPort::TwoStop;
+    else return false;
+    return true;
+}
+
+QtSerialPort::QtSerialPort(SerialRole role, Resolver resolve)
+    : role_(role), resolve_(std::move(resolve)) {
+    // Qt 6.4 can take a zero-length read for an error; Input reads by polling
+    // the device itself, so a cleared read error loses nothing. A device that
+    // went away stays gone.
+    QObject::connect(&port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
+        if (e == QSerialPort::ResourceError) gone_ = true;
+        if (e == QSerialPort::ReadError || e == QSerialPort::TimeoutError) port_.clearError();
+    });
+}
+
+void QtSerialPort::CommPort(int16_t portNumber) { number_ = portNumber; }
+
+void QtSerialPort::Settings(const std::string& settings) { settings_ = settings; }
+
+void QtSerialPort::InputLen(int) {}
+
+bool QtSerialPort::PortOpen(bool open, std::string& errorText) {
+    if (!open) {
+        port_.close();
+        return true;
+    }
+    const std::string path = resolve_(number_);
+    if (path.empty()) {
+        errorText = SerialOpenFailure(role_, number_, "", "");
+        return false;
+    }
+    LineSettings line;
+    if (!ParseLineSettings(settings_, line)) {
+        errorText = SerialOpenFailure(role_, number_, path,
+                                      "the line settings '" + settings_ + "' are not valid");
+        return false;
+    }
+    port_.setPortName(QString::fromStdString(path));
+    if (!port_.open(QIODevice::ReadWrite)) {
+        errorText = SerialOpenFailure(role_, number_, path, port_.errorString().toStdString());
+        return false;
+    }
+    const bool configured = port_.setBaudRate(line.baud) && port_.setDataBits(line.dataBits) &&
+                            port_.setParity(line.parity) && port_.setStopBits(line.stopBits) &&
+                            port_.setFlowControl(QSerialPort::NoFlowControl);
+    if (!configured) {
+        errorText = SerialOpenFailure(role_, number_, path,
+                                      "it does not take the settings " + settings_ + " (" +
+                                          port_.errorString().toStdString() + ")");
+        port_.close();
+        return false;
+    }
+    // Qt 6.4 can leave bytes from before the open in its buffers; they belong
+    // to nobody's exchange.
+    ::tcflush(static_cast<int>(port_.handle()), TCIOFLUSH);
+    port_.clear(QSerialPort::AllDirections);
+    port_.readAll();
+    gone_ = false;
+    return true;
+}
+
+void QtSerialPort::Output(const std::string& text) {
+    if (!port_.isOpen() || gone_) return;
+    port_.write(text.data(), static_cast<qint64>(text.size()));
+    port_.flush();
+}
+
+bool QtSerialPort::Readable() {
+    if (!port_.isOpen() || gone_) return false;
+    pollfd fd{static_cast<int>(port_.handle()), POLLIN, 0};
+    return ::poll(&fd, 1, 0) > 0 && (fd.revents & (POLLIN | POLLHUP | POLLERR));
+}
+
+std::string QtSerialPort::Input() {
+    if (!port_.isOpen()) return {};
+    // Pull bytes straight from the device when Qt's own notification has not
+    // (it may have been switched off by a spurious read error).
+    if (port_.bytesAvailable() == 0 && Readable()) port_.waitForReadyRead(0);
+    const QByteArray data = port_.readAll();
+    if (data.isEmpty()) return {};
+    ++inputsDelivered;
+    return std::string(data.constData(), static_cast<size_t>(data.size()));
+}
+
+uint64_t QtSerialPort::InputsDelivered() { return inputsDelivered; }
+
+}  // namespace varnholt

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QSerialPort>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "instruments/serial_port.h"
+#include "sequencing/configuration.h"
+
+namespace varnholt {
+
+// A SerialPort on a real serial device through Qt SerialPort. The port number
+// is mapped to a device by SerialDevicePath; the role names the instrument in
+// the operator's sentence when the port cannot be opened.
+class QtSerialPort : public SerialPort {
+public:
+    using Resolver = std::function<std::string(int portNumber)>;
+    explicit QtSerialPort(SerialRole role, Resolver resolve = SerialDevicePath);
+
+    void CommPort(int16_t portNumber) override;
+    void Settings(const std::string& settings) override;
+    void InputLen(int length) override;
+    bool PortOpen(bool open, std::string& errorText) override;
+    void Output(const std::string& text) override;
+    std::string Input() override;
+
+    // Counts reads that returned bytes, on every port. The event pump uses it
+    // to avoid blocking right after a read that may have completed a reply.
+    static uint64_t InputsDelivered();
+
+    QSerialPort& Device() { return port_; }
+
+private:
+    bool Readable();
+
+    SerialRole role_;
+    Resolver resolve_;
+    int16_t number_ = 0;
+    std::string settings_;
+    QSerialPort port_;
+    bool gone_ = false;
+};
+
+// "9600,N,8,2" into its parts; false when the text is not such a setting.
+struct LineSettings {
+    int baud = 9600;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+};
+bool ParseLineSettings(const std::string& text, LineSettings& settings);
+
+}  // namespace varnholt

@@ -1,0 +1,20 @@
+# Sourced by the scripts: installs the Debian packages the project needs.
+VARNHOLT_PACKAGES=(cmake ninja-build g++ clang pkg-config googletest libgtest-dev libgmock-dev
+    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libinih-dev libgl-dev
+    xvfb xauth xdotool x11-utils imagemagick)
+
+varnholt_install_deps() {
+    local missing=()
+    for p in "${VARNHOLT_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$p")
+    done
+    if ((${#missing[@]})); then
+        echo "Installing: ${missing[*]}"
+        local sudo=""
+        [[ $(id -u) -eq 0 ]] || sudo="sudo"
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+            "${missing[@]}"
+    fi
+}

@@ -1,0 +1,153 @@
+#include "instruments/qt_serial_port.h"
+
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include "tests/qt/pty_pair.h"
+
+namespace varnholt {
+namespace {
+
+using testing::PtyPair;
+
+std::string Collect(QtSerialPort& port, size_t count, int timeoutMs = 3000) {
+    std::string got;
+    QElapsedTimer timer;
+    timer.start();
+    while (got.size() < count && timer.elapsed() < timeoutMs) {
+        got += port.Input();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return got;
+}
+
+class SerialAdapterTest : public ::testing::Test {
+protected:
+    bool Open(QtSerialPort& port, const std::string& settings) {
+        port.CommPort(3);
+        port.Settings(settings);
+        port.InputLen(0);
+        return port.PortOpen(true, errorText);
+    }
+    QtSerialPort::Resolver ToPty() {
+        return [this](int n) { return n == 3 ? pty.slavePath : std::string(); };
+    }
+
+    PtyPair pty;
+    std::string errorText;
+};
+
+TEST_F(SerialAdapterTest, LineSettingsReachTheDevice) {
+    for (const auto& [settings, twoStops] :
+         {std::pair{"9600,N,8,1", false}, std::pair{"9600,N,8,2", true}}) {
+        QtSerialPort port(SerialRole::Shutter, ToPty());
+        ASSERT_TRUE(Open(port, settings)) << errorText;
+        termios tio{};
+        ASSERT_EQ(tcgetattr(static_cast<int>(port.Device().handle()), &tio), 0);
+        EXPECT_EQ(cfgetospeed(&tio), B9600);
+        EXPECT_EQ(cfgetispeed(&tio), B9600);
+        EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+        EXPECT_EQ(tio.c_cflag & PARENB, 0u);
+        EXPECT_EQ((tio.c_cflag & CSTOPB) != 0, twoStops) << settings;
+        EXPECT_EQ(tio.c_cflag & CRTSCTS, 0u);
+        EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), 0u);
+    }
+}
+
+TEST_F(SerialAdapterTest, EveryByteValuePassesUnchangedBothWays) {
+    QtSerialPort port(SerialRole::PowerSupply, ToPty());
+    ASSERT_TRUE(Open(port, "9600,N,8,2")) << errorText;
+    std::string all;
+    for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
+
+    pty.Write(all);
+    EXPECT_EQ(Collect(port, all.size()), all);
+
+    port.Output(all);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(pty.Read(all.size()), all);
+}
+
+TEST_F(SerialAdapterTest, InputNeverWaitsAndRemovesWhatItReturns) {
+    QtSerialPort port(SerialRole::Shutter, ToPty());
+    ASSERT_TRUE(Open(port, "9600,N,8,1")) << errorText;
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(port.Input(), "");
+    EXPECT_LT(timer.elapsed(), 50);
+    pty.Write("RDY\r");
+    EXPECT_EQ(Collect(port, 4), "RDY\r");
+    EXPECT_EQ(port.Input(), "");
+}
+
+TEST_F(SerialAdapterTest, BytesFromBeforeTheOpenAreDiscarded) {
+    pty.Write("stale reply\r\n");
+    QtSerialPort port(SerialRole::PowerSupply, ToPty());
+    ASSERT_TRUE(Open(port, "9600,N,8,2")) << errorText;
+    pty.Write("+0\r\n");
+    EXPECT_EQ(Collect(port, 4), "+0\r\n");
+}
+
+TEST_F(SerialAdapterTest, LongExchangeNeverStalls) {
+    QtSerialPort port(SerialRole::PowerSupply, ToPty());
+    ASSERT_TRUE(Open(port, "9600,N,8,2")) << errorText;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string line = "OUTP ON;SYST:ERR?" + std::to_string(i) + "\r\n";
+        port.Output(line);
+        ASSERT_EQ(pty.Read(line.size()), line) << "round " << i;
+        const std::string reply = "+0,\"No error\" " + std::to_string(i) + "\r\n";
+        // Replies in two pieces, the way a slow instrument sends them.
+        pty.Write(reply.substr(0, 5));
+        pty.Write(reply.substr(5));
+        ASSERT_EQ(Collect(port, reply.size()), reply) << "round " << i;
+    }
+}
+
+TEST_F(SerialAdapterTest, MissingDeviceFailsWithASentence) {
+    QtSerialPort port(SerialRole::PowerSupply, [](int) { return "/dev/varnholt-no-such-tty"; });
+    port.CommPort(4);
+    port.Settings("9600,N,8,2");
+    EXPECT_FALSE(port.PortOpen(true, errorText));
+    EXPECT_EQ(errorText.rfind("Cannot open serial port 4 (/dev/varnholt-no-such-tty) for the "
+                              "power supply: No such file or directory. Check PowerSupplyPort "
+                              "in [Communications] of kestrane.ini",
+                              0),
+              0u)
+        << errorText;
+    EXPECT_EQ(port.Input(), "");
+    port.Output("ignored\r\n");  // must not crash on a port that never opened
+}
+
+TEST_F(SerialAdapterTest, NumberThatMapsToNothingTellsWhichKeyToSet) {
+    QtSerialPort port(SerialRole::PowerSupply);
+    port.CommPort(-1);
+    port.Settings("9600,N,8,2");
+    EXPECT_FALSE(port.PortOpen(true, errorText));
+    EXPECT_EQ(errorText.rfind("Cannot open serial port -1 for the power supply: set "
+                              "PowerSupplyPort in [Communications] of kestrane.ini "
+                              "(0 = no power supply)",
+                              0),
+              0u)
+        << errorText;
+}
+
+TEST_F(SerialAdapterTest, BadSettingsTextFailsInsteadOfOpening) {
+    QtSerialPort port(SerialRole::Shutter, ToPty());
+    EXPECT_FALSE(Open(port, "9600;N;8;1"));
+    EXPECT_NE(errorText.find("the line settings '9600;N;8;1' are not valid"), std::string::npos);
+    LineSettings line;
+    EXPECT_TRUE(ParseLineSettings("19200,E,7,1.5", line));
+    EXPECT_EQ(line.baud, 19200);
+    EXPECT_EQ(line.parity, QSerialPort::EvenParity);
+    EXPECT_EQ(line.dataBits, QSerialPort::Data7);
+    EXPECT_EQ(line.stopBits, QSerialPort::OneAndHalfStop);
+    EXPECT_FALSE(ParseLineSettings("fast,N,8,1", line));
+    EXPECT_FALSE(ParseLineSettings("9600,X,8,1", line));
+    EXPECT_FALSE(ParseLineSettings("9600,N,9,1", line));
+}
+
+}  // namespace
+}  // namespace varnholt
