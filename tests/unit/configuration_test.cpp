@@ -1,1 +1,222 @@
+#include "sequencing/configuration.h"
+
+#include <INIReader.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include "instruments/power_supply.h"
+#include "instruments/shutter.h"
+#include "sequencing/clock.h"
+#include "sequencing/kestrane_ini.h"
+#include "tests/support/fake_bench.h"
+#include "tests/support/temp_dir.h"
+
+namespace varnholt {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using testing::FakePort;
+using testing::FakeShutter;
+using testing::FakeSupply;
+using testing::SimulatedPump;
+using testing::WorkingFolder;
+
+class StartUpTest : public ::testing::Test {
+protected:
+    StartUpTest() {
+        pump.Attach(supplyPort);
+        pump.Attach(shutterPort);
+        BindPowerSupplyPort(&supplyPort);
+        BindShutterPort(&shutterPort);
+        std::string ignored;
+        ShutterInit(0, ignored);  // a fresh run: the shutter starts switched off
+        shutterPort.setup.clear();
+    }
+    ~StartUpTest() override {
+        BindPowerSupplyPort(nullptr);
+        BindShutterPort(nullptr);
+    }
+
+    WorkingFolder folder;
+    SimulatedPump pump;
+    FakePort supplyPort, shutterPort;
+    FakeSupply supply{supplyPort};
+    FakeShutter shutter{shutterPort};
+    std::string errorText;
+};
+
+TEST_F(StartUpTest, BringsUpTheSupplyThenTheShutter) {
+    folder.Write("kestrane.ini",
+                 "[TestPeriods]\nSampleTimePeriod=3\nPowerOffPeriod=4\n"
+                 "[Communications]\nPowerSupplyPort=2\nShutterPort=1\n");
+    CycleTestRunning() = true;
+    PowerCutTestRunning() = true;
+    ASSERT_TRUE(LoadConfiguration(errorText)) << errorText;
+    EXPECT_EQ(errorText, "");
+    EXPECT_FALSE(CycleTestRunning());
+    EXPECT_FALSE(PowerCutTestRunning());
+    EXPECT_EQ(SampleTimeTicks(), 30);
+    EXPECT_EQ(PowerOffTicks(), 40);
+    EXPECT_THAT(supplyPort.setup,
+                ElementsAre("CommPort 2", "Settings 9600,N,8,2", "InputLen 0", "PortOpen true"));
+    EXPECT_THAT(shutterPort.setup,
+                ElementsAre("CommPort 1", "Settings 9600,N,8,1", "InputLen 0", "PortOpen true"));
+    EXPECT_TRUE(shutterPort.sent.empty());
+}
+
+TEST_F(StartUpTest, SupplyFailureLeavesTheShutterUnopenedAndOff) {
+    folder.Write("kestrane.ini", "[Communications]\nPowerSupplyPort=2\nShutterPort=1\n");
+    supply.silent = true;
+    EXPECT_FALSE(LoadConfiguration(errorText));
+    EXPECT_EQ(errorText, "-1 Timed out waiting for power supply");
+    EXPECT_THAT(shutterPort.setup, IsEmpty());
+    EXPECT_TRUE(OpenShutter(errorText));  // switched off: nothing is sent
+    EXPECT_TRUE(shutterPort.sent.empty());
+}
+
+TEST_F(StartUpTest, BadIdentityIsReturnedUnchanged) {
+    folder.Write("kestrane.ini", "[Communications]\nPowerSupplyPort=2\nShutterPort=1\n");
+    supply.identity = "AGILENT,E3631A";
+    EXPECT_FALSE(LoadConfiguration(errorText));
+    EXPECT_EQ(errorText, "Bad ID: AGILENT,E3631A\r\n");
+}
+
+TEST_F(StartUpTest, PortsZeroTouchNothingAndEveryOperationSucceedsAtOnce) {
+    folder.Write("kestrane.ini", "[Communications]\nPowerSupplyPort=0\nShutterPort=0\n");
+    ASSERT_TRUE(LoadConfiguration(errorText)) << errorText;
+    EXPECT_TRUE(PowerOn(errorText));
+    EXPECT_TRUE(OpenShutter(errorText));
+    EXPECT_TRUE(CloseShutter(errorText));
+    EXPECT_TRUE(PowerOff(errorText));
+    EXPECT_THAT(supplyPort.setup, IsEmpty());
+    EXPECT_THAT(shutterPort.setup, IsEmpty());
+    EXPECT_EQ(pump.pumps, 0);
+}
+
+TEST_F(StartUpTest, NoFileGivesDefaultsAndHandsPortMinusOneToTheSerialLayer) {
+    supplyPort.openFailure = "refused";
+    EXPECT_FALSE(LoadConfiguration(errorText));
+    EXPECT_EQ(SampleTimeTicks(), 20);
+    EXPECT_EQ(PowerOffTicks(), 20);
+    EXPECT_THAT(supplyPort.setup, ElementsAre("CommPort -1", "Settings 9600,N,8,2", "InputLen 0",
+                                              "PortOpen true"));
+    EXPECT_THAT(shutterPort.setup, IsEmpty());
+    // The sentence the serial layer gives for it tells the operator what to do.
+    EXPECT_EQ(SerialOpenFailure(SerialRole::PowerSupply, -1, "", ""),
+              "Cannot open serial port -1 for the power supply: set PowerSupplyPort in "
+              "[Communications] of kestrane.ini (0 = no power supply); there is no kestrane.ini "
+              "in " + folder.path() + ".");
+}
+
+TEST_F(StartUpTest, ZeroSampleTimeGivesZeroTicks) {
+    folder.Write("kestrane.ini",
+                 "[TestPeriods]\nSampleTimePeriod=0\n[Communications]\nPowerSupplyPort=0\n"
+                 "ShutterPort=0\n");
+    ASSERT_TRUE(LoadConfiguration(errorText));
+    EXPECT_EQ(SampleTimeTicks(), 0);
+    EXPECT_EQ(PowerOffTicks(), 20);
+}
+
+TEST_F(StartUpTest, ValuesThatAreNotWholeNumbersStopTheStartUpBeforeAnyPortOpens) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"[Communications]\nPowerSupplyPort=COM4\nShutterPort=1\n",
+         "kestrane.ini: [Communications] PowerSupplyPort = 'COM4' is not a whole number; give "
+         "the serial port number, 0 for no power supply."},
+        {"[Communications]\nPowerSupplyPort=2\nShutterPort=\n",
+         "kestrane.ini: [Communications] ShutterPort = '' is not a whole number; give the serial "
+         "port number, 0 for no shutter."},
+        {"[TestPeriods]\nSampleTimePeriod=2s\n",
+         "kestrane.ini: [TestPeriods] SampleTimePeriod = '2s' is not a whole number; give the "
+         "period in whole seconds."},
+        {"[TestPeriods]\nPowerOffPeriod=1.5\n",
+         "kestrane.ini: [TestPeriods] PowerOffPeriod = '1.5' is not a whole number; give the "
+         "period in whole seconds."},
+        {"[TestPeriods]\nPowerOffPeriod=-3\n",
+         "kestrane.ini: [TestPeriods] PowerOffPeriod = '-3' is negative; give the period in "
+         "whole seconds (0 or more)."},
+        {"[TestPeriods]\nSampleTimePeriod=214748365\n",
+         "kestrane.ini: [TestPeriods] SampleTimePeriod = '214748365' is too long; give the "
+         "period in whole seconds, at most 214748364."},
+        {"[Communications]\nShutterPort=32768\n",
+         "kestrane.ini: [Communications] ShutterPort = '32768' is outside -32768..32767; give the "
+         "serial port number, 0 for no shutter."},
+        {"[Communications]\nPowerSupplyPort=99999999999999999999999\n",
+         "kestrane.ini: [Communications] PowerSupplyPort = '99999999999999999999999' is outside "
+         "-32768..32767; give the serial port number, 0 for no power supply."},
+    };
+    for (const auto& [ini, sentence] : cases) {
+        folder.Write("kestrane.ini", ini);
+        EXPECT_FALSE(LoadConfiguration(errorText)) << ini;
+        EXPECT_EQ(errorText, sentence);
+    }
+    EXPECT_THAT(supplyPort.setup, IsEmpty());
+    EXPECT_THAT(shutterPort.setup, IsEmpty());
+}
+
+// Reading real files, the way the operator writes them.
+class IniFileTest : public ::testing::Test {
+protected:
+    std::optional<BenchSettings> Read(const std::string& text) {
+        folder.Write("kestrane.ini", text);
+        INIReader ini("kestrane.ini");
+        return ReadBenchSettings(ini, errorText);
+    }
+    WorkingFolder folder;
+    std::string errorText;
+};
+
+TEST_F(IniFileTest, NamesMatchWithoutRegardToCaseAndBlanksAndSignsAreAllowed) {
+    const auto s = Read(
+        "; bench 3\n# shutter rig\n[testperiods]\n  SAMPLETIMEPERIOD =  +5  \n"
+        "[COMMUNICATIONS]\npowersupplyport\t=\t-2\nShutterPort = 0 ; no shutter today\n");
+    ASSERT_TRUE(s) << errorText;
+    EXPECT_EQ(s->sampleTimeTicks, 50);
+    EXPECT_EQ(s->powerOffTicks, 20);
+    EXPECT_EQ(s->powerSupplyPort, -2);
+    EXPECT_EQ(s->shutterPort, 0);
+    EXPECT_TRUE(s->powerSupplyPortGiven);
+}
+
+TEST_F(IniFileTest, MissingSectionsAndKeysGiveTheDefaults) {
+    for (const char* text : {"", "[TestPeriods]\n", "[Other]\nShutterPort=4\n",
+                             "[Communications]\nShutterPortX=4\n"}) {
+        const auto s = Read(text);
+        ASSERT_TRUE(s) << text;
+        EXPECT_EQ(s->sampleTimeTicks, 20);
+        EXPECT_EQ(s->powerOffTicks, 20);
+        EXPECT_EQ(s->powerSupplyPort, -1);
+        EXPECT_EQ(s->shutterPort, -1);
+        EXPECT_FALSE(s->shutterPortGiven);
+    }
+}
+
+TEST_F(IniFileTest, LongestPeriodAndPortLimitsAreAccepted) {
+    const auto s = Read(
+        "[TestPeriods]\nSampleTimePeriod=214748364\n[Communications]\nPowerSupplyPort=-32768\n"
+        "ShutterPort=32767\n");
+    ASSERT_TRUE(s) << errorText;
+    EXPECT_EQ(s->sampleTimeTicks, 2147483640);
+    EXPECT_EQ(s->powerSupplyPort, -32768);
+    EXPECT_EQ(s->shutterPort, 32767);
+}
+
+TEST_F(IniFileTest, SerialDevicesMapPortNumbersToDevices) {
+    folder.Write("kestrane.ini",
+                 "[Communications]\nPowerSupplyPort=0\nShutterPort=0\n"
+                 "[serialdevices]\nport3 = /dev/ttyUSB0\nPort12=/dev/pts/7\n");
+    ASSERT_TRUE(LoadConfiguration(errorText));
+    EXPECT_EQ(SerialDevicePath(3), "/dev/ttyUSB0");
+    EXPECT_EQ(SerialDevicePath(12), "/dev/pts/7");
+    EXPECT_EQ(SerialDevicePath(1), "/dev/ttyS0");
+    EXPECT_EQ(SerialDevicePath(4), "/dev/ttyS3");
+    EXPECT_EQ(SerialDevicePath(0), "");
+    EXPECT_EQ(SerialDevicePath(-1), "");
+    EXPECT_EQ(SerialOpenFailure(SerialRole::Shutter, 4, "/dev/ttyS3", "Permission denied"),
+              "Cannot open serial port 4 (/dev/ttyS3) for the shutter: Permission denied. Check "
+              "ShutterPort in [Communications] of kestrane.ini, or map the port in "
+              "[SerialDevices] as Port4=/dev/....");
+}
+
+}  // namespace
+}  // namespace varnholt

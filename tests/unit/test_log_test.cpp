@@ -1,1 +1,168 @@
+#include "sequencing/test_log.h"
+
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "tests/support/temp_dir.h"
+
+namespace varnholt {
+namespace {
+
+using testing::WorkingFolder;
+
+class TestLogTest : public ::testing::Test {
+protected:
+    int32_t Next(TestLogKind kind = TestLogKind::CycleTest) {
+        return NextTestLogNumber(".", kind);
+    }
+    WorkingFolder folder;
+    std::string errorText;
+};
+
+TEST_F(TestLogTest, NamesWithoutANumberCountAsZero) {
+    EXPECT_EQ(Next(), 1);
+    folder.Write("cycle_log.txt", "");
+    folder.Write("cycle_log_old.txt", "");
+    EXPECT_EQ(Next(), 1);
+}
+
+TEST_F(TestLogTest, HighestNumberWinsNumericallyAndGapsStay) {
+    folder.Write("cycle_log3.txt", "");
+    folder.Write("cycle_log10.txt", "");
+    EXPECT_EQ(Next(), 11);
+    folder.Write("cycle_log1.txt", "");
+    EXPECT_EQ(Next(), 11);
+}
+
+TEST_F(TestLogTest, OnlyPlainMatchingFilesCount) {
+    std::filesystem::create_directory("cycle_log20.txt");
+    folder.Write(".cycle_log30.txt", "");
+    folder.Write("cycle_log40.log", "");
+    folder.Write("xcycle_log50.txt", "");
+    folder.Write("cycle_log2.txt", "");
+    EXPECT_EQ(Next(), 3);
+}
+
+TEST_F(TestLogTest, NamesMatchWithoutRegardToCase) {
+    folder.Write("CYCLE_LOG7.TXT", "");
+    folder.Write("Cycle_Log5.Txt", "");
+    EXPECT_EQ(Next(), 8);
+}
+
+TEST_F(TestLogTest, NumbersAfterThePrefixAreReadAndRoundedHalfToEven) {
+    folder.Write("cycle_log 4.txt", "");  // blanks are skipped
+    EXPECT_EQ(Next(), 5);
+    folder.Write("cycle_log6.5.txt", "");  // 6.5 rounds to 6
+    EXPECT_EQ(Next(), 7);
+    folder.Write("cycle_log7.5.txt", "");  // 7.5 rounds to 8
+    EXPECT_EQ(Next(), 9);
+    folder.Write("cycle_log-40.txt", "");
+    EXPECT_EQ(Next(), 9);
+}
+
+TEST_F(TestLogTest, CycleAndPowerCutLogsAreNumberedApart) {
+    folder.Write("cycle_log4.txt", "");
+    folder.Write("powercut_log9.txt", "");
+    EXPECT_EQ(Next(TestLogKind::CycleTest), 5);
+    EXPECT_EQ(Next(TestLogKind::PowerCutTest), 10);
+}
+
+TEST_F(TestLogTest, HeaderAndRowsAreWrittenByteForByte) {
+    TestLog log;
+    ASSERT_TRUE(TestLogCreate(TestLogKind::PowerCutTest, log, errorText)) << errorText;
+    EXPECT_EQ(log.fileName, "powercut_log1.txt");
+    ASSERT_TRUE(TestLogWriteRow(log, 1, "SUCCESS", ""));
+    ASSERT_TRUE(TestLogWriteRow(log, 2, "FAILURE", "PowerOff Error: -222,\"Data out of range\"\r\n"));
+    TestLogClose(log);
+    const std::string time = "[0-9]{1,2}:[0-9]{2}:[0-9]{2} [AP]M";
+    const std::regex expected(
+        "Shutter Power Cut Test\r\n"
+        "Started on [0-9]{1,2}/[0-9]{1,2}/[0-9]{4} at " + time + "\r\n"
+        "\r\n"
+        "Count\tStatus\tTime\tError\r\n"
+        "1\tSUCCESS\t" + time + "\t\r\n"
+        "2\tFAILURE\t" + time + "\tPowerOff Error: -222,\"Data out of range\"\r\n\r\n");
+    const std::string content = folder.Read("powercut_log1.txt");
+    EXPECT_TRUE(std::regex_match(content, expected)) << content;
+}
+
+TEST_F(TestLogTest, EachRowIsInTheFileBeforeItIsClosed) {
+    TestLog log;
+    ASSERT_TRUE(TestLogCreate(TestLogKind::CycleTest, log, errorText));
+    EXPECT_EQ(folder.Read("cycle_log1.txt").rfind("Shutter Cycle Test\r\n", 0), 0u);
+    ASSERT_TRUE(TestLogWriteRow(log, 32768, "SUCCESS", "NONE"));
+    const std::string content = folder.Read("cycle_log1.txt");
+    EXPECT_NE(content.find("\r\n32768\tSUCCESS\t"), std::string::npos) << content;
+    EXPECT_EQ(content.substr(content.size() - 6), "NONE\r\n");
+    TestLogClose(log);
+}
+
+TEST_F(TestLogTest, AnExistingFileIsNeverOverwritten) {
+    // A directory is skipped by the numbering but still holds the name.
+    std::filesystem::create_directory("cycle_log1.txt");
+    TestLog log;
+    ASSERT_TRUE(TestLogCreate(TestLogKind::CycleTest, log, errorText));
+    EXPECT_EQ(log.fileName, "cycle_log2.txt");
+    TestLogClose(log);
+    EXPECT_TRUE(std::filesystem::is_directory("cycle_log1.txt"));
+}
+
+TEST_F(TestLogTest, NoNumberLeftIsReportedWithoutCreatingAnything) {
+    folder.Write("cycle_log32767.txt", "keep");
+    folder.Write("cycle_log99999.txt", "keep");
+    EXPECT_EQ(Next(), 32768);
+    TestLog log;
+    EXPECT_FALSE(TestLogCreate(TestLogKind::CycleTest, log, errorText));
+    EXPECT_EQ(errorText, "Cannot create a new cycle test log: cycle_log32767.txt is the highest "
+                         "number a log can have; move the old cycle_log files out of " +
+                             folder.path() + ".");
+    EXPECT_EQ(folder.Read("cycle_log32767.txt"), "keep");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), {}), 2);
+}
+
+TEST_F(TestLogTest, FolderWhereNoFileCanBeMadeGivesTheSentence) {
+    // Root may write anywhere it can; /proc refuses new files even to root.
+    const std::string place = geteuid() == 0 ? "/proc" : folder.path();
+    if (geteuid() != 0) std::filesystem::permissions(place, std::filesystem::perms::owner_read |
+                                                                std::filesystem::perms::owner_exec);
+    std::filesystem::current_path(place);
+    TestLog log;
+    const bool created = TestLogCreate(TestLogKind::CycleTest, log, errorText);
+    std::filesystem::current_path(folder.path());
+    EXPECT_FALSE(created);
+    EXPECT_EQ(errorText.rfind("Cannot create the cycle test log cycle_log1.txt in " + place + ": ",
+                              0),
+              0u)
+        << errorText;
+    EXPECT_NE(errorText.find("; make the folder writable or start the program in another folder."),
+              std::string::npos);
+    EXPECT_EQ(log.fd, -1);
+}
+
+TEST(LogTimeText, UsesTheSameFormsWhateverTheLocale) {
+    std::tm when{};
+    when.tm_year = 2026 - 1900;
+    when.tm_mon = 11;
+    when.tm_mday = 8;
+    when.tm_hour = 15;
+    when.tm_min = 7;
+    when.tm_sec = 9;
+    EXPECT_EQ(LogDateText(when), "12/8/2026");
+    EXPECT_EQ(LogTimeText(when), "3:07:09 PM");
+    when.tm_hour = 0;
+    EXPECT_EQ(LogTimeText(when), "12:07:09 AM");
+    when.tm_hour = 12;
+    EXPECT_EQ(LogTimeText(when), "12:07:09 PM");
+    when.tm_hour = 11;
+    when.tm_mon = 0;
+    when.tm_mday = 31;
+    EXPECT_EQ(LogTimeText(when), "11:07:09 AM");
+    EXPECT_EQ(LogDateText(when), "1/31/2026");
+}
+
+}  // namespace
+}  // namespace varnholt
