@@ -77,7 +77,7 @@ FakeShutter::FakeShutter(FakePort& port) : port_(port) {
         for (size_t end; (end = pending_.find('\r')) != std::string::npos;) {
             pending_.erase(0, end + 1);
             ++commands;
-            if (silent || !powered()) continue;
+            if (silent || commands == silentCommand || !powered()) continue;
             const std::string junk = commands == failCommand ? "ERR JAM " : "";
             port_.ArriveAt(AppTicks() + moveTicks, junk + "RDY\r");
         }

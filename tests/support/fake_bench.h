@@ -76,7 +76,8 @@ public:
     bool silent = false;
     std::function<bool()> powered = [] { return true; };
     int commands = 0;
-    int failCommand = 0;  // 1-based; that command answers junk before "RDY"
+    int failCommand = 0;    // 1-based; that command answers junk before "RDY"
+    int silentCommand = 0;  // 1-based; that command gets no answer
 
 private:
     FakePort& port_;
@@ -85,7 +86,11 @@ private:
 
 class RecordingStatus : public StatusLine {
 public:
-    void SetText(const std::string& text) override { texts.push_back(text); }
+    void SetText(const std::string& text) override {
+        texts.push_back(text);
+        if (onText) onText(text);
+    }
+    std::function<void(const std::string&)> onText;
     std::string Last() const { return texts.empty() ? std::string() : texts.back(); }
     std::vector<std::string> texts;
 };
