@@ -1,0 +1,211 @@
+#include "window/shutterform.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+
+#include "instruments/power_supply.h"
+#include "instruments/shutter.h"
+#include "sequencing/clock.h"
+#include "sequencing/configuration.h"
+#include "sequencing/endurance_tests.h"
+#include "ui_shutterform.h"
+
+namespace varnholt {
+namespace {
+
+constexpr int kTickMilliseconds = 100;
+
+// Counts a handler for as long as it runs, nested or not.
+class HandlerScope {
+public:
+    explicit HandlerScope(int& running) : running_(running) { ++running_; }
+    ~HandlerScope() { --running_; }
+    HandlerScope(const HandlerScope&) = delete;
+    HandlerScope& operator=(const HandlerScope&) = delete;
+
+private:
+    int& running_;
+};
+
+// One of the two test buttons: the first click runs the test to its end, a
+// second click (handled inside the test's waits) asks it to stop.
+void TestButtonClick(ShutterForm& form, QPushButton* own,
+                     QPushButton* other, bool& running, void (*test)(), const char* idleCaption,
+                     const char* runningCaption) {
+    if (running) {
+        own->setEnabled(false);
+        running = false;
+        return;
+    }
+    own->setText(runningCaption);
+    form.SetShutterControlsEnabled(false);
+    form.SetPowerControlsEnabled(false);
+    other->setEnabled(false);
+    running = true;
+    test();
+    running = false;
+    own->setText(idleCaption);
+    if (!ShutdownRequested()) form.SetAllControlsEnabled(true);
+}
+
+}  // namespace
+
+QString StatusDisplayText(const std::string& text) {
+    QString shown = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
+
+ShutterForm::ShutterForm(SerialPort* shutterPort, SerialPort* powerSupplyPort, QWidget* parent)
+    : QWidget(parent),
+      ui(std::make_unique<Ui::ShutterForm>()),
+      shutterPort_(shutterPort != nullptr ? shutterPort : &MSComm1),
+      powerSupplyPort_(powerSupplyPort != nullptr ? powerSupplyPort : &MSComm2) {
+    ui->setupUi(this);
+    setFixedSize(size());
+    TimerAppTick.setObjectName("TimerAppTick");
+    TimerAppTick.setTimerType(Qt::PreciseTimer);
+    TimerAppTick.setInterval(kTickMilliseconds);
+    connect(&TimerAppTick, &QTimer::timeout, this, &ShutterForm::TimerAppTick_Timer);
+    connect(ui->OpenCmd, &QPushButton::clicked, this, &ShutterForm::OpenCmd_Click);
+    connect(ui->CloseCmd, &QPushButton::clicked, this, &ShutterForm::CloseCmd_Click);
+    connect(ui->PowerOnCmd, &QPushButton::clicked, this, &ShutterForm::PowerOnCmd_Click);
+    connect(ui->PowerOffCmd, &QPushButton::clicked, this, &ShutterForm::PowerOffCmd_Click);
+    connect(ui->CycleTestCmd, &QPushButton::clicked, this, &ShutterForm::CycleTestCmd_Click);
+    connect(ui->PowerCutTestCmd, &QPushButton::clicked, this,
+            &ShutterForm::PowerCutTestCmd_Click);
+}
+
+ShutterForm::~ShutterForm() {
+    BindStatusLine(nullptr);
+    BindShutterPort(nullptr);
+    BindPowerSupplyPort(nullptr);
+    InstallEventPump(nullptr);
+}
+
+void ShutterForm::Form_Load() {
+    HandlerScope scope(handlersRunning_);
+    ui->StatusText->setReadOnly(true);
+    SetAllControlsEnabled(false);
+    TimerAppTick.setInterval(kTickMilliseconds);
+    TimerAppTick.start();
+    tickClock_.start();
+    ticksCounted_ = 0;
+    ResetAppTicks();
+    BindShutterPort(shutterPort_);
+    BindPowerSupplyPort(powerSupplyPort_);
+    BindStatusLine(this);
+    show();
+    ui->StatusText->setFocus();
+    // Paint the window before the start-up's blocking pause.
+    QCoreApplication::processEvents();
+
+    std::string errorText;
+    if (!LoadConfiguration(errorText)) {
+        SetStatus("Configuration Error: " + errorText);
+        return;
+    }
+    SetStatus("OK");
+    if (!ShutdownRequested()) SetAllControlsEnabled(true);
+}
+
+void ShutterForm::SetShutterControlsEnabled(bool enabled) {
+    ui->OpenCmd->setEnabled(enabled);
+    ui->CloseCmd->setEnabled(enabled);
+}
+
+void ShutterForm::SetPowerControlsEnabled(bool enabled) {
+    ui->PowerOnCmd->setEnabled(enabled);
+    ui->PowerOffCmd->setEnabled(enabled);
+}
+
+void ShutterForm::SetTestControlsEnabled(bool enabled) {
+    ui->CycleTestCmd->setEnabled(enabled);
+    ui->PowerCutTestCmd->setEnabled(enabled);
+}
+
+void ShutterForm::SetAllControlsEnabled(bool enabled) {
+    SetShutterControlsEnabled(enabled);
+    SetPowerControlsEnabled(enabled);
+    SetTestControlsEnabled(enabled);
+}
+
+void ShutterForm::OpenCmd_Click() {
+    HandlerScope scope(handlersRunning_);
+    SetShutterControlsEnabled(false);
+    SetTestControlsEnabled(false);
+    std::string errorText;
+    SetStatus(OpenShutter(errorText) ? "OK" : "Shutter Error: " + errorText);
+    if (ShutdownRequested()) return;
+    SetShutterControlsEnabled(true);
+    SetTestControlsEnabled(true);
+}
+
+void ShutterForm::CloseCmd_Click() {
+    HandlerScope scope(handlersRunning_);
+    SetShutterControlsEnabled(false);
+    SetTestControlsEnabled(false);
+    std::string errorText;
+    SetStatus(CloseShutter(errorText) ? "OK" : "Shutter Error: " + errorText);
+    if (ShutdownRequested()) return;
+    SetShutterControlsEnabled(true);
+    SetTestControlsEnabled(true);
+}
+
+void ShutterForm::PowerOnCmd_Click() {
+    HandlerScope scope(handlersRunning_);
+    SetPowerControlsEnabled(false);
+    std::string errorText;
+    SetStatus(PowerOn(errorText) ? "OK" : "Power Supply Error: " + errorText);
+    if (!ShutdownRequested()) SetPowerControlsEnabled(true);
+}
+
+void ShutterForm::PowerOffCmd_Click() {
+    HandlerScope scope(handlersRunning_);
+    SetPowerControlsEnabled(false);
+    std::string errorText;
+    SetStatus(PowerOff(errorText) ? "OK" : "Power Supply Error: " + errorText);
+    if (!ShutdownRequested()) SetPowerControlsEnabled(true);
+}
+
+void ShutterForm::CycleTestCmd_Click() {
+    HandlerScope scope(handlersRunning_);
+    TestButtonClick(*this, ui->CycleTestCmd, ui->PowerCutTestCmd, CycleTestRunning(),
+                    &CycleTest, "Start Cycle Test", "Stop Cycle Test");
+}
+
+void ShutterForm::PowerCutTestCmd_Click() {
+    HandlerScope scope(handlersRunning_);
+    TestButtonClick(*this, ui->PowerCutTestCmd, ui->CycleTestCmd, PowerCutTestRunning(),
+                    &PowerCutTest, "Start Power Test", "Stop Power Test");
+}
+
+void ShutterForm::TimerAppTick_Timer() {
+    // Counted from a steady clock: ticks that fell due while the program was
+    // blocked (the supply's reset pause) are counted late, not lost, and the
+    // count does not drift with the timer's jitter.
+    const int64_t due = tickClock_.elapsed() / kTickMilliseconds;
+    while (ticksCounted_ < due) {
+        ++ticksCounted_;
+        varnholt::TimerAppTick_Timer();
+    }
+}
+
+void ShutterForm::closeEvent(QCloseEvent* event) {
+    if (handlersRunning_ > 0) {
+        // A test or command is waiting further down the stack: make it end as
+        // if stopped and send nothing more; the program exits once it unwinds.
+        RequestShutdown();
+        CycleTestRunning() = false;
+        PowerCutTestRunning() = false;
+        QCoreApplication::quit();
+    }
+    event->accept();
+}
+
+void ShutterForm::SetText(const std::string& text) {
+    ui->StatusText->setPlainText(StatusDisplayText(text));
+}
+
+}  // namespace varnholt
