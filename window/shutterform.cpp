@@ -10,6 +10,10 @@
 #include "sequencing/endurance_tests.h"
 #include "ui_shutterform.h"
 
+// The icon lives in a static library's resources, which are not registered
+// until asked for.
+static void InitWindowResources() { Q_INIT_RESOURCE(varnholt); }
+
 namespace varnholt {
 namespace {
 
@@ -62,6 +66,7 @@ ShutterForm::ShutterForm(SerialPort* shutterPort, SerialPort* powerSupplyPort, Q
       ui(std::make_unique<Ui::ShutterForm>()),
       shutterPort_(shutterPort != nullptr ? shutterPort : &MSComm1),
       powerSupplyPort_(powerSupplyPort != nullptr ? powerSupplyPort : &MSComm2) {
+    InitWindowResources();
     ui->setupUi(this);
     setFixedSize(size());
     TimerAppTick.setObjectName("TimerAppTick");

@@ -27,6 +27,8 @@ void FakePort::Output(const std::string& text) {
 
 std::string FakePort::Input() {
     ++inputReads;
+    // Under a real event loop nobody else delivers: bytes are due by the clock.
+    DeliverDue(AppTicks());
     std::string out;
     out.swap(received_);
     return out;

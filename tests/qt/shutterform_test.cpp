@@ -1,0 +1,308 @@
+#include "window/shutterform.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSet>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "sequencing/clock.h"
+#include "sequencing/configuration.h"
+#include "tests/support/fake_bench.h"
+#include "tests/support/temp_dir.h"
+#include "window/event_pump.h"
+
+namespace varnholt {
+namespace {
+
+using testing::FakePort;
+using testing::FakeShutter;
+using testing::FakeSupply;
+using testing::WorkingFolder;
+
+const char* const kButtons[] = {"OpenCmd", "CloseCmd", "PowerOnCmd", "PowerOffCmd",
+                                "CycleTestCmd", "PowerCutTestCmd"};
+
+// Runs `action` from the event loop after `ms`, while a handler is waiting.
+void Later(int ms, std::function<void()> action) { QTimer::singleShot(ms, action); }
+
+class WindowTest : public ::testing::Test {
+protected:
+    WindowTest() {
+        InstallQtEventPump();
+        supply.replyTicks = 1;
+        shutter.moveTicks = 2;
+    }
+
+    void Start(const std::string& ini) {
+        folder.Write("kestrane.ini", ini);
+        form = std::make_unique<ShutterForm>(&shutterPort, &supplyPort);
+        form->Form_Load();
+    }
+    void StartWithDevices() {
+        Start("[TestPeriods]\nSampleTimePeriod=1\nPowerOffPeriod=1\n"
+              "[Communications]\nPowerSupplyPort=2\nShutterPort=1\n");
+    }
+    void StartWithoutDevices() {
+        Start("[TestPeriods]\nSampleTimePeriod=1\nPowerOffPeriod=1\n"
+              "[Communications]\nPowerSupplyPort=0\nShutterPort=0\n");
+    }
+
+    QPushButton* Button(const char* name) { return form->findChild<QPushButton*>(name); }
+    QString Status() { return form->findChild<QPlainTextEdit*>("StatusText")->toPlainText(); }
+    std::vector<std::string> Enabled() {
+        std::vector<std::string> names;
+        for (const char* name : kButtons) {
+            if (Button(name)->isEnabled()) names.push_back(name);
+        }
+        return names;
+    }
+    void Click(const char* name) { QTest::mouseClick(Button(name), Qt::LeftButton); }
+
+    WorkingFolder folder;
+    FakePort supplyPort, shutterPort;
+    FakeSupply supply{supplyPort};
+    FakeShutter shutter{shutterPort};
+    std::unique_ptr<ShutterForm> form;
+};
+
+using Names = std::vector<std::string>;
+const Names kAll(std::begin(kButtons), std::end(kButtons));
+
+TEST_F(WindowTest, StartUpWithDevicesEnablesEverythingAndShowsOk) {
+    StartWithDevices();
+    EXPECT_EQ(Status(), "OK");
+    EXPECT_EQ(Enabled(), kAll);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(form->findChild<QPlainTextEdit*>("StatusText")->isReadOnly());
+    EXPECT_EQ(supplyPort.Wire().rfind("SYST:REM\r\n", 0), 0u);
+}
+
+TEST_F(WindowTest, FailedStartUpShowsTheReasonAndLeavesEveryButtonDisabled) {
+    supply.silent = true;
+    StartWithDevices();
+    EXPECT_EQ(Status(), "Configuration Error: -1 Timed out waiting for power supply");
+    EXPECT_EQ(Enabled(), Names{});
+    EXPECT_TRUE(shutterPort.setup.empty());
+}
+
+TEST_F(WindowTest, BadValueInTheIniFileIsShownAsASentence) {
+    Start("[Communications]\nPowerSupplyPort=COM4\n");
+    EXPECT_EQ(Status(),
+              "Configuration Error: kestrane.ini: [Communications] PowerSupplyPort = 'COM4' is not "
+              "a whole number; give the serial port number, 0 for no power supply.");
+    EXPECT_EQ(Enabled(), Names{});
+}
+
+TEST_F(WindowTest, ManualCommandsWithoutDevicesAnswerOkAtOnce) {
+    StartWithoutDevices();
+    for (const char* name : {"OpenCmd", "CloseCmd", "PowerOnCmd", "PowerOffCmd"}) {
+        form->findChild<QPlainTextEdit*>("StatusText")->setPlainText("");
+        QElapsedTimer timer;
+        timer.start();
+        Click(name);
+        EXPECT_EQ(Status(), "OK") << name;
+        EXPECT_LT(timer.elapsed(), 50) << name;
+        EXPECT_EQ(Enabled(), kAll);
+    }
+}
+
+TEST_F(WindowTest, ShutterCommandLocksShutterAndTestButtonsOnly) {
+    StartWithDevices();
+    Names during;
+    Later(50, [&] { during = Enabled(); });
+    Click("OpenCmd");
+    EXPECT_EQ(during, (Names{"PowerOnCmd", "PowerOffCmd"}));
+    EXPECT_EQ(Status(), "OK");
+    EXPECT_EQ(Enabled(), kAll);
+    EXPECT_EQ(shutterPort.Wire(), "OPEN\r");
+}
+
+TEST_F(WindowTest, PowerCommandLocksOnlyThePowerButtons) {
+    StartWithDevices();
+    Names during;
+    Later(50, [&] { during = Enabled(); });
+    Click("PowerOnCmd");
+    EXPECT_EQ(during, (Names{"OpenCmd", "CloseCmd", "CycleTestCmd", "PowerCutTestCmd"}));
+    EXPECT_EQ(Status(), "OK");
+}
+
+TEST_F(WindowTest, DeviceErrorsAreShownWithTheirPrefix) {
+    StartWithDevices();
+    shutter.failCommand = 1;
+    Click("CloseCmd");
+    EXPECT_EQ(Status(), "Shutter Error: ERR JAM RDY\n");
+    supply.failCommand = supply.commands + 1;
+    Click("PowerOffCmd");
+    EXPECT_EQ(Status(), "Power Supply Error: -222,\"Data out of range\"\n");
+    EXPECT_EQ(Enabled(), kAll);
+}
+
+TEST_F(WindowTest, TestStartedAndStoppedByClicks) {
+    StartWithoutDevices();
+    Names running, stopping;
+    QString runningCaption, stoppingCaption;
+    Later(300, [&] {
+        running = Enabled();
+        runningCaption = Button("CycleTestCmd")->text();
+        Click("CycleTestCmd");  // the stop click, inside the test's wait
+        stopping = Enabled();
+        stoppingCaption = Button("CycleTestCmd")->text();
+    });
+    Click("CycleTestCmd");
+    EXPECT_EQ(running, Names{"CycleTestCmd"});
+    EXPECT_EQ(runningCaption, "Stop Cycle Test");
+    EXPECT_EQ(stopping, Names{});
+    EXPECT_EQ(stoppingCaption, "Stop Cycle Test");
+    EXPECT_EQ(Button("CycleTestCmd")->text(), "Start Cycle Test");
+    EXPECT_EQ(Status(), "Test stopped by user");
+    EXPECT_EQ(Enabled(), kAll);
+
+    Later(300, [&] {
+        runningCaption = Button("PowerCutTestCmd")->text();
+        running = Enabled();
+        Click("PowerCutTestCmd");
+    });
+    Click("PowerCutTestCmd");
+    EXPECT_EQ(runningCaption, "Stop Power Test");
+    EXPECT_EQ(running, Names{"PowerCutTestCmd"});
+    EXPECT_EQ(Button("PowerCutTestCmd")->text(), "Start Power Test");
+    EXPECT_TRUE(QFile::exists("cycle_log1.txt"));
+    EXPECT_TRUE(QFile::exists("powercut_log1.txt"));
+}
+
+TEST_F(WindowTest, FailureEndsATestWithoutAClick) {
+    StartWithDevices();
+    supply.failCommand = supply.commands + 1;  // the test's first power-on
+    Click("CycleTestCmd");
+    EXPECT_EQ(Status(), "PowerOn Error: -222,\"Data out of range\"\n");
+    EXPECT_EQ(Button("CycleTestCmd")->text(), "Start Cycle Test");
+    EXPECT_EQ(Enabled(), kAll);
+}
+
+TEST_F(WindowTest, TestStartedWhileAPowerCommandWaitsRunsNestedInsideIt) {
+    StartWithDevices();
+    supply.silent = true;
+    Names afterTest;
+    int handlersAfterTest = 0;
+    Later(150, [&] {
+        Click("CycleTestCmd");  // enabled: a power command locks only its own group
+        afterTest = Enabled();
+        handlersAfterTest = form->HandlersRunning();
+    });
+    Click("PowerOnCmd");
+    // The nested test failed on the silent supply and enabled everything,
+    // the power buttons of the still-waiting command included.
+    EXPECT_EQ(afterTest, kAll);
+    EXPECT_EQ(handlersAfterTest, 1);
+    EXPECT_EQ(Status(), "Power Supply Error: -1 Timed out waiting for power supply");
+}
+
+TEST_F(WindowTest, ClosingDuringATestEndsItLikeAStopAndSendsNothingMore) {
+    StartWithDevices();
+    int64_t closedAtTick = 0;
+    QElapsedTimer sinceClose;
+    Later(3500, [&] {  // well into the first cycles
+        closedAtTick = AppTicks();
+        sinceClose.start();
+        form->close();
+    });
+    Click("CycleTestCmd");
+    EXPECT_LT(sinceClose.elapsed(), 1000);
+    EXPECT_TRUE(ShutdownRequested());
+    EXPECT_EQ(form->HandlersRunning(), 0);
+    for (const auto* port : {&supplyPort, &shutterPort}) {
+        EXPECT_LE(port->sent.back().tick, closedAtTick);
+    }
+    const std::string log = folder.Read("cycle_log1.txt");
+    EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+    EXPECT_EQ(log.find("FAILURE"), std::string::npos) << log;
+}
+
+TEST_F(WindowTest, ControlsHaveTheirNamesCaptionsGeometryAndTabOrder) {
+    StartWithoutDevices();
+    EXPECT_EQ(form->windowTitle(), "Varnholt");
+    EXPECT_EQ(form->size(), QSize(519, 391));
+    EXPECT_FALSE(form->windowIcon().isNull());
+    EXPECT_EQ(form->windowIcon().pixmap(32, 32).size(), QSize(32, 32));
+    struct Expected {
+        const char* name;
+        const char* container;
+        const char* caption;
+        QRect twips;
+    };
+    const Expected table[] = {
+        {"StatusLabel", "ShutterForm", "System Staus", {120, 360, 1335, 255}},
+        {"StatusText", "ShutterForm", nullptr, {120, 600, 4455, 1575}},
+        {"ControlFrame", "ShutterForm", "Manual Control", {240, 2760, 4095, 2775}},
+        {"ShutterLabel", "ControlFrame", "Shutter", {240, 360, 1095, 255}},
+        {"OpenCmd", "ControlFrame", "Open", {240, 720, 1335, 735}},
+        {"CloseCmd", "ControlFrame", "Close", {240, 1680, 1335, 735}},
+        {"PowerSupplyLabel", "ControlFrame", "Power Supply", {2520, 360, 1215, 255}},
+        {"PowerOnCmd", "ControlFrame", "Power On", {2520, 720, 1335, 735}},
+        {"PowerOffCmd", "ControlFrame", "Power Off", {2520, 1680, 1335, 735}},
+        {"TestsFrame", "ShutterForm", "Tests", {5160, 2760, 2295, 2775}},
+        {"CycleTestCmd", "TestsFrame", "Start Cycle Test", {240, 720, 1815, 735}},
+        {"PowerCutTestCmd", "TestsFrame", "Start Power Test", {240, 1680, 1815, 735}},
+    };
+    for (const auto& e : table) {
+        auto* w = form->findChild<QWidget*>(e.name);
+        ASSERT_NE(w, nullptr) << e.name;
+        EXPECT_EQ(w->parentWidget()->objectName(), e.container) << e.name;
+        const QRect& t = e.twips;
+        EXPECT_EQ(w->geometry(), QRect(t.x() / 15, t.y() / 15, t.width() / 15, t.height() / 15))
+            << e.name;
+        if (e.caption == nullptr) continue;
+        if (auto* b = qobject_cast<QPushButton*>(w)) {
+            EXPECT_EQ(b->text(), e.caption);
+        }
+        if (auto* l = qobject_cast<QLabel*>(w)) {
+            EXPECT_EQ(l->text(), e.caption);
+        }
+        if (auto* g = qobject_cast<QGroupBox*>(w)) {
+            EXPECT_EQ(g->title(), e.caption);
+        }
+    }
+    QStringList order;
+    QWidget* w = form->findChild<QWidget*>("StatusText");
+    for (int i = 0; i < 7; ++i, w = w->nextInFocusChain()) {
+        while (w->focusPolicy() == Qt::NoFocus) w = w->nextInFocusChain();
+        order << w->objectName();
+    }
+    EXPECT_EQ(order, (QStringList{"StatusText", "CycleTestCmd", "PowerCutTestCmd", "PowerOffCmd",
+                                  "PowerOnCmd", "CloseCmd", "OpenCmd"}));
+
+    const QPixmap shot = form->grab();
+    EXPECT_EQ(shot.size(), QSize(519, 391));
+    // Rendered: every button's area shows a drawn button, and the empty top
+    // right of the window is plain background.
+    const QImage image = shot.toImage();
+    auto colours = [&image](const QRect& area) {
+        QSet<QRgb> seen;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) seen.insert(image.pixel(x, y));
+        }
+        return seen.size();
+    };
+    for (const char* name : kButtons) {
+        auto* b = Button(name);
+        EXPECT_GT(colours(QRect(b->mapTo(form.get(), QPoint(0, 0)), b->size())), 3) << name;
+    }
+    EXPECT_EQ(colours(QRect(320, 10, 190, 150)), 1);
+}
+
+TEST(StatusDisplayText, LineEndsOfDeviceRepliesBecomeLineBreaks) {
+    EXPECT_EQ(StatusDisplayText("OK"), "OK");
+    EXPECT_EQ(StatusDisplayText("PowerOn Error: -222,\"x\"\r\n"), "PowerOn Error: -222,\"x\"\n");
+    EXPECT_EQ(StatusDisplayText("JAM\rRDY\r"), "JAM\nRDY\n");
+    EXPECT_EQ(StatusDisplayText(std::string("\xff", 1)), QString(QChar(0xff)));
+}
+
+}  // namespace
+}  // namespace varnholt
