@@ -1,6 +1,7 @@
 #include "instruments/power_supply.h"
 
 #include "instruments/leading_number.h"
+#include "instruments/reply_buffer.h"
 #include "sequencing/clock.h"
 
 namespace varnholt {
@@ -32,7 +33,7 @@ std::string Exchange(const std::string& line, const char* timeoutText) {
     std::string reply;
     for (;;) {
         if (EndsWithLineEnd(reply)) return reply;
-        if (port != nullptr) reply += port->Input();
+        if (port != nullptr) AppendBounded(reply, port->Input());
         ProcessPendingEvents();
         if (AppTicks() > start + kReplyLimitTicks || ShutdownRequested()) return timeoutText;
     }

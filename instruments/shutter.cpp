@@ -1,5 +1,6 @@
 #include "instruments/shutter.h"
 
+#include "instruments/reply_buffer.h"
 #include "sequencing/clock.h"
 
 namespace varnholt {
@@ -29,7 +30,7 @@ std::string ShutterCommand(const std::string& command) {
     std::string reply;
     for (;;) {
         if (EndsWithReady(reply)) return reply;
-        reply += port->Input();
+        AppendBounded(reply, port->Input());
         ProcessPendingEvents();
         if (AppTicks() > start + kReplyLimitTicks || ShutdownRequested()) {
             return "-1 Timed out waiting for shutter response";

@@ -138,3 +138,24 @@ TEST_F(ShutterTest, PortThatCannotBeOpenedFailsTheInit) {
 
 }  // namespace
 }  // namespace varnholt
+
+namespace varnholt {
+namespace {
+
+TEST_F(ShutterTest, FloodWithoutReplyEndStaysBounded) {
+    Start();
+    const std::string chunk(100'000, 'x');
+    for (int tick = 1; tick <= 100; ++tick) port.ArriveAt(tick, chunk);
+    std::string errorText;
+    EXPECT_FALSE(OpenShutter(errorText));
+    EXPECT_EQ(errorText, "-1 Timed out waiting for shutter response");
+
+    // A flood that does end with RDY CR is returned, cut down to its head and tail.
+    port.ArriveAt(AppTicks() + 1, chunk + "RDY\r");
+    EXPECT_FALSE(CloseShutter(errorText));
+    EXPECT_EQ(errorText.size(), 4096u);
+    EXPECT_EQ(errorText.substr(errorText.size() - 4), "RDY\r");
+}
+
+}  // namespace
+}  // namespace varnholt
