@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The real program under Xvfb, clicked with xdotool, against varnholt-sim:
+# killed with SIGKILL mid-run, and closed mid-run.
+# usage: process_e2e.sh BUILD_DIR kill|close   (run under xvfb-run)
+set -euo pipefail
+build=$1
+case=$2
+work=$(mktemp -d /tmp/varnholt-e2e-XXXXXX)
+cleanup() {
+    kill "${app:-}" "${sim:-}" 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; echo "--- transcript"; tail -20 "$work/sim.txt" || true; exit 1; }
+
+"$build/varnholt-sim" --dir "$work" --sample-time 0 --power-off 0 --move-ms 100 \
+    --transcript "$work/sim.txt" > "$work/sim.out" &
+sim=$!
+for _ in $(seq 100); do grep -q READY "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
+
+(cd "$work" && exec "$build/varnholt") > "$work/app.out" 2>&1 &
+app=$!
+window=$(xdotool search --sync --name '^Varnholt$' | head -1)
+for _ in $(seq 100); do grep -q "APPL" "$work/sim.txt" 2>/dev/null && break; sleep 0.05; done
+sleep 0.5
+xdotool mousemove --window "$window" 420 256 click 1   # Start Cycle Test
+
+rows() { grep -c $'^[0-9]*\t' "$work/cycle_log1.txt" 2>/dev/null || true; }
+for _ in $(seq 200); do [[ $(rows) -ge 3 ]] && break; sleep 0.05; done
+[[ $(rows) -ge 3 ]] || fail "no rows written"
+
+if [[ $case == kill ]]; then
+    kill -9 "$app"
+    wait "$app" 2>/dev/null || true
+    log="$work/cycle_log1.txt"
+    [[ $(tail -c 2 "$log" | od -An -c | tr -d ' ') == '\r\n' ]] || fail "last row cut short"
+    # Cycles finished before the kill: power-offs the supply answered, less
+    # the preparation's; the very last may have been cut before its row.
+    offs=$(grep -c 'supply  < OUTP OFF' "$work/sim.txt")
+    n=$(rows)
+    (( n >= offs - 2 && n <= offs - 1 )) || fail "$n rows for $offs power-offs"
+    grep -qv $'\tSUCCESS\t' <(tail -n +5 "$log" | tr -d '\r') && fail "a row is not a SUCCESS"
+    echo "kill -9: $n rows on disk, $offs power-offs on the wire"
+else
+    "$build/wm_close" "$window"
+    closed=$(date +%s%N)
+    for _ in $(seq 40); do kill -0 "$app" 2>/dev/null || break; sleep 0.05; done
+    kill -0 "$app" 2>/dev/null && fail "still running 2 s after the close"
+    ended_ms=$(( ($(date +%s%N) - closed) / 1000000 ))
+    wait "$app" || fail "exit status $?"
+    lines=$(grep -c ' < ' "$work/sim.txt")
+    sleep 1
+    [[ $(grep -c ' < ' "$work/sim.txt") == "$lines" ]] || fail "sent after the close"
+    grep -q FAILURE "$work/cycle_log1.txt" && fail "a FAILURE row after a close"
+    [[ $(tail -c 2 "$work/cycle_log1.txt" | od -An -c | tr -d ' ') == '\r\n' ]] || fail "cut row"
+    echo "close: program ended ${ended_ms} ms after the close with $(rows) rows"
+    (( ended_ms < 1000 )) || fail "took ${ended_ms} ms"
+fi
+echo PASS
