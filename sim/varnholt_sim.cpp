@@ -116,13 +116,13 @@ public:
     void Line(const std::string& text) {
         const auto now = std::chrono::system_clock::now();
         const std::time_t t = std::chrono::system_clock::to_time_t(now);
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            now.time_since_epoch()).count() % 1000;
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                            now.time_since_epoch()).count() % 1000000;
         std::tm local{};
         localtime_r(&t, &local);
         char stamp[32];
-        std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d ", local.tm_hour, local.tm_min,
-                      local.tm_sec, static_cast<int>(ms));
+        std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%06d ", local.tm_hour, local.tm_min,
+                      local.tm_sec, static_cast<int>(us));
         std::ostream& out = file_.is_open() ? static_cast<std::ostream&>(file_) : std::cout;
         out << stamp << text << std::endl;
     }

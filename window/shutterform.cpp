@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <algorithm>
 
 #include "instruments/power_supply.h"
 #include "instruments/shutter.h"
@@ -71,6 +72,7 @@ ShutterForm::ShutterForm(SerialPort* shutterPort, SerialPort* powerSupplyPort, Q
     setFixedSize(size());
     TimerAppTick.setObjectName("TimerAppTick");
     TimerAppTick.setTimerType(Qt::PreciseTimer);
+    TimerAppTick.setSingleShot(true);
     TimerAppTick.setInterval(kTickMilliseconds);
     connect(&TimerAppTick, &QTimer::timeout, this, &ShutterForm::TimerAppTick_Timer);
     connect(ui->OpenCmd, &QPushButton::clicked, this, &ShutterForm::OpenCmd_Click);
@@ -189,12 +191,15 @@ void ShutterForm::PowerCutTestCmd_Click() {
 void ShutterForm::TimerAppTick_Timer() {
     // Counted from a steady clock: ticks that fell due while the program was
     // blocked (the supply's reset pause) are counted late, not lost, and the
-    // count does not drift with the timer's jitter.
-    const int64_t due = tickClock_.elapsed() / kTickMilliseconds;
-    while (ticksCounted_ < due) {
+    // timer is re-armed for the next whole tick so its lateness never adds up.
+    const int64_t elapsedNs = tickClock_.nsecsElapsed();
+    constexpr int64_t kTickNs = int64_t{kTickMilliseconds} * 1'000'000;
+    while (ticksCounted_ < elapsedNs / kTickNs) {
         ++ticksCounted_;
         varnholt::TimerAppTick_Timer();
     }
+    const int64_t untilNextNs = (ticksCounted_ + 1) * kTickNs - tickClock_.nsecsElapsed();
+    TimerAppTick.start(static_cast<int>(std::max<int64_t>(1, (untilNextNs + 999'999) / 1'000'000)));
 }
 
 void ShutterForm::closeEvent(QCloseEvent* event) {

@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""Measures the program on the simulated bench and prints the figures.
+
+CPU: share of one core the program uses while a cycle test waits and its
+exchanges wait for replies. Latency: from the last byte of a device reply
+(the simulator's transcript) to the program's next command on the wire.
+Clock: the tick count against a steady clock (bench/tick_clock).
+"""
+import os
+import re
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
+CPU_SECONDS = int(os.environ.get("BENCH_CPU_SECONDS", "30"))
+STARTS = int(os.environ.get("BENCH_STARTS", "10"))
+CLOCK_SECONDS = int(os.environ.get("BENCH_CLOCK_SECONDS", "120"))
+STAMP = re.compile(r"^(\d\d):(\d\d):(\d\d\.\d{6}) (\w+)\s+([<>]) (.*)$")
+
+
+def seconds(h, m, s):
+    return int(h) * 3600 + int(m) * 60 + float(s)
+
+
+def transcript(path):
+    with open(path) as f:
+        for line in f:
+            m = STAMP.match(line.rstrip("\n"))
+            if m:
+                yield seconds(*m.group(1, 2, 3)), m.group(4), m.group(5), m.group(6)
+
+
+def cpu_jiffies(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])
+
+
+class Bench:
+    def __init__(self, *sim_options):
+        self.dir = tempfile.mkdtemp(prefix="varnholt-bench-")
+        self.log = os.path.join(self.dir, "sim.txt")
+        self.sim = subprocess.Popen(
+            [f"{BUILD}/varnholt-sim", "--dir", self.dir, "--transcript", self.log, *sim_options],
+            stdout=subprocess.PIPE, text=True)
+        while self.sim.stdout.readline().strip() != "READY":
+            pass
+        self.app = None
+
+    def applies(self):
+        return open(self.log).read().count("supply  < APPL") if os.path.exists(self.log) else 0
+
+    def start_program(self):
+        seen = self.applies()
+        self.app = subprocess.Popen([f"{BUILD}/varnholt"], cwd=self.dir,
+                                    stderr=subprocess.DEVNULL)
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            if self.applies() > seen:
+                time.sleep(0.3)
+                return
+            time.sleep(0.05)
+        raise SystemExit("the program did not start up on the simulated bench")
+
+    def stop_program(self):
+        self.app.terminate()
+        self.app.wait()
+
+    def close(self):
+        self.sim.terminate()
+        self.sim.wait()
+
+
+def click(x, y):
+    window = subprocess.check_output(["xdotool", "search", "--sync", "--name", "^Varnholt$"],
+                                     text=True).split()[0]
+    subprocess.check_call(["xdotool", "mousemove", "--window", window, str(x), str(y),
+                           "click", "1"])
+
+
+def latencies(path, reply_pattern, next_pattern):
+    """Delays from a reply matching reply_pattern to the next command received."""
+    out, last_reply = [], None
+    for when, _device, direction, text in transcript(path):
+        if direction == ">" and re.search(reply_pattern, text):
+            last_reply = when
+        elif direction == "<" and last_reply is not None:
+            if re.search(next_pattern, text):
+                out.append((when - last_reply) * 1000)
+            last_reply = None
+    return out
+
+
+def main():
+    figures = []
+
+    # Latency at start-up: the reset's reply to "*IDN?", the identity to "APPL".
+    bench = Bench()
+    for _ in range(STARTS):
+        bench.start_program()
+        bench.stop_program()
+    startup = latencies(bench.log, r"^\+0", r"^\*IDN\?") + \
+        latencies(bench.log, r"^HEWLETT", r"^APPL")
+    bench.close()
+
+    # CPU and latency during a cycle test with the default periods.
+    bench = Bench("--move-ms", "1500")
+    bench.start_program()
+    click(420, 256)  # Start Cycle Test
+    time.sleep(2)
+    before, t0 = cpu_jiffies(bench.app.pid), time.time()
+    time.sleep(CPU_SECONDS)
+    used = (cpu_jiffies(bench.app.pid) - before) / os.sysconf("SC_CLK_TCK")
+    cpu = 100.0 * used / (time.time() - t0)
+    cycle = latencies(bench.log, r"^RDY", r"^OUTP OFF")
+    bench.stop_program()
+    bench.close()
+
+    all_latency = startup + cycle
+    figures.append(f"cpu: {cpu:.2f} % of one core over {CPU_SECONDS} s of a cycle test "
+                   f"(target under 2 %)")
+    figures.append(f"latency: reply to next command, median {statistics.median(all_latency):.2f} ms,"
+                   f" max {max(all_latency):.2f} ms over {len(all_latency)} replies "
+                   f"({len(startup)} at start-up, {len(cycle)} in the cycle test; target median "
+                   f"under 5 ms)")
+    print("\n".join(figures), flush=True)
+
+    clock_dir = tempfile.mkdtemp(prefix="varnholt-clock-")
+    clock = subprocess.run([f"{BUILD}/bench/tick_clock", str(CLOCK_SECONDS)], cwd=clock_dir,
+                           capture_output=True, text=True)
+    print(clock.stdout, end="")
+    ok = cpu < 2.0 and statistics.median(all_latency) < 5.0 and clock.returncode == 0
+    print("benchmark:", "targets met" if ok else "TARGETS MISSED")
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
