@@ -55,7 +55,8 @@ class Bench:
 
     def start_program(self):
         seen = self.applies()
-        self.app = subprocess.Popen([f"{BUILD}/varnholt"], cwd=self.dir,
+        env = {k: v for k, v in os.environ.items() if k != "QT_QPA_PLATFORM"}
+        self.app = subprocess.Popen([f"{BUILD}/varnholt"], cwd=self.dir, env=env,
                                     stderr=subprocess.DEVNULL)
         deadline = time.time() + 10
         while time.time() < deadline:

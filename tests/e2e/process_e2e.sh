@@ -3,6 +3,8 @@
 # killed with SIGKILL mid-run, and closed mid-run.
 # usage: process_e2e.sh BUILD_DIR kill|close   (run under xvfb-run)
 set -euo pipefail
+# The program must open a real window on the Xvfb display.
+unset QT_QPA_PLATFORM
 build=$1
 case=$2
 work=$(mktemp -d /tmp/varnholt-e2e-XXXXXX)
@@ -21,7 +23,8 @@ for _ in $(seq 100); do grep -q READY "$work/sim.out" 2>/dev/null && break; slee
 
 (cd "$work" && exec "$build/varnholt") > "$work/app.out" 2>&1 &
 app=$!
-window=$(xdotool search --sync --name '^Varnholt$' | head -1)
+window=$(timeout 20 xdotool search --sync --name '^Varnholt$' | head -1) || true
+[[ -n $window ]] || fail 'no window appeared'
 for _ in $(seq 100); do grep -q "APPL" "$work/sim.txt" 2>/dev/null && break; sleep 0.05; done
 sleep 0.5
 xdotool mousemove --window "$window" 420 256 click 1   # Start Cycle Test

@@ -190,6 +190,8 @@ struct FailureCase {
     std::string expectedLogRows;
 };
 
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
 class CycleFailureTest : public EnduranceTest,
                          public ::testing::WithParamInterface<FailureCase> {};
 
