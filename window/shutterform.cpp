@@ -138,41 +138,32 @@ void ShutterForm::SetAllControlsEnabled(bool enabled) {
     SetTestControlsEnabled(enabled);
 }
 
-void ShutterForm::OpenCmd_Click() {
+void ShutterForm::OpenCmd_Click() { ShutterCommandClick(&OpenShutter); }
+
+void ShutterForm::CloseCmd_Click() { ShutterCommandClick(&CloseShutter); }
+
+void ShutterForm::PowerOnCmd_Click() { PowerCommandClick(&PowerOn); }
+
+void ShutterForm::PowerOffCmd_Click() { PowerCommandClick(&PowerOff); }
+
+// A shutter command takes up to 10 s and locks the shutter and test buttons;
+// the power buttons stay usable, and their handlers may run inside it.
+void ShutterForm::ShutterCommandClick(bool (*command)(std::string&)) {
     HandlerScope scope(handlersRunning_);
     SetShutterControlsEnabled(false);
     SetTestControlsEnabled(false);
     std::string errorText;
-    SetStatus(OpenShutter(errorText) ? "OK" : "Shutter Error: " + errorText);
+    SetStatus(command(errorText) ? "OK" : "Shutter Error: " + errorText);
     if (ShutdownRequested()) return;
     SetShutterControlsEnabled(true);
     SetTestControlsEnabled(true);
 }
 
-void ShutterForm::CloseCmd_Click() {
-    HandlerScope scope(handlersRunning_);
-    SetShutterControlsEnabled(false);
-    SetTestControlsEnabled(false);
-    std::string errorText;
-    SetStatus(CloseShutter(errorText) ? "OK" : "Shutter Error: " + errorText);
-    if (ShutdownRequested()) return;
-    SetShutterControlsEnabled(true);
-    SetTestControlsEnabled(true);
-}
-
-void ShutterForm::PowerOnCmd_Click() {
+void ShutterForm::PowerCommandClick(bool (*command)(std::string&)) {
     HandlerScope scope(handlersRunning_);
     SetPowerControlsEnabled(false);
     std::string errorText;
-    SetStatus(PowerOn(errorText) ? "OK" : "Power Supply Error: " + errorText);
-    if (!ShutdownRequested()) SetPowerControlsEnabled(true);
-}
-
-void ShutterForm::PowerOffCmd_Click() {
-    HandlerScope scope(handlersRunning_);
-    SetPowerControlsEnabled(false);
-    std::string errorText;
-    SetStatus(PowerOff(errorText) ? "OK" : "Power Supply Error: " + errorText);
+    SetStatus(command(errorText) ? "OK" : "Power Supply Error: " + errorText);
     if (!ShutdownRequested()) SetPowerControlsEnabled(true);
 }
 

@@ -51,6 +51,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void ShutterCommandClick(bool (*command)(std::string&));
+    void PowerCommandClick(bool (*command)(std::string&));
     void SetText(const std::string& text) override;
     void SetStatus(const std::string& text) { SetText(text); }
 

@@ -13,6 +13,7 @@
 
 #include "sequencing/clock.h"
 #include "tests/e2e/sim_process.h"
+#include "tests/support/log_pattern.h"
 #include "tests/support/temp_dir.h"
 #include "window/event_pump.h"
 #include "window/shutterform.h"
@@ -23,14 +24,10 @@ namespace {
 using testing::SimProcess;
 using testing::WorkingFolder;
 
-const std::string kTime = "[0-9]{1,2}:[0-9]{2}:[0-9]{2} [AP]M";
 
-std::string Header(const std::string& title) {
-    return title + "\r\nStarted on [0-9]{1,2}/[0-9]{1,2}/[0-9]{4} at " + kTime +
-           "\r\n\r\nCount\tStatus\tTime\tError\r\n";
-}
-std::string Row(int count, const std::string& state, const std::string& error) {
-    return std::to_string(count) + "\t" + state + "\t" + kTime + "\t" + error + "\r\n";
+std::string Header(const std::string& title) { return testing::LogHeader(title); }
+std::string Row(int64_t count, const std::string& state, const std::string& error) {
+    return testing::LogRow(count, state, error);
 }
 
 long PeakResidentKiB() {

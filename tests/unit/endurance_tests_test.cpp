@@ -14,6 +14,7 @@
 #include "sequencing/clock.h"
 #include "sequencing/configuration.h"
 #include "tests/support/fake_bench.h"
+#include "tests/support/log_pattern.h"
 #include "tests/support/temp_dir.h"
 
 namespace varnholt {
@@ -39,15 +40,11 @@ Sent Timeline(const FakePort& port, int64_t from) {
 
 const std::string kOn = "OUTP ON;SYST:ERR?\r\n";
 const std::string kOff = "OUTP OFF;SYST:ERR?\r\n";
-const std::string kTime = "[0-9]{1,2}:[0-9]{2}:[0-9]{2} [AP]M";
 const std::string kError = "-222,\"Data out of range\"\r\n";
 
-std::string Header(const std::string& title) {
-    return title + "\r\nStarted on [0-9]{1,2}/[0-9]{1,2}/[0-9]{4} at " + kTime +
-           "\r\n\r\nCount\tStatus\tTime\tError\r\n";
-}
+std::string Header(const std::string& title) { return testing::LogHeader(title); }
 std::string Row(int64_t count, const std::string& state, const std::string& error) {
-    return std::to_string(count) + "\t" + state + "\t" + kTime + "\t" + error + "\r\n";
+    return testing::LogRow(count, state, error);
 }
 
 // A supply answering in 2 ticks (3 per exchange) and a shutter that moves in
