@@ -8,6 +8,7 @@
 #include "instruments/power_supply.h"
 #include "instruments/shutter.h"
 #include "sequencing/kestrane_ini.h"
+#include "sequencing/working_directory.h"
 
 namespace varnholt {
 namespace {
@@ -20,12 +21,6 @@ int32_t powerOffTicks = 20;
 std::unique_ptr<INIReader> ini;
 
 bool IniFileFound() { return ini && ini->ParseError() != -1; }
-
-std::string WorkingDirectory() {
-    std::error_code error;
-    auto path = std::filesystem::current_path(error);
-    return error ? std::string(".") : path.string();
-}
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "instruments/leading_number.h"
+#include "sequencing/working_directory.h"
 
 namespace varnholt {
 namespace {
@@ -72,12 +73,6 @@ bool WriteDurably(TestLog& log, const std::string& text) {
     log.problem = "Cannot write to the log " + log.fileName + ": " + std::strerror(errno) +
                   "; free some disk space or start the program in another folder.";
     return false;
-}
-
-std::string WorkingDirectory() {
-    std::error_code error;
-    auto path = std::filesystem::current_path(error);
-    return error ? std::string(".") : path.string();
 }
 
 }  // namespace

@@ -185,22 +185,29 @@ struct FailureCase {
     int supplyCommand;   // counted from the start-up's reset
     int shutterCommand;  // counted from the first command
     std::string expectedLogRows;
+    bool powerCut = false;
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
-class CycleFailureTest : public EnduranceTest,
-                         public ::testing::WithParamInterface<FailureCase> {};
+class StepFailureTest : public EnduranceTest, public ::testing::WithParamInterface<FailureCase> {
+};
 
-TEST_P(CycleFailureTest, OneFailureRowWithThePrefixedText) {
-    supply.failCommand = GetParam().supplyCommand;
-    shutter.failCommand = GetParam().shutterCommand;
+TEST_P(StepFailureTest, OneFailureRowWithThePrefixedText) {
+    const FailureCase& c = GetParam();
+    supply.failCommand = c.supplyCommand;
+    shutter.failCommand = c.shutterCommand;
     StartBench();
-    RunCycleTest();
-    ExpectLog("cycle_log1.txt", Header("Shutter Cycle Test") + GetParam().expectedLogRows);
+    if (c.powerCut) {
+        RunPowerCutTest();
+        ExpectLog("powercut_log1.txt", Header("Shutter Power Cut Test") + c.expectedLogRows);
+    } else {
+        RunCycleTest();
+        ExpectLog("cycle_log1.txt", Header("Shutter Cycle Test") + c.expectedLogRows);
+    }
     EXPECT_NE(status.Last().find("Error: "), std::string::npos);
     // Nothing is sent after the failing step.
-    const bool supplyFailed = GetParam().supplyCommand != 0;
+    const bool supplyFailed = c.supplyCommand != 0;
     const auto& failing = supplyFailed ? supplyPort : shutterPort;
     const auto& other = supplyFailed ? shutterPort : supplyPort;
     ASSERT_FALSE(failing.sent.empty());
@@ -210,7 +217,7 @@ TEST_P(CycleFailureTest, OneFailureRowWithThePrefixedText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    EachStep, CycleFailureTest,
+    CycleTest, StepFailureTest,
     ::testing::Values(
         FailureCase{"PreparationPowerOn", 3, 0, Row(1, "FAILURE", "PowerOn Error: " + kError)},
         FailureCase{"PreparationClose", 0, 1,
@@ -303,27 +310,16 @@ TEST_F(EnduranceTest, PowerCutStopsAtThePowerOffAndCutWaits) {
     }
 }
 
-class PowerCutFailureTest : public EnduranceTest,
-                            public ::testing::WithParamInterface<FailureCase> {};
-
-TEST_P(PowerCutFailureTest, OneFailureRowWithThePrefixedText) {
-    supply.failCommand = GetParam().supplyCommand;
-    shutter.failCommand = GetParam().shutterCommand;
-    StartBench();
-    RunPowerCutTest();
-    ExpectLog("powercut_log1.txt", Header("Shutter Power Cut Test") + GetParam().expectedLogRows);
-}
-
 INSTANTIATE_TEST_SUITE_P(
-    EachStep, PowerCutFailureTest,
+    PowerCutTest, StepFailureTest,
     ::testing::Values(
-        FailureCase{"FirstPowerOn", 3, 0, Row(1, "FAILURE", "PowerOn Error: " + kError)},
-        FailureCase{"Close", 0, 1, Row(1, "FAILURE", "CloseShutter Error: ERR JAM RDY\r")},
-        FailureCase{"PowerOff", 4, 0, Row(1, "FAILURE", "PowerOff Error: " + kError)},
+        FailureCase{"FirstPowerOn", 3, 0, Row(1, "FAILURE", "PowerOn Error: " + kError), true},
+        FailureCase{"Close", 0, 1, Row(1, "FAILURE", "CloseShutter Error: ERR JAM RDY\r"), true},
+        FailureCase{"PowerOff", 4, 0, Row(1, "FAILURE", "PowerOff Error: " + kError), true},
         FailureCase{"PowerOnAfterOff", 5, 0,
-                    Row(1, "FAILURE", "PowerOn Error: " + kError)},
-        FailureCase{"TheCut", 6, 0, Row(1, "FAILURE", "PowerSupply Error: " + kError)},
-        FailureCase{"PowerBack", 7, 0, Row(1, "FAILURE", "PowerOn Error: " + kError)}),
+                    Row(1, "FAILURE", "PowerOn Error: " + kError), true},
+        FailureCase{"TheCut", 6, 0, Row(1, "FAILURE", "PowerSupply Error: " + kError), true},
+        FailureCase{"PowerBack", 7, 0, Row(1, "FAILURE", "PowerOn Error: " + kError), true}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(EnduranceTest, LogThatCannotBeCreatedStopsTheTestBeforeAnythingIsSent) {
