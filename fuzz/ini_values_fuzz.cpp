@@ -1,13 +1,14 @@
-#include <INIReader.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "sequencing/ini_file.h"
 #include "sequencing/kestrane_ini.h"
+#include "sequencing/serial_devices.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const INIReader ini(reinterpret_cast<const char*>(data), size);
+    const varnholt::IniFile ini =
+        varnholt::ParseIniText(std::string(reinterpret_cast<const char*>(data), size));
     std::string errorText;
     const auto settings = varnholt::ReadBenchSettings(ini, errorText);
     if (settings) {
@@ -17,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (errorText.rfind("kestrane.ini: [", 0) != 0) {
         std::abort();  // every refusal names the file and the section
     }
-    for (int port : {-1, 0, 1, 3, 32767}) varnholt::MappedSerialDevice(ini, port);
+    varnholt::UseSerialDevices(ini);
+    for (int port : {-1, 0, 1, 3, 32767}) varnholt::SerialDevicePath(port);
     return 0;
 }

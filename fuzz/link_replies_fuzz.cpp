@@ -6,7 +6,7 @@
 
 #include "instruments/leading_number.h"
 #include "instruments/power_supply.h"
-#include "instruments/reply_buffer.h"
+#include "instruments/line_exchange.h"
 #include "instruments/shutter.h"
 #include "sequencing/clock.h"
 #include "tests/support/fake_bench.h"

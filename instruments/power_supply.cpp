@@ -1,58 +1,48 @@
 #include "instruments/power_supply.h"
 
 #include "instruments/leading_number.h"
-#include "instruments/reply_buffer.h"
+#include "instruments/line_exchange.h"
 #include "sequencing/clock.h"
 
 namespace varnholt {
 namespace {
 
-constexpr int kReplyLimitTicks = 20;
+// The supply's wire rules: 9600 baud, no parity, 8 data bits, 2 stop bits;
+// every line ends with CR LF, and so does every reply. A command carries the
+// error-queue query and succeeds only when the reply's leading number is 0.
+constexpr char kPortSettings[] = "9600,N,8,2";
 constexpr char kLineEnd[] = "\r\n";
 constexpr char kErrorQuery[] = ";SYST:ERR?";
+constexpr int32_t kReplyLimitTicks = 20;
+constexpr char kCommandTimeout[] = "-1 Timed out waiting for power supply";
+constexpr char kQueryTimeout[] = "-1 Timed out waiting for response";
 constexpr char kMaker[] = "HEWLETT-PACKARD";
-
-SerialPort* port = nullptr;
-bool powerSupplyEnabled = false;
+// The supply needs a moment in remote mode before it takes the reset.
+constexpr int kRemoteSettleMilliseconds = 200;
 
 bool EndsWithLineEnd(const std::string& text) {
     return text.size() >= 2 && text.compare(text.size() - 2, 2, kLineEnd) == 0;
 }
 
-void Send(const std::string& line) {
-    if (port != nullptr && !ShutdownRequested()) port->Output(line);
-}
+bool ReportsNoError(const std::string& reply) { return LeadingNumber(reply) == 0.0; }
 
-std::string Exchange(const std::string& line, const char* timeoutText) {
-    const int64_t start = AppTicks();
-    // A late reply to an exchange that timed out would otherwise be taken as
-    // the answer to this one, and a stale "+0" turns a rejected command into
-    // a success.
-    if (port != nullptr) port->Input();
-    Send(line);
-    std::string reply;
-    for (;;) {
-        if (EndsWithLineEnd(reply)) return reply;
-        if (port != nullptr) AppendBounded(reply, port->Input());
-        ProcessPendingEvents();
-        if (AppTicks() > start + kReplyLimitTicks || ShutdownRequested()) return timeoutText;
-    }
-}
+constexpr ReplyRules kCommandRules{EndsWithLineEnd, kReplyLimitTicks, kCommandTimeout};
+constexpr ReplyRules kQueryRules{EndsWithLineEnd, kReplyLimitTicks, kQueryTimeout};
+
+SerialPort* port = nullptr;
+bool powerSupplyEnabled = false;
 
 std::string PowerSupplyCommand(const std::string& command) {
-    return Exchange(command + kErrorQuery + kLineEnd, "-1 Timed out waiting for power supply");
+    return Exchange(port, command + kErrorQuery + kLineEnd, kCommandRules);
 }
 
 std::string PowerSupplyQuery(const std::string& command) {
-    return Exchange(command + kLineEnd, "-1 Timed out waiting for response");
+    return Exchange(port, command + kLineEnd, kQueryRules);
 }
 
-bool ReportsNoError(const std::string& reply) { return LeadingNumber(reply) == 0.0; }
-
 bool PowerSupplyReset(std::string& errorText) {
-    Send(std::string("SYST:REM") + kLineEnd);
-    // The supply needs a moment in remote mode before it takes the reset.
-    Sleep(200);
+    SendLine(port, std::string("SYST:REM") + kLineEnd);
+    Sleep(kRemoteSettleMilliseconds);
     errorText = PowerSupplyCommand("*RST;*CLS");
     return ReportsNoError(errorText);
 }
@@ -82,7 +72,7 @@ bool SwitchOutput(const char* command, std::string& errorText) {
 
 void BindPowerSupplyPort(SerialPort* serialPort) { port = serialPort; }
 
-bool PowerSupplyInit(int16_t portNumber, std::string& errorText) {
+bool PowerSupplyInit(int16_t portNumber, std::string& errorText, OpenFailure* openFailure) {
     if (portNumber == 0) {
         powerSupplyEnabled = false;
         errorText.clear();
@@ -94,9 +84,14 @@ bool PowerSupplyInit(int16_t portNumber, std::string& errorText) {
         return false;
     }
     port->CommPort(portNumber);
-    port->Settings("9600,N,8,2");
+    port->Settings(kPortSettings);
     port->InputLen(0);
-    if (!port->PortOpen(true, errorText)) return false;
+    OpenFailure failure;
+    if (!port->PortOpen(true, failure)) {
+        errorText = OpenFailureText("the power supply", portNumber, failure);
+        if (openFailure != nullptr) *openFailure = failure;
+        return false;
+    }
 
     if (PowerSupplyReset(errorText) && PowerSupplyIdentify(errorText) &&
         PowerSupplyApply(errorText)) {

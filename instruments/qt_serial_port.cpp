@@ -19,6 +19,15 @@ std::vector<std::string> SplitCommas(const std::string& text) {
     return parts;
 }
 
+OpenFailure::Cause CauseOf(QSerialPort::SerialPortError error) {
+    switch (error) {
+        case QSerialPort::DeviceNotFoundError: return OpenFailure::Cause::Missing;
+        case QSerialPort::PermissionError: return OpenFailure::Cause::NoPermission;
+        case QSerialPort::OpenError: return OpenFailure::Cause::InUse;
+        default: return OpenFailure::Cause::Other;
+    }
+}
+
 }  // namespace
 
 bool ParseLineSettings(const std::string& text, LineSettings& settings) {
@@ -50,8 +59,7 @@ bool ParseLineSettings(const std::string& text, LineSettings& settings) {
     return true;
 }
 
-QtSerialPort::QtSerialPort(SerialRole role, Resolver resolve)
-    : role_(role), resolve_(std::move(resolve)) {
+QtSerialPort::QtSerialPort(Resolver resolve) : resolve_(std::move(resolve)) {
     // Qt 6.4 can take a zero-length read for an error; Input reads by polling
     // the device itself, so a cleared read error loses nothing. A device that
     // went away stays gone.
@@ -67,34 +75,34 @@ void QtSerialPort::Settings(const std::string& settings) { settings_ = settings;
 
 void QtSerialPort::InputLen(int) {}
 
-bool QtSerialPort::PortOpen(bool open, std::string& errorText) {
+bool QtSerialPort::PortOpen(bool open, OpenFailure& failure) {
     if (!open) {
         port_.close();
         return true;
     }
-    const std::string path = resolve_(number_);
+    const std::string path = resolve_ ? resolve_(number_) : std::string();
     if (path.empty()) {
-        errorText = SerialOpenFailure(role_, number_, "", "");
+        failure = {OpenFailure::Cause::NoDevice, "", ""};
         return false;
     }
     LineSettings line;
     if (!ParseLineSettings(settings_, line)) {
-        errorText = SerialOpenFailure(role_, number_, path,
-                                      "the line settings '" + settings_ + "' are not valid");
+        failure = {OpenFailure::Cause::BadSettings, path,
+                   "the line settings '" + settings_ + "' are not valid"};
         return false;
     }
     port_.setPortName(QString::fromStdString(path));
     if (!port_.open(QIODevice::ReadWrite)) {
-        errorText = SerialOpenFailure(role_, number_, path, port_.errorString().toStdString());
+        failure = {CauseOf(port_.error()), path, port_.errorString().toStdString()};
         return false;
     }
     const bool configured = port_.setBaudRate(line.baud) && port_.setDataBits(line.dataBits) &&
                             port_.setParity(line.parity) && port_.setStopBits(line.stopBits) &&
                             port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!configured) {
-        errorText = SerialOpenFailure(role_, number_, path,
-                                      "it does not take the settings " + settings_ + " (" +
-                                          port_.errorString().toStdString() + ")");
+        failure = {OpenFailure::Cause::BadSettings, path,
+                   "it does not take the settings " + settings_ + " (" +
+                       port_.errorString().toStdString() + ")"};
         port_.close();
         return false;
     }

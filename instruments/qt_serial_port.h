@@ -6,22 +6,20 @@
 #include <string>
 
 #include "instruments/serial_port.h"
-#include "sequencing/configuration.h"
 
 namespace varnholt {
 
-// A SerialPort on a real serial device through Qt SerialPort. The port number
-// is mapped to a device by SerialDevicePath; the role names the instrument in
-// the operator's sentence when the port cannot be opened.
+// A SerialPort on a real serial device through Qt SerialPort. Whoever makes
+// it says how a port number maps to a device (empty: no device).
 class QtSerialPort : public SerialPort {
 public:
     using Resolver = std::function<std::string(int portNumber)>;
-    explicit QtSerialPort(SerialRole role, Resolver resolve = SerialDevicePath);
+    explicit QtSerialPort(Resolver resolve);
 
     void CommPort(int16_t portNumber) override;
     void Settings(const std::string& settings) override;
     void InputLen(int length) override;
-    bool PortOpen(bool open, std::string& errorText) override;
+    bool PortOpen(bool open, OpenFailure& failure) override;
     void Output(const std::string& text) override;
     std::string Input() override;
 
@@ -34,7 +32,6 @@ public:
 private:
     bool Readable();
 
-    SerialRole role_;
     Resolver resolve_;
     int16_t number_ = 0;
     std::string settings_;

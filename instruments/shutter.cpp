@@ -1,50 +1,42 @@
 #include "instruments/shutter.h"
 
-#include "instruments/reply_buffer.h"
-#include "sequencing/clock.h"
+#include "instruments/line_exchange.h"
 
 namespace varnholt {
 namespace {
 
-constexpr int kReplyLimitTicks = 100;
+// The controller's wire rules: 9600 baud, no parity, 8 data bits, 1 stop bit;
+// a command ends with CR alone. A reply is complete when it ends "RDY" CR and
+// succeeds when it starts with "RDY"; anything before that is the fault.
+constexpr char kPortSettings[] = "9600,N,8,1";
+constexpr char kCommandEnd[] = "\r";
+constexpr int32_t kReplyLimitTicks = 100;
+constexpr char kTimeout[] = "-1 Timed out waiting for shutter response";
 constexpr char kReady[] = "RDY";
 constexpr char kReadyEnd[] = "RDY\r";
-
-SerialPort* port = nullptr;
-bool shutterEnabled = false;
-
-void Send(const std::string& command) {
-    if (port != nullptr && !ShutdownRequested()) port->Output(command + "\r");
-}
 
 bool EndsWithReady(const std::string& reply) {
     return reply.size() >= 4 && reply.compare(reply.size() - 4, 4, kReadyEnd) == 0;
 }
 
+bool StartsWithReady(const std::string& reply) { return reply.compare(0, 3, kReady) == 0; }
+
+constexpr ReplyRules kRules{EndsWithReady, kReplyLimitTicks, kTimeout};
+
+SerialPort* port = nullptr;
+bool shutterEnabled = false;
+
 std::string ShutterCommand(const std::string& command) {
-    const int64_t start = AppTicks();
-    // Whatever the controller said earlier (the answer to a ShutterSend, say)
-    // is not part of this command's reply.
-    port->Input();
-    Send(command);
-    std::string reply;
-    for (;;) {
-        if (EndsWithReady(reply)) return reply;
-        AppendBounded(reply, port->Input());
-        ProcessPendingEvents();
-        if (AppTicks() > start + kReplyLimitTicks || ShutdownRequested()) {
-            return "-1 Timed out waiting for shutter response";
-        }
-    }
+    return Exchange(port, command + kCommandEnd, kRules);
 }
 
 bool Move(const char* command, std::string& errorText) {
-    if (!shutterEnabled || port == nullptr) {
+    if (!shutterEnabled) {
         errorText.clear();
         return true;
     }
     errorText = ShutterCommand(command);
-    if (errorText.compare(0, 3, kReady) == 0) {
+    if (StartsWithReady(errorText)) {
         errorText.clear();
         return true;
     }
@@ -55,7 +47,7 @@ bool Move(const char* command, std::string& errorText) {
 
 void BindShutterPort(SerialPort* serialPort) { port = serialPort; }
 
-bool ShutterInit(int16_t portNumber, std::string& errorText) {
+bool ShutterInit(int16_t portNumber, std::string& errorText, OpenFailure* openFailure) {
     errorText.clear();
     if (portNumber == 0) {
         shutterEnabled = false;
@@ -67,9 +59,13 @@ bool ShutterInit(int16_t portNumber, std::string& errorText) {
         return false;
     }
     port->CommPort(portNumber);
-    port->Settings("9600,N,8,1");
+    port->Settings(kPortSettings);
     port->InputLen(0);
-    return port->PortOpen(true, errorText);
+    OpenFailure failure;
+    if (port->PortOpen(true, failure)) return true;
+    errorText = OpenFailureText("the shutter", portNumber, failure);
+    if (openFailure != nullptr) *openFailure = failure;
+    return false;
 }
 
 bool OpenShutter(std::string& errorText) { return Move("OPEN", errorText); }
@@ -77,7 +73,7 @@ bool OpenShutter(std::string& errorText) { return Move("OPEN", errorText); }
 bool CloseShutter(std::string& errorText) { return Move("CLOSE", errorText); }
 
 void ShutterSend(const std::string& command) {
-    if (shutterEnabled) Send(command);
+    if (shutterEnabled) SendLine(port, command + kCommandEnd);
 }
 
 }  // namespace varnholt

@@ -9,7 +9,9 @@ namespace varnholt {
 
 void BindShutterPort(SerialPort* port);
 // portNumber 0 means no shutter: every later call succeeds at once.
-bool ShutterInit(int16_t portNumber, std::string& errorText);
+// A port that cannot be opened fails with a plain sentence; openFailure,
+// when given, receives the cause for the caller's own wording.
+bool ShutterInit(int16_t portNumber, std::string& errorText, OpenFailure* openFailure = nullptr);
 bool OpenShutter(std::string& errorText);
 bool CloseShutter(std::string& errorText);
 // Sends without waiting; the controller's reply stays in the receive buffer

@@ -16,12 +16,12 @@ std::function<void(int)> sleeper;
 
 int64_t AppTicks() { return appTicks; }
 
-void ResetAppTicks() {
+void ResetTicksAndShutdown() {
     appTicks = 0;
     shutdownRequested = false;
 }
 
-void TimerAppTick_Timer() { ++appTicks; }
+void AddAppTick() { ++appTicks; }
 
 void InstallEventPump(std::function<void()> pump) { eventPump = std::move(pump); }
 

@@ -5,13 +5,19 @@
 
 namespace varnholt {
 
+// The system's only time base: every time-out, pause and period is counted in
+// ticks of this length.
+constexpr int kTickMilliseconds = 100;
+constexpr int32_t kTicksPerSecond = 1000 / kTickMilliseconds;
+
 // Count of 100 ms timer ticks since the window started. Held in 64 bits so
 // that neither the counter nor a deadline can overflow on a long run.
 int64_t AppTicks();
-// The window's start-up: AppTicks = 0 and no shutdown pending.
-void ResetAppTicks();
-// The 100 ms timer's handler: one tick.
-void TimerAppTick_Timer();
+// The window's start-up: AppTicks = 0, and a shutdown requested by an earlier
+// window (in the tests, an earlier case) is forgotten.
+void ResetTicksAndShutdown();
+// What the 100 ms timer's handler does: one tick.
+void AddAppTick();
 
 // Handles all pending window events and returns. The platform installs the
 // real pump (the window's event loop, or a simulated bench in tests). Handlers

@@ -7,13 +7,27 @@
 #include "instruments/shutter.h"
 #include "sequencing/clock.h"
 #include "sequencing/configuration.h"
+#include "sequencing/run_flags.h"
+#include "sequencing/status_line.h"
 #include "sequencing/test_log.h"
 
 namespace varnholt {
 namespace {
 
+// The fixed waits of the two tests, in ticks.
+// The shutter controller needs half a second after power-up.
+constexpr int32_t kPowerUpSettleTicks = 5;
+// The power-cut test's first power-up settles for a second.
+constexpr int32_t kFirstPowerUpTicks = 10;
+// Cut the power about a second into the move.
+constexpr int32_t kCutIntoMoveTicks = 10;
+// How long the cut lasts.
+constexpr int32_t kPowerCutTicks = 20;
+
+// A count on the status line carries a leading space when it is not negative
+// ("Cycle Test:  1"), the form operators know from the bench's status texts.
 // Counted in 64 bits: an endurance run does not end or wrap at 32767 cycles.
-std::string CountText(int64_t count) {
+std::string WithSignSpace(int64_t count) {
     return (count >= 0 ? " " : "") + std::to_string(count);
 }
 
@@ -59,7 +73,7 @@ public:
             TestLogClose(log_);
             return false;
         }
-        ShowStatus(statusPrefix + CountText(count));
+        ShowStatus(statusPrefix + WithSignSpace(count));
         ++count;
         return true;
     }
@@ -82,7 +96,7 @@ void CycleTest() {
     std::string errorText;
 
     if (!run.Check(PowerOn(errorText), "PowerOn Error: ", errorText)) return;
-    DelayTicks(5);
+    DelayTicks(kPowerUpSettleTicks);
     if (!run.Check(CloseShutter(errorText), "CloseShutter Error: ", errorText)) return;
     if (!run.Check(PowerOff(errorText), "PowerOff Error: ", errorText)) return;
 
@@ -90,8 +104,7 @@ void CycleTest() {
         if (!run.Running()) return void(run.Stop());
         if (!run.Wait(PowerOffTicks())) return;
         if (!run.Check(PowerOn(errorText), "PowerOn Error: ", errorText)) return;
-        // The shutter controller needs half a second after power-up.
-        DelayTicks(5);
+        DelayTicks(kPowerUpSettleTicks);
         if (!run.Check(OpenShutter(errorText), "OpenShutter Error: ", errorText)) return;
         if (!run.Wait(SampleTimeTicks())) return;
         if (!run.Check(CloseShutter(errorText), "CloseShutter Error: ", errorText)) return;
@@ -106,7 +119,7 @@ void PowerCutTest() {
     std::string errorText;
 
     if (!run.Check(PowerOn(errorText), "PowerOn Error: ", errorText)) return;
-    DelayTicks(10);
+    DelayTicks(kFirstPowerUpTicks);
 
     for (;;) {
         if (!run.Running()) return void(run.Stop());
@@ -114,14 +127,13 @@ void PowerCutTest() {
         if (!run.Check(PowerOff(errorText), "PowerOff Error: ", errorText)) return;
         if (!run.Wait(PowerOffTicks())) return;
         if (!run.Check(PowerOn(errorText), "PowerOn Error: ", errorText)) return;
-        DelayTicks(5);
+        DelayTicks(kPowerUpSettleTicks);
         ShutterSend("OPEN");
-        // Cut the power about a second into the move.
-        if (!run.Wait(10)) return;
+        if (!run.Wait(kCutIntoMoveTicks)) return;
         if (!run.Check(PowerOff(errorText), "PowerSupply Error: ", errorText)) return;
-        if (!run.Wait(20)) return;
+        if (!run.Wait(kPowerCutTicks)) return;
         if (!run.Check(PowerOn(errorText), "PowerOn Error: ", errorText)) return;
-        DelayTicks(5);
+        DelayTicks(kPowerUpSettleTicks);
         // The final open is judged per cycle: its failure is recorded in the
         // cycle's row and the test goes on.
         if (!OpenShutter(errorText)) {

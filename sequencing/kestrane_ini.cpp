@@ -1,7 +1,5 @@
 #include "sequencing/kestrane_ini.h"
 
-#include <INIReader.h>
-
 #include <limits>
 
 namespace varnholt {
@@ -19,8 +17,6 @@ constexpr Key kPowerSupplyPort{"Communications", "PowerSupplyPort",
                                "give the serial port number, 0 for no power supply"};
 constexpr Key kShutterPort{"Communications", "ShutterPort",
                            "give the serial port number, 0 for no shutter"};
-
-constexpr int64_t kTicksPerSecond = 1000 / 100;
 
 std::string Describe(const Key& key, const std::string& value) {
     return std::string(kConfigurationFile) + ": [" + key.section + "] " + key.name + " = '" +
@@ -49,21 +45,21 @@ std::optional<int64_t> WholeNumber(const std::string& text) {
 }
 
 // Missing: the default. Present: a whole number, or nullopt with the sentence.
-std::optional<int64_t> Lookup(const INIReader& ini, const Key& key, int64_t defaultValue,
+std::optional<int64_t> Lookup(const IniFile& ini, const Key& key, int64_t defaultValue,
                               bool& given, std::string& errorText) {
-    given = ini.HasValue(key.section, key.name);
+    given = ini.Has(key.section, key.name);
     if (!given) return defaultValue;
-    const std::string text = ini.Get(key.section, key.name, "");
+    const std::string text = ini.Get(key.section, key.name);
     const auto value = WholeNumber(text);
     if (!value) errorText = Describe(key, text) + " is not a whole number; " + key.advice + ".";
     return value;
 }
 
-std::optional<int32_t> Period(const INIReader& ini, const Key& key, std::string& errorText) {
+std::optional<int32_t> Period(const IniFile& ini, const Key& key, std::string& errorText) {
     bool given = false;
-    const auto seconds = Lookup(ini, key, 2, given, errorText);
+    const auto seconds = Lookup(ini, key, kDefaultPeriodSeconds, given, errorText);
     if (!seconds) return std::nullopt;
-    const std::string text = ini.Get(key.section, key.name, "");
+    const std::string text = ini.Get(key.section, key.name);
     if (*seconds < 0) {
         errorText = Describe(key, text) + " is negative; " + key.advice + " (0 or more).";
         return std::nullopt;
@@ -77,13 +73,13 @@ std::optional<int32_t> Period(const INIReader& ini, const Key& key, std::string&
     return static_cast<int32_t>(*seconds * kTicksPerSecond);
 }
 
-std::optional<int16_t> Port(const INIReader& ini, const Key& key, bool& given,
+std::optional<int16_t> Port(const IniFile& ini, const Key& key, bool& given,
                             std::string& errorText) {
-    const auto number = Lookup(ini, key, -1, given, errorText);
+    const auto number = Lookup(ini, key, kDefaultPort, given, errorText);
     if (!number) return std::nullopt;
     if (*number < std::numeric_limits<int16_t>::min() ||
         *number > std::numeric_limits<int16_t>::max()) {
-        errorText = Describe(key, ini.Get(key.section, key.name, "")) +
+        errorText = Describe(key, ini.Get(key.section, key.name)) +
                     " is outside -32768..32767; " + key.advice + ".";
         return std::nullopt;
     }
@@ -92,7 +88,7 @@ std::optional<int16_t> Port(const INIReader& ini, const Key& key, bool& given,
 
 }  // namespace
 
-std::optional<BenchSettings> ReadBenchSettings(const INIReader& ini, std::string& errorText) {
+std::optional<BenchSettings> ReadBenchSettings(const IniFile& ini, std::string& errorText) {
     BenchSettings settings;
     const auto sample = Period(ini, kSampleTime, errorText);
     if (!sample) return std::nullopt;
@@ -107,12 +103,6 @@ std::optional<BenchSettings> ReadBenchSettings(const INIReader& ini, std::string
     settings.powerSupplyPort = *supply;
     settings.shutterPort = *shutter;
     return settings;
-}
-
-std::string MappedSerialDevice(const INIReader& ini, int portNumber) {
-    std::string path = ini.Get("SerialDevices", "Port" + std::to_string(portNumber), "");
-    while (!path.empty() && IsBlank(path.back())) path.pop_back();
-    return path;
 }
 
 }  // namespace varnholt

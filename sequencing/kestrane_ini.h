@@ -4,18 +4,23 @@
 #include <optional>
 #include <string>
 
-class INIReader;
+#include "sequencing/clock.h"
+#include "sequencing/ini_file.h"
 
 namespace varnholt {
 
 constexpr char kConfigurationFile[] = "kestrane.ini";
 
+// What a missing file, section or key gives.
+constexpr int32_t kDefaultPeriodSeconds = 2;
+constexpr int16_t kDefaultPort = -1;
+
 // The values of kestrane.ini once checked; missing keys hold their defaults.
 struct BenchSettings {
-    int32_t sampleTimeTicks = 20;
-    int32_t powerOffTicks = 20;
-    int16_t powerSupplyPort = -1;
-    int16_t shutterPort = -1;
+    int32_t sampleTimeTicks = kDefaultPeriodSeconds * kTicksPerSecond;
+    int32_t powerOffTicks = kDefaultPeriodSeconds * kTicksPerSecond;
+    int16_t powerSupplyPort = kDefaultPort;
+    int16_t shutterPort = kDefaultPort;
     bool powerSupplyPortGiven = false;
     bool shutterPortGiven = false;
 };
@@ -23,9 +28,6 @@ struct BenchSettings {
 // Checks every value before anything is opened. A value that is present but
 // not a whole number, or out of range, gives a sentence naming file, section,
 // key and value.
-std::optional<BenchSettings> ReadBenchSettings(const INIReader& ini, std::string& errorText);
-
-// "Port<N>" of [SerialDevices], or empty when the file does not map N.
-std::string MappedSerialDevice(const INIReader& ini, int portNumber);
+std::optional<BenchSettings> ReadBenchSettings(const IniFile& ini, std::string& errorText);
 
 }  // namespace varnholt

@@ -11,4 +11,9 @@ public:
     virtual void SetText(const std::string& text) = 0;
 };
 
+// The window hands over its status field at start-up.
+void BindStatusLine(StatusLine* statusLine);
+// Reports through the bound status line; nothing when none is bound.
+void ShowStatus(const std::string& text);
+
 }  // namespace varnholt

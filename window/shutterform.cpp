@@ -9,6 +9,7 @@
 #include "sequencing/clock.h"
 #include "sequencing/configuration.h"
 #include "sequencing/endurance_tests.h"
+#include "sequencing/run_flags.h"
 #include "ui_shutterform.h"
 
 // The icon lives in a static library's resources, which are not registered
@@ -17,8 +18,6 @@ static void InitWindowResources() { Q_INIT_RESOURCE(varnholt); }
 
 namespace varnholt {
 namespace {
-
-constexpr int kTickMilliseconds = 100;
 
 // Counts a handler for as long as it runs, nested or not.
 class HandlerScope {
@@ -99,7 +98,7 @@ void ShutterForm::Form_Load() {
     TimerAppTick.start();
     tickClock_.start();
     ticksCounted_ = 0;
-    ResetAppTicks();
+    ResetTicksAndShutdown();
     BindShutterPort(shutterPort_);
     BindPowerSupplyPort(powerSupplyPort_);
     BindStatusLine(this);
@@ -187,7 +186,7 @@ void ShutterForm::TimerAppTick_Timer() {
     constexpr int64_t kTickNs = int64_t{kTickMilliseconds} * 1'000'000;
     while (ticksCounted_ < elapsedNs / kTickNs) {
         ++ticksCounted_;
-        varnholt::TimerAppTick_Timer();
+        AddAppTick();
     }
     const int64_t untilNextNs = (ticksCounted_ + 1) * kTickNs - tickClock_.nsecsElapsed();
     TimerAppTick.start(static_cast<int>(std::max<int64_t>(1, (untilNextNs + 999'999) / 1'000'000)));

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "instruments/qt_serial_port.h"
+#include "sequencing/serial_devices.h"
 #include "sequencing/status_line.h"
 
 namespace Ui {
@@ -57,8 +58,8 @@ private:
     void SetStatus(const std::string& text) { SetText(text); }
 
     std::unique_ptr<Ui::ShutterForm> ui;
-    QtSerialPort MSComm1{SerialRole::Shutter};
-    QtSerialPort MSComm2{SerialRole::PowerSupply};
+    QtSerialPort MSComm1{SerialDevicePath};
+    QtSerialPort MSComm2{SerialDevicePath};
     SerialPort* shutterPort_;
     SerialPort* powerSupplyPort_;
     QTimer TimerAppTick;

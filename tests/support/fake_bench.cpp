@@ -10,10 +10,10 @@ void FakePort::CommPort(int16_t portNumber) {
 void FakePort::Settings(const std::string& settings) { setup.push_back("Settings " + settings); }
 void FakePort::InputLen(int length) { setup.push_back("InputLen " + std::to_string(length)); }
 
-bool FakePort::PortOpen(bool open, std::string& errorText) {
+bool FakePort::PortOpen(bool open, OpenFailure& failure) {
     setup.push_back(open ? "PortOpen true" : "PortOpen false");
-    if (!openFailure.empty()) {
-        errorText = openFailure;
+    if (openFailure.cause != OpenFailure::Cause::None) {
+        failure = openFailure;
         return false;
     }
     opened = open;
@@ -87,7 +87,7 @@ FakeShutter::FakeShutter(FakePort& port) : port_(port) {
 }
 
 SimulatedPump::SimulatedPump() {
-    ResetAppTicks();
+    ResetTicksAndShutdown();
     InstallEventPump([this] { Pump(); });
     InstallSleep([this](int ms) { sleeps.push_back(ms); });
 }
@@ -103,7 +103,7 @@ void SimulatedPump::At(int64_t tick, std::function<void()> action) {
 
 void SimulatedPump::Pump() {
     ++pumps;
-    TimerAppTick_Timer();
+    AddAppTick();
     const int64_t now = AppTicks();
     for (FakePort* port : ports_) port->DeliverDue(now);
     while (!actions_.empty() && actions_.begin()->first <= now) {

@@ -26,7 +26,7 @@ public:
     void CommPort(int16_t portNumber) override;
     void Settings(const std::string& settings) override;
     void InputLen(int length) override;
-    bool PortOpen(bool open, std::string& errorText) override;
+    bool PortOpen(bool open, OpenFailure& failure) override;
     void Output(const std::string& text) override;
     std::string Input() override;
 
@@ -39,7 +39,7 @@ public:
     std::vector<std::string> setup;  // "CommPort 3", "Settings 9600,N,8,2", ...
     std::vector<Sent> sent;
     bool opened = false;
-    std::string openFailure;  // when set, PortOpen fails with it
+    OpenFailure openFailure;  // when it has a cause, PortOpen fails with it
     std::function<void(const std::string&)> onOutput;
     int inputReads = 0;
 

@@ -27,8 +27,8 @@ TEST(DelayTicks, EndIsFixedOnEntryEvenIfTicksArriveInBursts) {
     SimulatedPump pump;
     // Ticks counted late after a blocking pause arrive several at once.
     pump.At(2, [] {
-        TimerAppTick_Timer();
-        TimerAppTick_Timer();
+        AddAppTick();
+        AddAppTick();
     });
     DelayTicks(5);
     EXPECT_EQ(AppTicks(), 5);
@@ -78,7 +78,7 @@ TEST(Clock, ShutdownEndsDelaysAtOnce) {
     pump.At(2, [] { RequestShutdown(); });
     DelayTicks(100);
     EXPECT_EQ(AppTicks(), 2);
-    ResetAppTicks();
+    ResetTicksAndShutdown();
     EXPECT_FALSE(ShutdownRequested());
     EXPECT_EQ(AppTicks(), 0);
 }

@@ -1,6 +1,5 @@
 #include "sequencing/configuration.h"
 
-#include <INIReader.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +7,8 @@
 #include "instruments/shutter.h"
 #include "sequencing/clock.h"
 #include "sequencing/kestrane_ini.h"
+#include "sequencing/run_flags.h"
+#include "sequencing/serial_devices.h"
 #include "tests/support/fake_bench.h"
 #include "tests/support/temp_dir.h"
 
@@ -95,15 +96,15 @@ TEST_F(StartUpTest, PortsZeroTouchNothingAndEveryOperationSucceedsAtOnce) {
 }
 
 TEST_F(StartUpTest, NoFileGivesDefaultsAndHandsPortMinusOneToTheSerialLayer) {
-    supplyPort.openFailure = "refused";
+    supplyPort.openFailure = {OpenFailure::Cause::NoDevice, "", ""};
     EXPECT_FALSE(LoadConfiguration(errorText));
     EXPECT_EQ(SampleTimeTicks(), 20);
     EXPECT_EQ(PowerOffTicks(), 20);
     EXPECT_THAT(supplyPort.setup, ElementsAre("CommPort -1", "Settings 9600,N,8,2", "InputLen 0",
                                               "PortOpen true"));
     EXPECT_THAT(shutterPort.setup, IsEmpty());
-    // The sentence the serial layer gives for it tells the operator what to do.
-    EXPECT_EQ(SerialOpenFailure(SerialRole::PowerSupply, -1, "", ""),
+    // The sentence for it tells the operator what to do.
+    EXPECT_EQ(errorText,
               "Cannot open serial port -1 for the power supply: set PowerSupplyPort in "
               "[Communications] of kestrane.ini (0 = no power supply); there is no kestrane.ini "
               "in " + folder.path() + ".");
@@ -159,7 +160,8 @@ class IniFileTest : public ::testing::Test {
 protected:
     std::optional<BenchSettings> Read(const std::string& text) {
         folder.Write("kestrane.ini", text);
-        INIReader ini("kestrane.ini");
+        IniFile ini;
+        EXPECT_TRUE(ReadIniFile("kestrane.ini", ini, errorText)) << errorText;
         return ReadBenchSettings(ini, errorText);
     }
     WorkingFolder folder;

@@ -13,6 +13,8 @@
 #include "instruments/shutter.h"
 #include "sequencing/clock.h"
 #include "sequencing/configuration.h"
+#include "sequencing/run_flags.h"
+#include "sequencing/status_line.h"
 #include "tests/support/fake_bench.h"
 #include "tests/support/log_pattern.h"
 #include "tests/support/temp_dir.h"
@@ -206,11 +208,18 @@ TEST_P(StepFailureTest, OneFailureRowWithThePrefixedText) {
         ExpectLog("cycle_log1.txt", Header("Shutter Cycle Test") + c.expectedLogRows);
     }
     EXPECT_NE(status.Last().find("Error: "), std::string::npos);
-    // Nothing is sent after the failing step.
+    // Nothing is sent after the failing step: the failing command is the last
+    // one its device received, and the last thing sent on either port.
     const bool supplyFailed = c.supplyCommand != 0;
     const auto& failing = supplyFailed ? supplyPort : shutterPort;
     const auto& other = supplyFailed ? shutterPort : supplyPort;
     ASSERT_FALSE(failing.sent.empty());
+    if (supplyFailed) {
+        EXPECT_EQ(supply.commands, c.supplyCommand);
+        EXPECT_NE(failing.sent.back().text.find(";SYST:ERR?"), std::string::npos);
+    } else {
+        EXPECT_EQ(shutter.commands, c.shutterCommand);
+    }
     if (!other.sent.empty()) {
         EXPECT_LT(other.sent.back().tick, failing.sent.back().tick);
     }
@@ -355,7 +364,7 @@ TEST_F(EnduranceTest, WindowClosingMidCycleEndsLikeAStopAndSendsNothingMore) {
         EXPECT_LE(port->sent.back().tick, closedAt);
     }
     ExpectLog("cycle_log1.txt", Header("Shutter Cycle Test") + Row(1, "SUCCESS", "NONE"));
-    ResetAppTicks();
+    ResetTicksAndShutdown();
 }
 
 TEST_F(EnduranceTest, CountGoesOnPast32767WithoutWrapping) {

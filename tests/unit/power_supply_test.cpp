@@ -181,10 +181,13 @@ TEST_F(PowerSupplyTest, FailingApplyIsReported) {
 }
 
 TEST_F(PowerSupplyTest, PortThatCannotBeOpenedFailsWithItsSentenceAndSendsNothing) {
-    port.openFailure = "Cannot open serial port 4 (/dev/ttyS3) for the power supply: No such file";
+    port.openFailure = {OpenFailure::Cause::Missing, "/dev/ttyS3", "No such file"};
     std::string errorText;
-    EXPECT_FALSE(PowerSupplyInit(4, errorText));
-    EXPECT_EQ(errorText, port.openFailure);
+    OpenFailure failure;
+    EXPECT_FALSE(PowerSupplyInit(4, errorText, &failure));
+    EXPECT_EQ(errorText, "Cannot open serial port 4 (/dev/ttyS3) for the power supply: No such file.");
+    EXPECT_EQ(failure.cause, OpenFailure::Cause::Missing);
+    EXPECT_EQ(failure.device, "/dev/ttyS3");
     EXPECT_TRUE(port.sent.empty());
 }
 

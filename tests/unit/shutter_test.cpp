@@ -130,10 +130,10 @@ TEST_F(ShutterTest, PortZeroSwitchesTheShutterOff) {
 }
 
 TEST_F(ShutterTest, PortThatCannotBeOpenedFailsTheInit) {
-    port.openFailure = "Cannot open serial port 7 (/dev/ttyS6) for the shutter: Permission denied";
+    port.openFailure = {OpenFailure::Cause::NoPermission, "/dev/ttyS6", "Permission denied"};
     std::string errorText;
     EXPECT_FALSE(ShutterInit(7, errorText));
-    EXPECT_EQ(errorText, port.openFailure);
+    EXPECT_EQ(errorText, "Cannot open serial port 7 (/dev/ttyS6) for the shutter: Permission denied.");
 }
 
 }  // namespace

@@ -1,0 +1,65 @@
+#include "sequencing/serial_devices.h"
+
+#include <map>
+
+#include "sequencing/kestrane_ini.h"
+#include "sequencing/working_directory.h"
+
+namespace varnholt {
+namespace {
+
+std::map<std::string, std::string> mapped;  // "port3" -> "/dev/ttyUSB0"
+bool iniFileFound = false;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+}  // namespace
+
+void UseSerialDevices(const IniFile& ini) {
+    mapped = ini.Section("SerialDevices");
+    iniFileFound = ini.found;
+}
+
+std::string SerialDevicePath(int portNumber) {
+    const auto it = mapped.find("port" + std::to_string(portNumber));
+    if (it != mapped.end()) {
+        std::string path = it->second;
+        while (!path.empty() && IsBlank(path.back())) path.pop_back();
+        if (!path.empty()) return path;
+    }
+    if (portNumber < 1) return {};
+#ifdef _WIN32
+    return "COM" + std::to_string(portNumber);
+#else
+    return "/dev/ttyS" + std::to_string(portNumber - 1);
+#endif
+}
+
+std::string SerialOpenFailure(SerialRole role, int portNumber, const std::string& devicePath,
+                              const std::string& reason) {
+    const bool supply = role == SerialRole::PowerSupply;
+    const std::string device = supply ? "the power supply" : "the shutter";
+    const std::string key = supply ? "PowerSupplyPort" : "ShutterPort";
+    const std::string off = supply ? "0 = no power supply" : "0 = no shutter";
+    const std::string number = std::to_string(portNumber);
+
+    std::string text = "Cannot open serial port " + number;
+    if (devicePath.empty()) {
+        text += " for " + device + ": set " + key + " in [Communications] of " +
+                kConfigurationFile + " (" + off + ")";
+    } else {
+        text += " (" + devicePath + ") for " + device + ": " + reason + ". Check " + key +
+                " in [Communications] of " + kConfigurationFile + ", or map the port in " +
+                "[SerialDevices] as Port" + number + "=/dev/...";
+    }
+    if (!iniFileFound) {
+        text += "; there is no " + std::string(kConfigurationFile) + " in " + WorkingDirectory();
+    }
+    return text + ".";
+}
+
+std::string SerialOpenFailure(SerialRole role, int portNumber, const OpenFailure& failure) {
+    return SerialOpenFailure(role, portNumber, failure.device, failure.reason);
+}
+
+}  // namespace varnholt
