@@ -1,5 +1,5 @@
 // LeadingNumber against a second, plainer reading of the same rules: drop the
-// skipped blanks, take the longest prefix that is a number by the grammar,
+// line noise in front and the skipped blanks, take the longest prefix that is a number by the grammar,
 // convert it with strtod (the fuzzer runs in the C locale). The two must agree
 // on every input.
 #include <cmath>
@@ -14,8 +14,14 @@
 namespace {
 
 double Reference(std::string_view text) {
+    size_t start = 0;
+    while (start < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[start]);
+        if (byte >= 0x20 && byte != 0x7F && byte != 0xFF && byte != ' ') break;
+        ++start;
+    }
     std::string compact;
-    for (char c : text) {
+    for (char c : text.substr(start)) {
         if (c != ' ' && c != '\t' && c != '\n') compact.push_back(c);
     }
     static const std::regex number(R"(^[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?)");

@@ -1,13 +1,86 @@
 #include "sequencing/ini_file.h"
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "sequencing/working_directory.h"
+
 namespace varnholt {
 namespace {
+
+namespace fs = std::filesystem;
 
 std::string Lower(std::string text) {
     for (char& c : text) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     return text;
+}
+
+std::string KindOf(fs::file_type type) {
+    switch (type) {
+        case fs::file_type::directory: return "a folder";
+        case fs::file_type::fifo: return "a named pipe (FIFO)";
+        case fs::file_type::character:
+        case fs::file_type::block: return "a device";
+        case fs::file_type::socket: return "a socket";
+        default: return "not a plain file";
+    }
+}
+
+std::string Trimmed(const std::string& line) {
+    const size_t begin = line.find_first_not_of(" \t");
+    if (begin == std::string::npos) return {};
+    return line.substr(begin, line.find_last_not_of(" \t\r") + 1 - begin);
+}
+
+// What is wrong with a line the reader refused, in the operator's words.
+std::string Fault(const std::string& line) {
+    const std::string text = Trimmed(line);
+    if (!text.empty() && text[0] == '[') return "the section name has no closing ']'";
+    return "it is neither [Section], Key=Value nor a ; comment";
+}
+
+// The line's own text, short enough for the status line.
+std::string Quoted(const std::string& line) {
+    std::string text = Trimmed(line);
+    if (text.size() > 40) text = text.substr(0, 40) + "...";
+    return "'" + text + "'";
+}
+
+// Refuses what the reader would misread in silence: a NUL ends its reading,
+// a line longer than its buffer is cut and the rest read as a new line.
+bool CheckLines(const std::string& name, const std::string& text, std::string& errorText) {
+    std::istringstream lines(text);
+    int number = 0;
+    for (std::string line; std::getline(lines, line);) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find('\0') != std::string::npos) {
+            errorText = name + " line " + std::to_string(number) +
+                        " holds a NUL character: it is not a text file; write it again with a "
+                        "text editor.";
+            return false;
+        }
+        if (line.size() > kMaxIniLineLength) {
+            errorText = name + " line " + std::to_string(number) + " is " +
+                        std::to_string(line.size()) + " characters long; a line can have at most " +
+                        std::to_string(kMaxIniLineLength) +
+                        " (split a long comment over several ; lines).";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string LineAt(const std::string& text, int wanted) {
+    std::istringstream lines(text);
+    int number = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (++number == wanted) return line;
+    }
+    return {};
 }
 
 }  // namespace
@@ -33,6 +106,63 @@ std::map<std::string, std::string> IniFile::Section(const std::string& section) 
 void IniFile::Add(const std::string& section, const std::string& name, const std::string& value) {
     auto [it, added] = values_.try_emplace({Lower(section), Lower(name)}, value);
     if (!added) it->second += "\n" + value;
+}
+
+IniFile ParseIniText(const std::string& text) {
+    IniFile ini;
+    ini.found = true;
+    ParseIniPlatform(text, ini);
+    return ini;
+}
+
+bool ReadIniFile(const std::string& name, IniFile& ini, std::string& errorText) {
+    ini = IniFile{};
+    const std::string where = name + " in " + WorkingDirectory();
+    std::error_code error;
+    // status() follows a link without opening anything: a FIFO would block
+    // the open, a device would never end.
+    const fs::file_status status = fs::status(name, error);
+    if (status.type() == fs::file_type::not_found) return true;
+    if (error) {
+        errorText = "Cannot read " + where + ": " + error.message() +
+                    "; make it readable or start the program in another folder.";
+        return false;
+    }
+    if (status.type() != fs::file_type::regular) {
+        std::string link;
+        if (fs::is_symlink(fs::symlink_status(name, error))) {
+            link = " (a link to " + fs::read_symlink(name, error).string() + ")";
+        }
+        errorText = where + link + " is " + KindOf(status.type()) +
+                    ", not a plain file; replace it with a plain text file of settings.";
+        return false;
+    }
+    const auto size = fs::file_size(name, error);
+    if (!error && size > kMaxIniFileBytes) {
+        errorText = where + " is " + std::to_string(size) +
+                    " bytes long, more than any configuration needs (at most " +
+                    std::to_string(kMaxIniFileBytes) + "); check that it is the right file.";
+        return false;
+    }
+    std::ifstream file(name, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    if (!file) {
+        errorText = "Cannot read " + where + "; make it readable for this user or start the "
+                    "program in another folder.";
+        return false;
+    }
+    const std::string text = content.str().substr(0, kMaxIniFileBytes);
+    if (!CheckLines(name, text, errorText)) return false;
+    ini.found = true;
+    ParseIniPlatform(text, ini);
+    if (ini.firstBadLine > 0) {
+        const std::string line = LineAt(text, ini.firstBadLine);
+        errorText = name + " line " + std::to_string(ini.firstBadLine) + " " + Quoted(line) +
+                    " is not understood: " + Fault(line) + ".";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace varnholt

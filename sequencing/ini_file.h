@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 
@@ -24,9 +25,23 @@ private:
     std::map<std::pair<std::string, std::string>, std::string> values_;
 };
 
-// Reads the file at path. A missing file gives an empty IniFile and true.
-bool ReadIniFile(const std::string& path, IniFile& ini, std::string& errorText);
-// Parses INI text the way ReadIniFile parses a file's contents.
+// No configuration is this long; a file that is, is the wrong file.
+constexpr size_t kMaxIniFileBytes = 1024 * 1024;
+// The longest line the platform's reader takes whole (its buffer of 200 holds
+// the line end and a terminating NUL as well).
+constexpr size_t kMaxIniLineLength = 197;
+
+// Reads the file name in the working directory. A missing file gives an empty
+// IniFile and true. Refuses, with a sentence naming the file and what is
+// wrong, anything the reader would hang on or misread in silence: a FIFO or
+// device, a file over kMaxIniFileBytes, a NUL, a line over kMaxIniLineLength,
+// a line it cannot parse.
+bool ReadIniFile(const std::string& name, IniFile& ini, std::string& errorText);
+// Parses INI text the way ReadIniFile parses a file's contents, bad lines
+// noted in firstBadLine rather than refused.
 IniFile ParseIniText(const std::string& text);
+
+// The platform's reader, fed with text already checked.
+void ParseIniPlatform(const std::string& text, IniFile& ini);
 
 }  // namespace varnholt

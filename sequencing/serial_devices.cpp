@@ -21,13 +21,15 @@ void UseSerialDevices(const IniFile& ini) {
 }
 
 std::string SerialDevicePath(int portNumber) {
+    // 0 switches a device off and -1 is the default of a missing key: neither
+    // names a port, whatever [SerialDevices] says.
+    if (portNumber < 1) return {};
     const auto it = mapped.find("port" + std::to_string(portNumber));
     if (it != mapped.end()) {
         std::string path = it->second;
         while (!path.empty() && IsBlank(path.back())) path.pop_back();
         if (!path.empty()) return path;
     }
-    if (portNumber < 1) return {};
 #ifdef _WIN32
     return "COM" + std::to_string(portNumber);
 #else

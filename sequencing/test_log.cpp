@@ -1,11 +1,7 @@
 #include "sequencing/test_log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
-#include <cstring>
+#include <cstdio>
 #include <filesystem>
 
 #include "instruments/leading_number.h"
@@ -43,43 +39,46 @@ bool MatchesPattern(const std::string& name, const std::string& prefix) {
            lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-std::tm Now() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local;
+std::string WriteFailure(const TestLog& log, const FileFault& fault) {
+    const std::string advice = fault.diskFull
+        ? "; the disk is full: free some disk space or start the program in another folder."
+        : "; check that the file and its folder can be written, or start the program in "
+          "another folder.";
+    return "Cannot write to the log " + log.fileName + " in " + WorkingDirectory() + ": " +
+           fault.message + advice;
 }
 
-// write() may take less than asked for; a row must go out whole.
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool WriteDurably(TestLog& log, const std::string& text) {
-    if (log.fd < 0) {
+// A row goes in whole or not at all.
+bool WriteWhole(TestLog& log, const std::string& text) {
+    if (!log.file.IsOpen()) {
         log.problem = "the log " + log.fileName + " is not open";
         return false;
     }
-    if (WriteAll(log.fd, text) && ::fdatasync(log.fd) == 0) return true;
-    log.problem = "Cannot write to the log " + log.fileName + ": " + std::strerror(errno) +
-                  "; free some disk space or start the program in another folder.";
+    FileFault fault;
+    if (AppendDurably(log.file, text, fault)) {
+        log.size += text.size();
+        return true;
+    }
+    log.problem = WriteFailure(log, fault);
+    if (!TruncateFile(log.file, log.size)) {
+        log.problem += " The last row of " + log.fileName + " may be incomplete.";
+    }
     return false;
+}
+
+std::string Hex(unsigned char byte) {
+    char text[8];
+    std::snprintf(text, sizeof text, "<%02X>", byte);
+    return text;
 }
 
 }  // namespace
 
-int32_t NextTestLogNumber(const std::string& directory, TestLogKind kind) {
+int32_t NextTestLogNumber(const std::string& directory, TestLogKind kind, std::string* holder) {
     const std::string prefix = Info(kind).prefix;
     int32_t largest = 0;
+    double largestValue = 0;
+    std::string largestName;
     std::error_code error;
     for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end;
          it.increment(error)) {
@@ -92,8 +91,18 @@ int32_t NextTestLogNumber(const std::string& directory, TestLogKind kind) {
         // A number past the 16-bit limit leaves no number for a new log.
         const int32_t number =
             value >= kHighestNumber ? kHighestNumber : value < 0 ? 0 : static_cast<int32_t>(value);
-        if (number > largest) largest = number;
+        // Past the limit the file with the larger number names the culprit;
+        // the name breaks a tie so that the sentence does not depend on the
+        // listing's order.
+        if (number > largest || (number == largest && number > 0 &&
+                                 (value > largestValue ||
+                                  (value == largestValue && name < largestName)))) {
+            largest = number;
+            largestValue = value;
+            largestName = name;
+        }
     }
+    if (holder != nullptr) *holder = largestName;
     return largest + 1;
 }
 
@@ -113,49 +122,70 @@ std::string LogTimeText(const std::tm& when) {
 bool TestLogCreate(TestLogKind kind, TestLog& log, std::string& errorText) {
     const KindInfo info = Info(kind);
     log = TestLog{};
-    for (int32_t number = NextTestLogNumber(".", kind);; ++number) {
+    std::string holder;
+    for (int32_t number = NextTestLogNumber(".", kind, &holder);; ++number) {
         if (number > kHighestNumber) {
+            if (holder.empty()) holder = info.prefix + std::to_string(kHighestNumber) + ".txt";
             errorText = std::string("Cannot create a new ") + info.description + " log: " +
-                        info.prefix + std::to_string(kHighestNumber) +
-                        ".txt is the highest number a log can have; move the old " +
-                        info.prefix + " files out of " + WorkingDirectory() + ".";
+                        holder + " carries the number " + std::to_string(kHighestNumber) +
+                        " or more, the highest a log can have; move the old " + info.prefix +
+                        " files out of " + WorkingDirectory() + ".";
             return false;
         }
         const std::string name = info.prefix + std::to_string(number) + ".txt";
-        // O_EXCL: an existing log is never overwritten, whatever the listing said.
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0 && errno == EEXIST) continue;
-        if (fd < 0) {
+        FileFault fault;
+        const CreateOutcome outcome = CreateNewFile(name, log.file, fault);
+        if (outcome == CreateOutcome::NameTaken) {
+            holder = name;
+            continue;
+        }
+        if (outcome == CreateOutcome::Failed) {
             errorText = std::string("Cannot create the ") + info.description + " log " + name +
-                        " in " + WorkingDirectory() + ": " + std::strerror(errno) +
+                        " in " + WorkingDirectory() + ": " + fault.message +
                         "; make the folder writable or start the program in another folder.";
             return false;
         }
-        log.fd = fd;
         log.fileName = name;
         break;
     }
-    const std::tm now = Now();
+    const std::tm now = LocalTimeNow();
     const std::string header = std::string(info.title) + "\r\nStarted on " + LogDateText(now) +
                                " at " + LogTimeText(now) + "\r\n\r\nCount\tStatus\tTime\tError\r\n";
-    if (!WriteDurably(log, header)) {
+    if (!WriteWhole(log, header)) {
+        // A log without its header is no log: take the file away again.
         errorText = log.problem;
         TestLogClose(log);
+        RemoveFile(log.fileName);
         return false;
     }
     errorText.clear();
     return true;
 }
 
-bool TestLogWriteRow(TestLog& log, int64_t count, const std::string& status,
-                     const std::string& errorText) {
-    return WriteDurably(log, std::to_string(count) + "\t" + status + "\t" + LogTimeText(Now()) +
-                                 "\t" + errorText + "\r\n");
+std::string LogFieldText(const std::string& text) {
+    size_t end = text.size();
+    if (end >= 2 && text.compare(end - 2, 2, "\r\n") == 0) end -= 2;
+    else if (end >= 1 && (text[end - 1] == '\n' || text[end - 1] == '\r')) end -= 1;
+    std::string field;
+    field.reserve(text.size());
+    for (size_t i = 0; i < end; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '\t') field += "<TAB>";
+        else if (byte == '\r') field += "<CR>";
+        else if (byte == '\n') field += "<LF>";
+        else if (byte < 0x20 || byte == 0x7F) field += Hex(byte);
+        else field.push_back(text[i]);
+    }
+    return field + text.substr(end);
 }
 
-void TestLogClose(TestLog& log) {
-    if (log.fd >= 0) ::close(log.fd);
-    log.fd = -1;
+bool TestLogWriteRow(TestLog& log, int64_t count, const std::string& status,
+                     const std::string& errorText) {
+    return WriteWhole(log, std::to_string(count) + "\t" + status + "\t" +
+                               LogTimeText(LocalTimeNow()) + "\t" + LogFieldText(errorText) +
+                               "\r\n");
 }
+
+void TestLogClose(TestLog& log) { CloseFile(log.file); }
 
 }  // namespace varnholt

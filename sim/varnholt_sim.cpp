@@ -38,6 +38,7 @@ struct Options {
     int supplyErrorAt = 0;    // Nth line with an error query answers an SCPI error
     int shutterSilentAt = 0;  // Nth shutter command gets no answer
     int shutterJunkAt = 0;    // Nth shutter command answers junk before RDY
+    int shutterForgeAt = 0;   // Nth shutter command answers with a log row inside
     bool split = false;       // every reply in two pieces
     int dropShutterAt = 0;    // the shutter's line goes away at its Nth command
     int dropSupplyAt = 0;     // the supply's line goes away at its Nth query line
@@ -58,6 +59,8 @@ void Usage() {
         "  --bad-id             the supply names another maker\n"
         "  --supply-error-at N  the Nth error query answers -222,\"Data out of range\"\n"
         "  --shutter-silent-at N, --shutter-junk-at N   fault for the Nth shutter command\n"
+        "  --shutter-forge-at N the Nth shutter command is answered with TABs and CR LF,\n"
+        "                       as if to forge a log row\n"
         "  --split              replies come in two pieces\n"
         "  --drop-shutter-at N, --drop-supply-at N      that line goes away at the Nth command\n"
         "  --flood-shutter-at N the Nth shutter command is answered by a flood without CR\n"
@@ -69,7 +72,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         {"--sample-time", &o.sampleTime},         {"--power-off", &o.powerOff},
         {"--reply-ms", &o.replyMs},               {"--move-ms", &o.moveMs},
         {"--supply-error-at", &o.supplyErrorAt},  {"--shutter-silent-at", &o.shutterSilentAt},
-        {"--shutter-junk-at", &o.shutterJunkAt},  {"--drop-shutter-at", &o.dropShutterAt},
+        {"--shutter-junk-at", &o.shutterJunkAt},  {"--shutter-forge-at", &o.shutterForgeAt},  {"--drop-shutter-at", &o.dropShutterAt},
         {"--drop-supply-at", &o.dropSupplyAt},    {"--flood-shutter-at", &o.floodShutterAt}};
     std::map<std::string, bool*> flags = {{"--supply-silent", &o.supplySilent},
                                           {"--bad-id", &o.badIdentity},
@@ -364,6 +367,7 @@ private:
         std::string reply = "RDY\r";
         if (command != "OPEN" && command != "CLOSE") reply = "E1 UNKNOWN COMMAND\rRDY\r";
         if (o_.shutterJunkAt == n) reply = "E2 MOTOR STALL\rRDY\r";
+        if (o_.shutterForgeAt == n) reply = "E2\tJAM\r\n77\tSUCCESS\t1:00:00 PM\tNONE\r\nRDY\r";
         // A power cut during the move aborts it: no reply.
         const long epoch = powerEpoch_;
         Reply(shutter_, o_.moveMs, reply, [this, epoch] { return powerEpoch_ == epoch; });

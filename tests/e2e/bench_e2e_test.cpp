@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <fstream>
 #include <regex>
 
@@ -160,6 +161,28 @@ TEST_F(BenchTest, ShutterLineGoingAwayMidRunIsAFailureNotAHang) {
                   Row(1, "FAILURE", "CloseShutter Error: -1 Timed out waiting for shutter response"));
     QTest::mouseClick(Button("OpenCmd"), Qt::LeftButton);  // the port stays usable, if dead
     EXPECT_EQ(Status(), "Shutter Error: -1 Timed out waiting for shutter response");
+}
+
+TEST_F(BenchTest, AReplyCarryingALogRowCannotForgeOne) {
+    // Shutter commands: preparation close 1, cycle 1: open 2, close 3.
+    Start({"--sample-time", "0", "--power-off", "0", "--move-ms", "100", "--shutter-forge-at",
+           "3"});
+    RunTest("CycleTestCmd", "never");
+    const std::string log = folder.Read("cycle_log1.txt");
+    ExpectLog("cycle_log1.txt",
+              Header("Shutter Cycle Test") +
+                  Row(1, "FAILURE",
+                      "CloseShutter Error: E2<TAB>JAM<CR><LF>77<TAB>SUCCESS<TAB>1:00:00 "
+                      "PM<TAB>NONE<CR><LF>RDY\r"));
+    // Every row after the column header has its four fields on one line.
+    const std::string rows = log.substr(log.find("Error\r\n") + 7);
+    size_t lines = 0;
+    for (size_t at = 0, end; (end = rows.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        const std::string row = rows.substr(at, end - at);
+        EXPECT_EQ(std::count(row.begin(), row.end(), '\t'), 3) << row;
+        ++lines;
+    }
+    EXPECT_EQ(lines, 1u);
 }
 
 TEST_F(BenchTest, FloodWithoutLineEndNeitherCrashesNorGrowsMemory) {

@@ -1,11 +1,15 @@
 #include "sequencing/configuration.h"
 
 #include <gmock/gmock.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include "instruments/power_supply.h"
 #include "instruments/shutter.h"
 #include "sequencing/clock.h"
+#include "sequencing/ini_file.h"
 #include "sequencing/kestrane_ini.h"
 #include "sequencing/run_flags.h"
 #include "sequencing/serial_devices.h"
@@ -218,6 +222,78 @@ TEST_F(IniFileTest, SerialDevicesMapPortNumbersToDevices) {
               "Cannot open serial port 4 (/dev/ttyS3) for the shutter: Permission denied. Check "
               "ShutterPort in [Communications] of kestrane.ini, or map the port in "
               "[SerialDevices] as Port4=/dev/....");
+}
+
+TEST_F(StartUpTest, OnlyPortNumbersFromOneUpCanBeMapped) {
+    folder.Write("kestrane.ini", "[Communications]\nPowerSupplyPort=0\nShutterPort=0\n"
+                                 "[SerialDevices]\nPort-1=/dev/null\nPort0=/dev/null\n"
+                                 "Port1=/dev/ttyUSB4\n");
+    ASSERT_TRUE(LoadConfiguration(errorText)) << errorText;
+    EXPECT_EQ(SerialDevicePath(-1), "");
+    EXPECT_EQ(SerialDevicePath(0), "");
+    EXPECT_EQ(SerialDevicePath(1), "/dev/ttyUSB4");
+}
+
+// Files the reader would hang on or misread in silence are refused before
+// it touches them, with the file's name and what is wrong.
+class HostileIniTest : public StartUpTest {
+protected:
+    void ExpectRefused(const std::string& start) {
+        EXPECT_FALSE(LoadConfiguration(errorText));
+        EXPECT_EQ(errorText.rfind(start, 0), 0u) << errorText;
+        EXPECT_THAT(supplyPort.setup, IsEmpty());
+        EXPECT_THAT(shutterPort.setup, IsEmpty());
+    }
+};
+
+TEST_F(HostileIniTest, AFifoOrADeviceIsNotRead) {
+    ASSERT_EQ(::mkfifo("kestrane.ini", 0600), 0);  // opening it would block for good
+    ExpectRefused("kestrane.ini in " + folder.path() + " is a named pipe (FIFO), not a plain file");
+    std::filesystem::remove("kestrane.ini");
+    std::filesystem::create_symlink("/dev/zero", "kestrane.ini");  // reading it never ends
+    ExpectRefused("kestrane.ini in " + folder.path() +
+                  " (a link to /dev/zero) is a device, not a plain file; replace it");
+    std::filesystem::remove("kestrane.ini");
+    std::filesystem::create_directory("kestrane.ini");
+    ExpectRefused("kestrane.ini in " + folder.path() + " is a folder, not a plain file");
+}
+
+TEST_F(HostileIniTest, AFileLargerThanAnyConfigurationIsRefused) {
+    folder.Write("kestrane.ini", "[TestPeriods]\n" + std::string(kMaxIniFileBytes, ';') + "\n");
+    ExpectRefused("kestrane.ini in " + folder.path() + " is 1048591 bytes long, more than any");
+}
+
+TEST_F(HostileIniTest, ALineTooLongForTheReaderIsRefusedNotCut) {
+    // The reader would cut this comment at 199 characters and read its tail
+    // as a key, switching the shutter off.
+    const std::string comment = "; " + std::string(186, '-') + "ShutterPort=0";
+    folder.Write("kestrane.ini",
+                 "[Communications]\nPowerSupplyPort=0\n" + comment + "\nShutterPort=1\n");
+    ExpectRefused("kestrane.ini line 3 is 201 characters long; a line can have at most 197");
+    // The longest line it takes whole is fine.
+    folder.Write("kestrane.ini", "[Communications]\nPowerSupplyPort=0\nShutterPort=0\n; " +
+                                     std::string(195, 'x') + "\r\n");
+    EXPECT_TRUE(LoadConfiguration(errorText)) << errorText;
+}
+
+TEST_F(HostileIniTest, SyntaxErrorsAreNamedByLine) {
+    folder.Write("kestrane.ini", "[Communications\nPowerSupplyPort=0\nShutterPort=0\n");
+    ExpectRefused("kestrane.ini line 1 '[Communications' is not understood: the section name has "
+                  "no closing ']'.");
+    folder.Write("kestrane.ini", "[Communications]\nPowerSupplyPort=0\nShutterPort 0\n");
+    ExpectRefused("kestrane.ini line 3 'ShutterPort 0' is not understood: it is neither "
+                  "[Section], Key=Value nor a ; comment.");
+    folder.Write("kestrane.ini", std::string("[Communications]\nPowerSupplyPort=0\0\n", 35));
+    ExpectRefused("kestrane.ini line 2 holds a NUL character");
+}
+
+TEST_F(HostileIniTest, MissingFileSectionOrKeyStillGivesTheDefaults) {
+    folder.Write("kestrane.ini", "; nothing but a comment\n[Other]\nKey=1\n");
+    supplyPort.openFailure = {OpenFailure::Cause::NoDevice, "", ""};
+    EXPECT_FALSE(LoadConfiguration(errorText));
+    EXPECT_THAT(supplyPort.setup, ElementsAre("CommPort -1", "Settings 9600,N,8,2", "InputLen 0",
+                                              "PortOpen true"));
+    EXPECT_EQ(SampleTimeTicks(), 20);
 }
 
 }  // namespace

@@ -191,6 +191,19 @@ TEST_F(PowerSupplyTest, PortThatCannotBeOpenedFailsWithItsSentenceAndSendsNothin
     EXPECT_TRUE(port.sent.empty());
 }
 
+TEST_F(PowerSupplyTest, NoiseBeforeAnErrorCodeDoesNotMakeItASuccess) {
+    StartAndDetach();
+    std::string errorText;
+    port.ArriveAt(AppTicks() + 1, std::string("\0-222,\"Data out of range\"\r\n", 28));
+    EXPECT_FALSE(PowerOn(errorText));
+    EXPECT_EQ(errorText, std::string("\0-222,\"Data out of range\"\r\n", 28));
+    port.ArriveAt(AppTicks() + 1, "\xff\r\n+0,\"No error\"\r\n");
+    EXPECT_TRUE(PowerOff(errorText)) << errorText;
+    // A reply with no number at all still counts as success.
+    port.ArriveAt(AppTicks() + 1, "\r\n");
+    EXPECT_TRUE(PowerOn(errorText));
+}
+
 TEST_F(PowerSupplyTest, PortZeroSwitchesTheSupplyOff) {
     std::string errorText = "x";
     ASSERT_TRUE(PowerSupplyInit(0, errorText));

@@ -2,8 +2,13 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
+
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 
@@ -117,9 +122,9 @@ TEST_F(TestLogTest, NoNumberLeftIsReportedWithoutCreatingAnything) {
     EXPECT_EQ(Next(), 32768);
     TestLog log;
     EXPECT_FALSE(TestLogCreate(TestLogKind::CycleTest, log, errorText));
-    EXPECT_EQ(errorText, "Cannot create a new cycle test log: cycle_log32767.txt is the highest "
-                         "number a log can have; move the old cycle_log files out of " +
-                             folder.path() + ".");
+    EXPECT_EQ(errorText, "Cannot create a new cycle test log: cycle_log99999.txt carries the "
+                         "number 32767 or more, the highest a log can have; move the old "
+                         "cycle_log files out of " + folder.path() + ".");
     EXPECT_EQ(folder.Read("cycle_log32767.txt"), "keep");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), {}), 2);
 }
@@ -140,7 +145,117 @@ TEST_F(TestLogTest, FolderWhereNoFileCanBeMadeGivesTheSentence) {
         << errorText;
     EXPECT_NE(errorText.find("; make the folder writable or start the program in another folder."),
               std::string::npos);
-    EXPECT_EQ(log.fd, -1);
+    EXPECT_FALSE(log.file.IsOpen());
+}
+
+// The sentence names the file that is in the way, not one that does not exist.
+TEST_F(TestLogTest, NoNumberLeftNamesTheFileThatHoldsIt) {
+    folder.Write("Cycle_Log1e9.TXT", "");
+    folder.Write("cycle_log12.txt", "");
+    std::string holder;
+    EXPECT_EQ(NextTestLogNumber(".", TestLogKind::CycleTest, &holder), 32768);
+    EXPECT_EQ(holder, "Cycle_Log1e9.TXT");
+    TestLog log;
+    EXPECT_FALSE(TestLogCreate(TestLogKind::CycleTest, log, errorText));
+    EXPECT_EQ(errorText.rfind("Cannot create a new cycle test log: Cycle_Log1e9.TXT carries the "
+                              "number 32767 or more",
+                              0),
+              0u)
+        << errorText;
+}
+
+TEST(LogFieldText, ControlCharactersInsideTheTextAreShownNotWritten) {
+    EXPECT_EQ(LogFieldText("E2\tJAM\r\n77\tSUCCESS\t1:00:00 PM\tNONE\r\nRDY\r"),
+              "E2<TAB>JAM<CR><LF>77<TAB>SUCCESS<TAB>1:00:00 PM<TAB>NONE<CR><LF>RDY\r");
+    EXPECT_EQ(LogFieldText(std::string("A\0B\x1b\x7f\n", 6)), "A<00>B<1B><7F>\n");
+    // The device's own final line end stays: a supply's error row is still
+    // followed by the empty line the log format shows.
+    EXPECT_EQ(LogFieldText("-222,\"Data out of range\"\r\n"), "-222,\"Data out of range\"\r\n");
+    EXPECT_EQ(LogFieldText("ERR JAM RDY\r"), "ERR JAM RDY\r");
+    EXPECT_EQ(LogFieldText("NONE"), "NONE");
+    EXPECT_EQ(LogFieldText("\r\n\r\n"), "<CR><LF>\r\n");
+    EXPECT_EQ(LogFieldText("caf\xe9"), "caf\xe9");  // 8-bit text as received
+}
+
+TEST_F(TestLogTest, AForgedRowInADeviceReplyStaysInsideItsOwnRow) {
+    TestLog log;
+    ASSERT_TRUE(TestLogCreate(TestLogKind::CycleTest, log, errorText));
+    ASSERT_TRUE(TestLogWriteRow(log, 1, "FAILURE",
+                                "Shutter Error: E2\tJAM\r\n77\tSUCCESS\t1:00:00 PM\tNONE\r\nRDY\r"));
+    TestLogClose(log);
+    const std::string content = folder.Read("cycle_log1.txt");
+    EXPECT_EQ(content.find("\n77\t"), std::string::npos) << content;
+    const size_t row = content.find("\r\n1\tFAILURE\t");
+    ASSERT_NE(row, std::string::npos);
+    const std::string last = content.substr(row + 2);
+    EXPECT_EQ(std::count(last.begin(), last.end(), '\t'), 3) << last;
+    EXPECT_EQ(std::count(last.begin(), last.end(), '\n'), 1) << last;
+}
+
+// A file size limit makes write() stop part-way, as a disk filling up does.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
+
+TEST_F(TestLogTest, ARowThatCannotBeWrittenWholeIsTakenBackOut) {
+    TestLog log;
+    ASSERT_TRUE(TestLogCreate(TestLogKind::CycleTest, log, errorText));
+    ASSERT_TRUE(TestLogWriteRow(log, 1, "SUCCESS", "NONE"));
+    const std::string before = folder.Read("cycle_log1.txt");
+    {
+        FileSizeLimit limit(before.size() + 8);  // room for "2\tSUCCES" and no more
+        EXPECT_FALSE(TestLogWriteRow(log, 2, "SUCCESS", "NONE"));
+    }
+    EXPECT_EQ(folder.Read("cycle_log1.txt"), before);
+    EXPECT_EQ(log.problem.rfind("Cannot write to the log cycle_log1.txt in " + folder.path() +
+                                    ": File too large; check that the file",
+                                0),
+              0u)
+        << log.problem;
+    // The log goes on from where it was whole.
+    ASSERT_TRUE(TestLogWriteRow(log, 2, "SUCCESS", "NONE"));
+    TestLogClose(log);
+    const std::string after = folder.Read("cycle_log1.txt");
+    EXPECT_EQ(after.rfind(before, 0), 0u);
+    EXPECT_EQ(after.substr(before.size(), 10), "2\tSUCCESS\t");
+}
+
+TEST_F(TestLogTest, ALogWhoseHeaderCannotBeWrittenIsRemoved) {
+    TestLog log;
+    {
+        FileSizeLimit limit(10);
+        EXPECT_FALSE(TestLogCreate(TestLogKind::PowerCutTest, log, errorText));
+    }
+    EXPECT_FALSE(std::filesystem::exists("powercut_log1.txt"));
+    EXPECT_NE(errorText.find("powercut_log1.txt"), std::string::npos) << errorText;
+    EXPECT_FALSE(log.file.IsOpen());
+}
+
+TEST_F(TestLogTest, AFullDiskIsNamedAsTheCause) {
+    TestLog log;
+    log.fileName = "cycle_log1.txt";
+    log.file.handle = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_TRUE(log.file.IsOpen());
+    EXPECT_FALSE(TestLogWriteRow(log, 1, "SUCCESS", "NONE"));
+    TestLogClose(log);
+    EXPECT_NE(log.problem.find("No space left on device; the disk is full: free some disk space"),
+              std::string::npos)
+        << log.problem;
 }
 
 TEST(LogTimeText, UsesTheSameFormsWhateverTheLocale) {

@@ -1,0 +1,67 @@
+// The log's file operations on POSIX systems.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "sequencing/log_file.h"
+
+namespace varnholt {
+namespace {
+
+int Fd(const LogFile& file) { return static_cast<int>(file.handle); }
+
+FileFault FaultOf(int error) { return {std::strerror(error), error == ENOSPC || error == EDQUOT}; }
+
+}  // namespace
+
+CreateOutcome CreateNewFile(const std::string& name, LogFile& file, FileFault& fault) {
+    // O_EXCL: an existing log is never overwritten, whatever a listing said.
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        file.handle = fd;
+        return CreateOutcome::Created;
+    }
+    if (errno == EEXIST) return CreateOutcome::NameTaken;
+    fault = FaultOf(errno);
+    return CreateOutcome::Failed;
+}
+
+bool AppendDurably(LogFile& file, const std::string& text, FileFault& fault) {
+    // write() may take less than asked for; a row must go out whole.
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(Fd(file), text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fault = FaultOf(errno);
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::fdatasync(Fd(file)) == 0) return true;
+    fault = FaultOf(errno);
+    return false;
+}
+
+bool TruncateFile(LogFile& file, uint64_t size) {
+    return ::ftruncate(Fd(file), static_cast<off_t>(size)) == 0 &&
+           ::lseek(Fd(file), static_cast<off_t>(size), SEEK_SET) >= 0 && ::fdatasync(Fd(file)) == 0;
+}
+
+void CloseFile(LogFile& file) {
+    if (file.IsOpen()) ::close(Fd(file));
+    file.handle = -1;
+}
+
+void RemoveFile(const std::string& name) { ::unlink(name.c_str()); }
+
+std::tm LocalTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+}  // namespace varnholt
