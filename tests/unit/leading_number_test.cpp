@@ -53,7 +53,7 @@ TEST(LeadingNumber, NonNumbersGiveZero) {
 // up, a CR, a stray 0xFF) must not hide the code and turn it into a success.
 TEST(LeadingNumber, LineNoiseBeforeTheNumberIsSkipped) {
     EXPECT_EQ(LeadingNumber(std::string_view("\0" "5", 2)), 5.0);
-    EXPECT_EQ(LeadingNumber(std::string("\0-222,\"Data out of range\"\r\n", 28)), -222.0);
+    EXPECT_EQ(LeadingNumber((std::string(1, '\0') + "-222,\"Data out of range\"\r\n")), -222.0);
     EXPECT_EQ(LeadingNumber("\r\n\x1b\x7f\xff -1 Timed out"), -1.0);
     EXPECT_EQ(LeadingNumber("\xff\xff+0,\"No error\""), 0.0);
     // Only in front: noise after the number still ends it, and a reply of

@@ -194,9 +194,9 @@ TEST_F(PowerSupplyTest, PortThatCannotBeOpenedFailsWithItsSentenceAndSendsNothin
 TEST_F(PowerSupplyTest, NoiseBeforeAnErrorCodeDoesNotMakeItASuccess) {
     StartAndDetach();
     std::string errorText;
-    port.ArriveAt(AppTicks() + 1, std::string("\0-222,\"Data out of range\"\r\n", 28));
+    port.ArriveAt(AppTicks() + 1, (std::string(1, '\0') + "-222,\"Data out of range\"\r\n"));
     EXPECT_FALSE(PowerOn(errorText));
-    EXPECT_EQ(errorText, std::string("\0-222,\"Data out of range\"\r\n", 28));
+    EXPECT_EQ(errorText, (std::string(1, '\0') + "-222,\"Data out of range\"\r\n"));
     port.ArriveAt(AppTicks() + 1, "\xff\r\n+0,\"No error\"\r\n");
     EXPECT_TRUE(PowerOff(errorText)) << errorText;
     // A reply with no number at all still counts as success.
