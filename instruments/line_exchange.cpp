@@ -13,27 +13,78 @@ void AppendBounded(std::string& reply, const std::string& more) {
     }
 }
 
-void SendLine(SerialPort* port, const std::string& text) {
-    if (port != nullptr && !ShutdownRequested()) port->Output(text);
+namespace {
+
+std::string Disconnected(const Link& link, const std::string& device) {
+    return "-1 Serial port " + std::to_string(link.number) + " (" + device + ") was disconnected";
 }
 
-std::string Exchange(SerialPort* port, const std::string& line, const ReplyRules& rules) {
-    if (port == nullptr) return rules.timeoutText;
+// One tick without a byte arriving, or the deadline.
+bool WaitForQuiet(Link& link, int64_t deadline, std::string& ended) {
+    link.port->Input();
+    int64_t quietSince = AppTicks();
+    while (AppTicks() < quietSince + 1) {
+        ProcessPendingEvents();
+        if (!link.port->Input().empty()) quietSince = AppTicks();
+        const std::string gone = link.port->GoneDevice();
+        if (!gone.empty()) {
+            ended = Disconnected(link, gone);
+            return false;
+        }
+        if (AppTicks() > deadline || ShutdownRequested()) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string ReopenIfGone(Link& link) {
+    if (link.port == nullptr) return {};
+    const std::string gone = link.port->GoneDevice();
+    if (gone.empty()) return {};
+    OpenFailure failure;
+    if (!link.port->PortOpen(true, failure)) return Disconnected(link, gone);
+    link.timedOut = false;
+    if (link.reopened != nullptr) link.reopened(link);
+    return {};
+}
+
+void SendLine(Link& link, const std::string& text) {
+    if (link.port == nullptr || ShutdownRequested()) return;
+    if (ReopenIfGone(link).empty()) link.port->Output(text);
+}
+
+std::string Exchange(Link& link, const std::string& line, const ReplyRules& rules) {
+    if (link.port == nullptr) return rules.timeoutText;
     const int64_t start = AppTicks();
-    // What the device said earlier (a late reply to an exchange that timed
-    // out, the answer to a send without waiting) is not this exchange's reply.
-    port->Input();
-    SendLine(port, line);
+    const int64_t deadline = start + rules.limitTicks;
+    std::string ended = ReopenIfGone(link);
+    if (!ended.empty()) return ended;
+    if (link.timedOut && !WaitForQuiet(link, deadline, ended)) {
+        return ended.empty() ? rules.timeoutText : ended;
+    }
+    // What the device said earlier (the answer to a send without waiting, a
+    // late reply) is not this exchange's reply.
+    link.port->Input();
+    SendLine(link, line);
     std::string reply;
     // The order of a pass is what the tick-exact tests pin: the completion
     // test comes only at the top, so bytes read after a complete reply keep
     // the exchange going, and the deadline comes after the events, so a reply
     // completed by the read of the last pass is not returned.
     for (;;) {
-        if (rules.complete(reply)) return reply;
-        AppendBounded(reply, port->Input());
+        if (rules.complete(reply)) {
+            link.timedOut = false;
+            return reply;
+        }
+        AppendBounded(reply, link.port->Input());
         ProcessPendingEvents();
-        if (AppTicks() > start + rules.limitTicks || ShutdownRequested()) return rules.timeoutText;
+        const std::string gone = link.port->GoneDevice();
+        if (!gone.empty()) return Disconnected(link, gone);
+        if (AppTicks() > deadline || ShutdownRequested()) {
+            link.timedOut = true;
+            return rules.timeoutText;
+        }
     }
 }
 

@@ -22,13 +22,33 @@ struct ReplyRules {
     const char* timeoutText;  // begins "-1 " so a caller reads it as a failure
 };
 
-// Queues text on the port; nothing once the window is closing.
-void SendLine(SerialPort* port, const std::string& text);
+// One link's hold on its line.
+struct Link {
+    SerialPort* port = nullptr;
+    int16_t number = 0;  // the configured port number, for messages
+    // The last exchange gave up: the tail of its reply may still be arriving.
+    bool timedOut = false;
+    // Run after the line was opened again (the supply leaves remote mode when
+    // its line drops).
+    void (*reopened)(Link& link) = nullptr;
+};
+
+// An empty text while the line is usable. If its device went away, opens it
+// again (same device name and settings); if that fails, the text that ends the
+// operation: "-1 Serial port 3 (/dev/...) was disconnected".
+std::string ReopenIfGone(Link& link);
+
+// Queues text on the port (opening a line that went away first, if it is
+// back); nothing once the window is closing.
+void SendLine(Link& link, const std::string& text);
 
 // Empties the input, sends line and collects the reply by the rules. Returns
 // the reply, or the time-out text (also at once when no port is bound, and
-// when the window closes mid-wait).
-std::string Exchange(SerialPort* port, const std::string& line, const ReplyRules& rules);
+// when the window closes mid-wait), or the disconnected text when the line
+// goes away (within a pass of the event loop) or is gone and not back.
+// After a time-out the line must first be quiet for a tick (what arrives is
+// discarded) before anything is sent, within the same limit.
+std::string Exchange(Link& link, const std::string& line, const ReplyRules& rules);
 
 // "Cannot open serial port 3 (/dev/ttyS2) for the shutter: <reason>." The
 // configuration's own wording, which names the key to change, replaces it at

@@ -29,20 +29,29 @@ bool ReportsNoError(const std::string& reply) { return LeadingNumber(reply) == 0
 constexpr ReplyRules kCommandRules{EndsWithLineEnd, kReplyLimitTicks, kCommandTimeout};
 constexpr ReplyRules kQueryRules{EndsWithLineEnd, kReplyLimitTicks, kQueryTimeout};
 
-SerialPort* port = nullptr;
+Link link;
 bool powerSupplyEnabled = false;
 
+void EnterRemoteMode(Link& line) {
+    if (line.port != nullptr && !ShutdownRequested()) line.port->Output(std::string("SYST:REM") + kLineEnd);
+    Sleep(kRemoteSettleMilliseconds);
+}
+
+// A supply may fall back to local control when its line drops. Back on the
+// line it is put in remote mode again and nothing more: a reset or the
+// output programming would change the output under a running bench.
+void BackOnTheLine(Link& line) { EnterRemoteMode(line); }
+
 std::string PowerSupplyCommand(const std::string& command) {
-    return Exchange(port, command + kErrorQuery + kLineEnd, kCommandRules);
+    return Exchange(link, command + kErrorQuery + kLineEnd, kCommandRules);
 }
 
 std::string PowerSupplyQuery(const std::string& command) {
-    return Exchange(port, command + kLineEnd, kQueryRules);
+    return Exchange(link, command + kLineEnd, kQueryRules);
 }
 
 bool PowerSupplyReset(std::string& errorText) {
-    SendLine(port, std::string("SYST:REM") + kLineEnd);
-    Sleep(kRemoteSettleMilliseconds);
+    EnterRemoteMode(link);
     errorText = PowerSupplyCommand("*RST;*CLS");
     return ReportsNoError(errorText);
 }
@@ -70,7 +79,10 @@ bool SwitchOutput(const char* command, std::string& errorText) {
 
 }  // namespace
 
-void BindPowerSupplyPort(SerialPort* serialPort) { port = serialPort; }
+void BindPowerSupplyPort(SerialPort* serialPort) {
+    link.port = serialPort;
+    link.reopened = BackOnTheLine;
+}
 
 bool PowerSupplyInit(int16_t portNumber, std::string& errorText, OpenFailure* openFailure) {
     if (portNumber == 0) {
@@ -79,6 +91,9 @@ bool PowerSupplyInit(int16_t portNumber, std::string& errorText, OpenFailure* op
         return true;
     }
     powerSupplyEnabled = true;
+    link.number = portNumber;
+    link.timedOut = false;
+    SerialPort* port = link.port;
     if (port == nullptr) {
         errorText = "No serial port is bound for the power supply";
         return false;

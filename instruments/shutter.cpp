@@ -23,11 +23,11 @@ bool StartsWithReady(const std::string& reply) { return reply.compare(0, 3, kRea
 
 constexpr ReplyRules kRules{EndsWithReady, kReplyLimitTicks, kTimeout};
 
-SerialPort* port = nullptr;
+Link link;
 bool shutterEnabled = false;
 
 std::string ShutterCommand(const std::string& command) {
-    return Exchange(port, command + kCommandEnd, kRules);
+    return Exchange(link, command + kCommandEnd, kRules);
 }
 
 bool Move(const char* command, std::string& errorText) {
@@ -45,7 +45,7 @@ bool Move(const char* command, std::string& errorText) {
 
 }  // namespace
 
-void BindShutterPort(SerialPort* serialPort) { port = serialPort; }
+void BindShutterPort(SerialPort* serialPort) { link.port = serialPort; }
 
 bool ShutterInit(int16_t portNumber, std::string& errorText, OpenFailure* openFailure) {
     errorText.clear();
@@ -54,6 +54,9 @@ bool ShutterInit(int16_t portNumber, std::string& errorText, OpenFailure* openFa
         return true;
     }
     shutterEnabled = true;
+    link.number = portNumber;
+    link.timedOut = false;
+    SerialPort* port = link.port;
     if (port == nullptr) {
         errorText = "No serial port is bound for the shutter";
         return false;
@@ -73,7 +76,7 @@ bool OpenShutter(std::string& errorText) { return Move("OPEN", errorText); }
 bool CloseShutter(std::string& errorText) { return Move("CLOSE", errorText); }
 
 void ShutterSend(const std::string& command) {
-    if (shutterEnabled) SendLine(port, command + kCommandEnd);
+    if (shutterEnabled) SendLine(link, command + kCommandEnd);
 }
 
 }  // namespace varnholt

@@ -16,11 +16,19 @@ bool FakePort::PortOpen(bool open, OpenFailure& failure) {
         failure = openFailure;
         return false;
     }
+    if (!goneDevice.empty()) {
+        if (!deviceBack) {
+            failure = {OpenFailure::Cause::Missing, goneDevice, "No such file or directory"};
+            return false;
+        }
+        goneDevice.clear();
+    }
     opened = open;
     return true;
 }
 
 void FakePort::Output(const std::string& text) {
+    if (!goneDevice.empty()) return;  // a closed line takes nothing
     sent.push_back({AppTicks(), text});
     if (onOutput) onOutput(text);
 }

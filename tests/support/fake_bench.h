@@ -29,6 +29,17 @@ public:
     bool PortOpen(bool open, OpenFailure& failure) override;
     void Output(const std::string& text) override;
     std::string Input() override;
+    std::string GoneDevice() const override { return goneDevice; }
+
+    // The device goes away (a USB adapter pulled); it can be opened again
+    // once deviceBack is set.
+    void Unplug(const std::string& device) {
+        goneDevice = device;
+        deviceBack = false;
+        received_.clear();
+    }
+    std::string goneDevice;
+    bool deviceBack = false;
 
     // Bytes that are in the receive buffer now / that arrive at a tick.
     void Arrive(const std::string& bytes) { received_ += bytes; }

@@ -399,3 +399,20 @@ TEST_F(EnduranceTest, EachRunWritesTheNextLog) {
 
 }  // namespace
 }  // namespace varnholt
+
+namespace varnholt {
+namespace {
+
+TEST_F(EnduranceTest, AShutterLinePulledDuringTheHoldIsOneFailureRowNamingTheLine) {
+    StartBench();
+    pump.At(start + 50, [this] { shutterPort.Unplug("/dev/serial/by-id/usb-shutter"); });  // hold
+    RunCycleTest();
+    const std::string text =
+        "CloseShutter Error: -1 Serial port 1 (/dev/serial/by-id/usb-shutter) was disconnected";
+    EXPECT_EQ(status.Last(), text);
+    ExpectLog("cycle_log1.txt", Header("Shutter Cycle Test") + Row(1, "FAILURE", text));
+    EXPECT_EQ(AppTicks() - start, 57);  // at once, where the close would have gone out
+}
+
+}  // namespace
+}  // namespace varnholt

@@ -228,3 +228,40 @@ TEST_F(PowerSupplyTest, NothingIsSentOnceShutdownIsRequested) {
 
 }  // namespace
 }  // namespace varnholt
+
+namespace varnholt {
+namespace {
+
+constexpr char kGone[] = "-1 Serial port 5 (/dev/serial/by-id/usb-psu) was disconnected";
+
+TEST_F(PowerSupplyTest, ALineThatGoesAwayEndsTheExchangeAtOnceAndComesBackInRemoteMode) {
+    StartAndDetach();
+    pump.At(AppTicks() + 3, [this] { port.Unplug("/dev/serial/by-id/usb-psu"); });
+    std::string errorText;
+    const int64_t start = AppTicks();
+    EXPECT_FALSE(PowerOn(errorText));
+    EXPECT_EQ(errorText, kGone);
+    EXPECT_EQ(AppTicks(), start + 3);  // the pass that saw it, not the 2 s time-out
+
+    // Still missing: the next operation fails at once, without a wait.
+    const int64_t pumpsBefore = pump.pumps;
+    EXPECT_FALSE(PowerOff(errorText));
+    EXPECT_EQ(errorText, kGone);
+    EXPECT_EQ(pump.pumps, pumpsBefore);
+
+    // Plugged back: the same device is opened again, the supply put back in
+    // remote mode, and the command goes out. No reset, no programming.
+    port.deviceBack = true;
+    port.sent.clear();
+    port.setup.clear();
+    port.ArriveAt(AppTicks() + 1, "+0,\"No error\"\r\n");
+    EXPECT_TRUE(PowerOff(errorText)) << errorText;
+    EXPECT_THAT(port.setup, ElementsAre("PortOpen true"));
+    ASSERT_EQ(port.sent.size(), 2u);
+    EXPECT_EQ(port.sent[0].text, "SYST:REM\r\n");
+    EXPECT_EQ(port.sent[1].text, "OUTP OFF;SYST:ERR?\r\n");
+    EXPECT_THAT(pump.sleeps, ElementsAre(200, 200));  // start-up's pause, the reopen's pause
+}
+
+}  // namespace
+}  // namespace varnholt

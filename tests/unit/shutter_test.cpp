@@ -150,11 +150,80 @@ TEST_F(ShutterTest, FloodWithoutReplyEndStaysBounded) {
     EXPECT_FALSE(OpenShutter(errorText));
     EXPECT_EQ(errorText, "-1 Timed out waiting for shutter response");
 
-    // A flood that does end with RDY CR is returned, cut down to its head and tail.
-    port.ArriveAt(AppTicks() + 1, chunk + "RDY\r");
+    // A flood that does end with RDY CR is returned, cut down to its head and
+    // tail. (After the time-out the close first waits a quiet tick.)
+    port.ArriveAt(AppTicks() + 2, chunk + "RDY\r");
     EXPECT_FALSE(CloseShutter(errorText));
     EXPECT_EQ(errorText.size(), 4096u);
     EXPECT_EQ(errorText.substr(errorText.size() - 4), "RDY\r");
+}
+
+}  // namespace
+}  // namespace varnholt
+
+namespace varnholt {
+namespace {
+
+// After a time-out the tail of the late reply may still be coming in; the
+// next command waits until the line has been quiet for a tick.
+TEST_F(ShutterTest, AfterATimeOutTheNextCommandWaitsForAQuietTick) {
+    Start();
+    std::string errorText;
+    EXPECT_FALSE(OpenShutter(errorText));  // nobody answers: gives up at tick 101
+    const int64_t timedOutAt = AppTicks();
+    EXPECT_EQ(timedOutAt, 101);
+    // The late reply trickles in over the next ticks.
+    port.ArriveAt(timedOutAt + 1, "RD");
+    port.ArriveAt(timedOutAt + 2, "Y");
+    port.ArriveAt(timedOutAt + 3, "\r");
+    port.ArriveAt(timedOutAt + 6, "JAM\rRDY\r");  // the answer to the CLOSE
+    EXPECT_FALSE(CloseShutter(errorText));
+    EXPECT_EQ(errorText, "JAM\rRDY\r");
+    // Sent at the first tick with nothing arriving, not into the tail.
+    ASSERT_EQ(port.sent.size(), 2u);
+    EXPECT_EQ(port.sent[1].tick, timedOutAt + 4);
+    // A command that was answered needs no quiet tick before the next.
+    port.ArriveAt(AppTicks() + 1, "RDY\r");
+    const int64_t before = AppTicks();
+    EXPECT_TRUE(OpenShutter(errorText));
+    EXPECT_EQ(port.sent.back().tick, before);
+}
+
+TEST_F(ShutterTest, ALineThatNeverGoesQuietTimesOutWithoutSending) {
+    Start();
+    std::string errorText;
+    EXPECT_FALSE(OpenShutter(errorText));
+    const int64_t start = AppTicks();
+    for (int tick = 1; tick <= 120; ++tick) port.ArriveAt(start + tick, "x");
+    EXPECT_FALSE(CloseShutter(errorText));
+    EXPECT_EQ(errorText, "-1 Timed out waiting for shutter response");
+    EXPECT_EQ(AppTicks(), start + 101);
+    EXPECT_EQ(port.sent.size(), 1u);
+}
+
+}  // namespace
+}  // namespace varnholt
+
+namespace varnholt {
+namespace {
+
+TEST_F(ShutterTest, ALineThatGoesAwayIsNamedAndReopenedByTheNextOperation) {
+    Start();
+    std::string errorText;
+    pump.At(5, [this] { port.Unplug("/dev/ttyUSB1"); });
+    EXPECT_FALSE(OpenShutter(errorText));
+    EXPECT_EQ(errorText, "-1 Serial port 7 (/dev/ttyUSB1) was disconnected");
+    EXPECT_EQ(AppTicks(), 5);
+
+    ShutterSend("OPEN");  // the power-cut test's unawaited open: nowhere to go
+    EXPECT_EQ(port.sent.size(), 1u);
+
+    port.deviceBack = true;
+    ShutterSend("OPEN");  // reopens and sends, still without waiting
+    EXPECT_EQ(port.Wire(), "OPEN\rOPEN\r");
+    EXPECT_EQ(pump.pumps, 5);
+    port.ArriveAt(AppTicks() + 2, "RDY\r");
+    EXPECT_TRUE(CloseShutter(errorText)) << errorText;
 }
 
 }  // namespace
