@@ -79,8 +79,13 @@ std::string Exchange(Link& link, const std::string& line, const ReplyRules& rule
         }
         AppendBounded(reply, link.port->Input());
         ProcessPendingEvents();
+        // A reply completed by the read that also saw the line go is still
+        // the device's answer.
         const std::string gone = link.port->GoneDevice();
-        if (!gone.empty()) return Disconnected(link, gone);
+        if (!gone.empty()) {
+            AppendBounded(reply, link.port->Input());
+            if (!rules.complete(reply)) return Disconnected(link, gone);
+        }
         if (AppTicks() > deadline || ShutdownRequested()) {
             link.timedOut = true;
             return rules.timeoutText;

@@ -1,8 +1,8 @@
 #include "instruments/qt_serial_port.h"
 
-#include <poll.h>
-#include <termios.h>
+#include "instruments/serial_guard.h"
 
+#include <QTimer>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -61,13 +61,28 @@ bool ParseLineSettings(const std::string& text, LineSettings& settings) {
 
 QtSerialPort::QtSerialPort(Resolver resolve) : resolve_(std::move(resolve)) {
     // Qt 6.4 can take a zero-length read for an error; Input reads by polling
-    // the device itself, so a cleared read error loses nothing. A device that
-    // went away stays gone.
+    // the device itself, so a cleared read error loses nothing. But a hung-up
+    // line reads zero bytes for ever: clearing its error would re-arm Qt's
+    // notifier and spin, so such a line is closed instead.
     QObject::connect(&port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::ResourceError) gone_ = true;
-        if (e == QSerialPort::ReadError || e == QSerialPort::TimeoutError) port_.clearError();
+        if (e == QSerialPort::NoError || gone_ || !port_.isOpen()) return;
+        if (e == QSerialPort::ResourceError ||
+            (e == QSerialPort::ReadError && PollLine(port_.handle()).hungUp)) {
+            MarkGone();
+        } else if (e == QSerialPort::ReadError || e == QSerialPort::TimeoutError) {
+            port_.clearError();
+        }
     });
 }
+
+void QtSerialPort::MarkGone() {
+    gone_ = true;
+    // Not closed from inside Qt's own signal (its notifier is on the stack);
+    // the next turn of the event loop does it, and Input does it at once.
+    QTimer::singleShot(0, &port_, [this] { CloseGone(); });
+}
+
+std::string QtSerialPort::GoneDevice() const { return gone_ ? path_ : std::string(); }
 
 void QtSerialPort::CommPort(int16_t portNumber) { number_ = portNumber; }
 
@@ -76,10 +91,9 @@ void QtSerialPort::Settings(const std::string& settings) { settings_ = settings;
 void QtSerialPort::InputLen(int) {}
 
 bool QtSerialPort::PortOpen(bool open, OpenFailure& failure) {
-    if (!open) {
-        port_.close();
-        return true;
-    }
+    if (port_.isOpen()) port_.close();
+    left_.clear();
+    if (!open) return true;
     const std::string path = resolve_ ? resolve_(number_) : std::string();
     if (path.empty()) {
         failure = {OpenFailure::Cause::NoDevice, "", ""};
@@ -94,6 +108,16 @@ bool QtSerialPort::PortOpen(bool open, OpenFailure& failure) {
     port_.setPortName(QString::fromStdString(path));
     if (!port_.open(QIODevice::ReadWrite)) {
         failure = {CauseOf(port_.error()), path, port_.errorString().toStdString()};
+        // Qt reports a device locked by another program as a permission
+        // error; the operator must not be sent after the dialout group.
+        if (failure.cause == OpenFailure::Cause::NoPermission && MayOpen(path)) {
+            failure.cause = OpenFailure::Cause::InUse;
+        }
+        return false;
+    }
+    if (!HoldExclusively(port_.handle())) {
+        port_.close();
+        failure = {OpenFailure::Cause::InUse, path, "it is in use by another program"};
         return false;
     }
     const bool configured = port_.setBaudRate(line.baud) && port_.setDataBits(line.dataBits) &&
@@ -108,9 +132,10 @@ bool QtSerialPort::PortOpen(bool open, OpenFailure& failure) {
     }
     // Qt 6.4 can leave bytes from before the open in its buffers; they belong
     // to nobody's exchange.
-    ::tcflush(static_cast<int>(port_.handle()), TCIOFLUSH);
+    DiscardPendingBytes(port_.handle());
     port_.clear(QSerialPort::AllDirections);
     port_.readAll();
+    path_ = path;
     gone_ = false;
     return true;
 }
@@ -121,18 +146,31 @@ void QtSerialPort::Output(const std::string& text) {
     port_.flush();
 }
 
-bool QtSerialPort::Readable() {
-    if (!port_.isOpen() || gone_) return false;
-    pollfd fd{static_cast<int>(port_.handle()), POLLIN, 0};
-    return ::poll(&fd, 1, 0) > 0 && (fd.revents & (POLLIN | POLLHUP | POLLERR));
+void QtSerialPort::CloseGone() {
+    if (!gone_ || !port_.isOpen()) return;
+    // What arrived before the line went is still the device's answer.
+    const QByteArray data = port_.readAll();
+    left_.append(data.constData(), static_cast<size_t>(data.size()));
+    port_.close();
 }
 
 std::string QtSerialPort::Input() {
+    if (gone_) {
+        CloseGone();
+        std::string data;
+        data.swap(left_);
+        return data;
+    }
     if (!port_.isOpen()) return {};
+    const LineState line = PollLine(port_.handle());
     // Pull bytes straight from the device when Qt's own notification has not
     // (it may have been switched off by a spurious read error).
-    if (port_.bytesAvailable() == 0 && Readable()) port_.waitForReadyRead(0);
+    if (port_.bytesAvailable() == 0 && line.readable) port_.waitForReadyRead(0);
     const QByteArray data = port_.readAll();
+    if (line.hungUp) {
+        gone_ = true;
+        CloseGone();
+    }
     if (data.isEmpty()) return {};
     ++inputsDelivered;
     return std::string(data.constData(), static_cast<size_t>(data.size()));

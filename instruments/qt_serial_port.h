@@ -22,6 +22,7 @@ public:
     bool PortOpen(bool open, OpenFailure& failure) override;
     void Output(const std::string& text) override;
     std::string Input() override;
+    std::string GoneDevice() const override;
 
     // Counts reads that returned bytes, on every port. The event pump uses it
     // to avoid blocking right after a read that may have completed a reply.
@@ -30,11 +31,16 @@ public:
     QSerialPort& Device() { return port_; }
 
 private:
-    bool Readable();
+    // The device went away: close it so that no notifier is left armed on a
+    // descriptor that reports hang-up for ever.
+    void MarkGone();
+    void CloseGone();
 
     Resolver resolve_;
     int16_t number_ = 0;
     std::string settings_;
+    std::string path_;  // the device opened last
+    std::string left_;  // read from a line that then went away
     QSerialPort port_;
     bool gone_ = false;
 };

@@ -61,7 +61,19 @@ std::string SerialOpenFailure(SerialRole role, int portNumber, const std::string
 }
 
 std::string SerialOpenFailure(SerialRole role, int portNumber, const OpenFailure& failure) {
-    return SerialOpenFailure(role, portNumber, failure.device, failure.reason);
+    const std::string device = role == SerialRole::PowerSupply ? "the power supply" : "the shutter";
+    const std::string line = "Cannot open serial port " + std::to_string(portNumber) + " (" +
+                             failure.device + ") for " + device + ": ";
+    switch (failure.cause) {
+        case OpenFailure::Cause::InUse:
+            return line + "it is in use by another program. Close the other program (another " +
+                   "copy of Varnholt?) or give each program its own port.";
+        case OpenFailure::Cause::NoPermission:
+            return line + failure.reason + ". Add the user to the dialout group (sudo adduser " +
+                   "$USER dialout, then log in again).";
+        default:
+            return SerialOpenFailure(role, portNumber, failure.device, failure.reason);
+    }
 }
 
 }  // namespace varnholt

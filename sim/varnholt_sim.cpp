@@ -43,6 +43,9 @@ struct Options {
     int dropShutterAt = 0;    // the shutter's line goes away at its Nth command
     int dropSupplyAt = 0;     // the supply's line goes away at its Nth query line
     int floodShutterAt = 0;   // Nth shutter command answered by bytes without end
+    int unplugShutterAt = 0;  // the shutter's adapter is pulled at its Nth command
+    int unplugSupplyAt = 0;   // the supply's adapter is pulled at its Nth query line
+    int replugAfterMs = 1000; // and plugged back in after this long
     std::string transcript;   // file; default standard output
 };
 
@@ -64,6 +67,10 @@ void Usage() {
         "  --split              replies come in two pieces\n"
         "  --drop-shutter-at N, --drop-supply-at N      that line goes away at the Nth command\n"
         "  --flood-shutter-at N the Nth shutter command is answered by a flood without CR\n"
+        "  --unplug-shutter-at N, --unplug-supply-at N  that USB adapter is pulled right\n"
+        "                       after answering its Nth command (supply: Nth query) and\n"
+        "                       plugged back in --replug-after MS later\n"
+        "                       (1000), under the same stable name\n"
         "  --transcript FILE    where the timestamped transcript goes (standard output)\n";
 }
 
@@ -73,7 +80,9 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         {"--reply-ms", &o.replyMs},               {"--move-ms", &o.moveMs},
         {"--supply-error-at", &o.supplyErrorAt},  {"--shutter-silent-at", &o.shutterSilentAt},
         {"--shutter-junk-at", &o.shutterJunkAt},  {"--shutter-forge-at", &o.shutterForgeAt},  {"--drop-shutter-at", &o.dropShutterAt},
-        {"--drop-supply-at", &o.dropSupplyAt},    {"--flood-shutter-at", &o.floodShutterAt}};
+        {"--drop-supply-at", &o.dropSupplyAt},    {"--flood-shutter-at", &o.floodShutterAt},
+        {"--unplug-shutter-at", &o.unplugShutterAt}, {"--unplug-supply-at", &o.unplugSupplyAt},
+        {"--replug-after", &o.replugAfterMs}};
     std::map<std::string, bool*> flags = {{"--supply-silent", &o.supplySilent},
                                           {"--bad-id", &o.badIdentity},
                                           {"--split", &o.split}};
@@ -140,8 +149,14 @@ struct Line {
     int master = -1;
     int slave = -1;  // held so the line stays up between the program's opens
     std::string path;
+    std::string link;  // the stable name, as /dev/serial/by-id gives a USB adapter
     std::string pending;
     bool gone = false;
+    bool unplugged = false;
+    bool unplugAfterReply = false;
+    bool pullPending = false;
+    Clock::time_point pullAt;
+    Clock::time_point replugAt;
 
     bool Open() {
         char buffer[128];
@@ -150,7 +165,24 @@ struct Line {
         if (openpty(&master, &slave, buffer, &raw, nullptr) != 0) return false;
         path = buffer;
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        if (!link.empty()) {
+            ::unlink(link.c_str());
+            if (::symlink(path.c_str(), link.c_str()) != 0) return false;
+        }
         return true;
+    }
+    // Pulled: the program's side hangs up and the stable name disappears.
+    void Unplug(int replugAfterMs) {
+        GoAway();
+        if (!link.empty()) ::unlink(link.c_str());
+        unplugged = true;
+        replugAt = Clock::now() + std::chrono::milliseconds(replugAfterMs);
+    }
+    bool Replug() {
+        unplugged = false;
+        gone = false;
+        pending.clear();
+        return Open();
     }
     void GoAway() {
         if (gone) return;
@@ -175,12 +207,30 @@ public:
         shutter_.name = "shutter";
     }
 
-    bool Open() { return supply_.Open() && shutter_.Open(); }
+    bool Open(const std::string& folder) {
+        char* real = ::realpath(folder.c_str(), nullptr);
+        const std::string dir = real != nullptr ? real : folder;
+        std::free(real);
+        supply_.link = dir + "/usb-varnholt-sim-supply";
+        shutter_.link = dir + "/usb-varnholt-sim-shutter";
+        return supply_.Open() && shutter_.Open();
+    }
     Line& supply() { return supply_; }
     Line& shutter() { return shutter_; }
 
     void Run() {
         while (!stopRequested) {
+            for (Line* line : {&supply_, &shutter_}) {
+                if (line->pullPending && Clock::now() >= line->pullAt) {
+                    line->pullPending = false;
+                    t_.Line(line->name + " line is pulled");
+                    line->Unplug(o_.replugAfterMs);
+                }
+                if (line->unplugged && Clock::now() >= line->replugAt) {
+                    t_.Line(line->Replug() ? line->name + " line is plugged back in on " + line->path
+                                           : line->name + " line cannot be plugged back in");
+                }
+            }
             pollfd fds[2];
             int n = 0;
             Line* lines[2];
@@ -202,6 +252,10 @@ public:
 private:
     int TimeoutMs() const {
         if (flooding_) return 1;
+        if (supply_.unplugged || shutter_.unplugged || supply_.pullPending ||
+            shutter_.pullPending) {
+            return 10;
+        }
         if (queue_.empty()) return 50;
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
             queue_.front().when - Clock::now()).count();
@@ -258,6 +312,13 @@ private:
             if (s.line->gone) continue;
             if (s.stillWanted && !s.stillWanted()) continue;
             Write(*s.line, s.bytes);
+            if (s.line->unplugAfterReply) {
+                // A moment later: a hang-up throws away what the program has
+                // not read yet, and a real cable is not pulled mid-reply.
+                s.line->unplugAfterReply = false;
+                s.line->pullAt = now + std::chrono::milliseconds(50);
+                s.line->pullPending = true;
+            }
         }
     }
 
@@ -288,6 +349,8 @@ private:
     void SupplyLine(const std::string& text) {
         if (text.find("SYST:ERR?") != std::string::npos || text == "*IDN?") {
             ++supplyQueries_;
+            // Pulled right after this query is answered.
+            if (o_.unplugSupplyAt == supplyQueries_) supply_.unplugAfterReply = true;
             if (o_.dropSupplyAt != 0 && supplyQueries_ >= o_.dropSupplyAt) {
                 t_.Line("supply line goes away");
                 supply_.GoAway();
@@ -351,6 +414,7 @@ private:
     void ShutterCommand(const std::string& command) {
         ++shutterCommands_;
         const int n = shutterCommands_;
+        if (o_.unplugShutterAt == n) shutter_.unplugAfterReply = true;
         if (o_.dropShutterAt != 0 && n >= o_.dropShutterAt) {
             t_.Line("shutter line goes away");
             shutter_.GoAway();
@@ -399,7 +463,7 @@ int main(int argc, char** argv) {
 
     Transcript transcript(o.transcript);
     Bench bench(o, transcript);
-    if (!bench.Open()) {
+    if (!bench.Open(o.dir)) {
         std::cerr << "varnholt-sim: cannot open pseudo-terminals: " << std::strerror(errno) << "\n";
         return 1;
     }
@@ -408,13 +472,14 @@ int main(int argc, char** argv) {
     file << "; written by varnholt-sim for its simulated bench\n"
          << "[TestPeriods]\nSampleTimePeriod=" << o.sampleTime << "\nPowerOffPeriod=" << o.powerOff
          << "\n\n[Communications]\nPowerSupplyPort=2\nShutterPort=1\n\n[SerialDevices]\nPort1="
-         << bench.shutter().path << "\nPort2=" << bench.supply().path << "\n";
+         << bench.shutter().link << "\nPort2=" << bench.supply().link << "\n";
     file.close();
     if (!file) {
         std::cerr << "varnholt-sim: cannot write " << ini << "\n";
         return 1;
     }
-    std::cout << "varnholt-sim: shutter on " << bench.shutter().path << ", power supply on "
+    std::cout << "varnholt-sim: shutter on " << bench.shutter().link << " -> "
+              << bench.shutter().path << ", power supply on " << bench.supply().link << " -> "
               << bench.supply().path << ", configuration in " << ini << std::endl;
     std::cout << "READY" << std::endl;
     bench.Run();

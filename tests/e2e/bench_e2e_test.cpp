@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <sys/resource.h>
+
 #include <fstream>
+#include <iostream>
 #include <regex>
 
 #include "sequencing/clock.h"
@@ -29,6 +33,11 @@ using testing::WorkingFolder;
 std::string Header(const std::string& title) { return testing::LogHeader(title); }
 std::string Row(int64_t count, const std::string& state, const std::string& error) {
     return testing::LogRow(count, state, error);
+}
+
+// Regular-expression form of a literal log text.
+std::string Escaped(const std::string& text) {
+    return std::regex_replace(text, std::regex(R"([()\[\].*+?^$|\\{}])"), R"(\$&)");
 }
 
 long PeakResidentKiB() {
@@ -155,12 +164,123 @@ TEST_F(BenchTest, ShutterLineGoingAwayMidRunIsAFailureNotAHang) {
     elapsed.start();
     RunTest("CycleTestCmd", "never");
     EXPECT_LT(elapsed.elapsed(), 15000);
-    EXPECT_EQ(Status(), "CloseShutter Error: -1 Timed out waiting for shutter response");
-    ExpectLog("cycle_log1.txt",
-              Header("Shutter Cycle Test") +
-                  Row(1, "FAILURE", "CloseShutter Error: -1 Timed out waiting for shutter response"));
-    QTest::mouseClick(Button("OpenCmd"), Qt::LeftButton);  // the port stays usable, if dead
-    EXPECT_EQ(Status(), "Shutter Error: -1 Timed out waiting for shutter response");
+    // Not a shutter time-out 10 s later: the line that went away, at once.
+    const std::string gone = "-1 Serial port 1 (" + folder.path() +
+                             "/usb-varnholt-sim-shutter) was disconnected";
+    EXPECT_EQ(Status().toStdString(), "CloseShutter Error: " + gone);
+    ExpectLog("cycle_log1.txt", Header("Shutter Cycle Test") +
+                                    Row(1, "FAILURE", Escaped("CloseShutter Error: " + gone)));
+    QTest::mouseClick(Button("OpenCmd"), Qt::LeftButton);  // still gone: says so at once
+    EXPECT_EQ(Status().toStdString(), "Shutter Error: " + gone);
+}
+
+// When the sim's transcript first shows text, in ms on this test's clock.
+class TranscriptWatch {
+public:
+    TranscriptWatch(const std::string& path, std::string text)
+        : path_(path), text_(std::move(text)) {
+        clock_.start();
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (seenAt_ >= 0) return;
+            std::ifstream file(path_);
+            const std::string all((std::istreambuf_iterator<char>(file)), {});
+            if (all.find(text_) != std::string::npos) seenAt_ = clock_.elapsed();
+        });
+        timer_.start(10);
+    }
+    qint64 seenAt() const { return seenAt_; }
+    void Stop() { timer_.stop(); }
+    qint64 now() const { return clock_.elapsed(); }
+    bool WaitFor(int limitMs) {
+        while (seenAt_ < 0 && clock_.elapsed() < limitMs) QTest::qWait(20);
+        return seenAt_ >= 0;
+    }
+
+private:
+    std::string path_, text_;
+    QElapsedTimer clock_;
+    QTimer timer_;
+    qint64 seenAt_ = -1;
+};
+
+// CPU seconds this process (the window and its adapter) used while the event
+// loop idles for ms, as a share of one core.
+double IdleCpuShare(int ms) {
+    auto cpu = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    };
+    const double before = cpu();
+    // A plain event loop, as the program idles (QTest::qWait wakes every 10 ms).
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return (cpu() - before) / (ms / 1000.0);
+}
+
+TEST_F(BenchTest, ShutterLinePulledDuringTheHoldFailsAtOnceAndComesBackWithoutARestart) {
+    // Shutter commands: preparation close 1, cycle 1 open 2 (pulled once
+    // answered, at the start of the 1 s hold), close 3.
+    Start({"--sample-time", "1", "--power-off", "0", "--move-ms", "100", "--unplug-shutter-at",
+           "2", "--replug-after", "3000"});
+    TranscriptWatch pulled(sim->transcriptPath, "shutter line is pulled");
+    RunTest("CycleTestCmd", "never");
+    const qint64 failedAt = pulled.now();
+    ASSERT_GE(pulled.seenAt(), 0) << Status().toStdString();
+    std::cout << "pull to FAILURE row: " << failedAt - pulled.seenAt() << " ms\n";
+    EXPECT_LT(failedAt - pulled.seenAt(), 2000);
+    const std::string gone = "-1 Serial port 1 (" + folder.path() +
+                             "/usb-varnholt-sim-shutter) was disconnected";
+    EXPECT_EQ(Status().toStdString(), "CloseShutter Error: " + gone);
+    ExpectLog("cycle_log1.txt", Header("Shutter Cycle Test") +
+                                    Row(1, "FAILURE", Escaped("CloseShutter Error: " + gone)));
+    EXPECT_EQ(Button("CycleTestCmd")->text(), "Start Cycle Test");
+    EXPECT_TRUE(Button("OpenCmd")->isEnabled());
+
+    pulled.Stop();  // the test's own polling is not the program's
+    const double share = IdleCpuShare(1000);
+    std::cout << "CPU while the shutter line is gone: " << share * 100 << " % of a core\n";
+    EXPECT_LT(share, 0.01);
+
+    TranscriptWatch back(sim->transcriptPath, "shutter line is plugged back in");
+    ASSERT_TRUE(back.WaitFor(5000));
+    QTest::mouseClick(Button("OpenCmd"), Qt::LeftButton);
+    EXPECT_EQ(Status(), "OK");
+}
+
+TEST_F(BenchTest, SupplyLinePulledDuringThePowerOffWaitFailsAtOnceAndComesBackInRemoteMode) {
+    // Supply queries: reset 1, identity 2, apply 3, preparation on 4, off 5
+    // (pulled once answered, at the start of the 2 s power-off wait).
+    Start({"--sample-time", "0", "--power-off", "2", "--move-ms", "100", "--unplug-supply-at",
+           "5", "--replug-after", "3500"});
+    TranscriptWatch pulled(sim->transcriptPath, "supply line is pulled");
+    RunTest("CycleTestCmd", "never");
+    ASSERT_GE(pulled.seenAt(), 0) << Status().toStdString();
+    std::cout << "pull to FAILURE row: " << pulled.now() - pulled.seenAt() << " ms\n";
+    EXPECT_LT(pulled.now() - pulled.seenAt(), 3000);  // the 2 s wait, then at once
+    const std::string gone = "-1 Serial port 2 (" + folder.path() +
+                             "/usb-varnholt-sim-supply) was disconnected";
+    EXPECT_EQ(Status().toStdString(), "PowerOn Error: " + gone);
+    ExpectLog("cycle_log1.txt", Header("Shutter Cycle Test") +
+                                    Row(1, "FAILURE", Escaped("PowerOn Error: " + gone)));
+
+    pulled.Stop();
+    const double share = IdleCpuShare(1000);
+    std::cout << "CPU while the supply line is gone: " << share * 100 << " % of a core\n";
+    EXPECT_LT(share, 0.01);
+
+    TranscriptWatch back(sim->transcriptPath, "supply line is plugged back in");
+    ASSERT_TRUE(back.WaitFor(6000));
+    QTest::mouseClick(Button("PowerOnCmd"), Qt::LeftButton);
+    EXPECT_EQ(Status(), "OK");
+    std::ifstream file(sim->transcriptPath);
+    const std::string all((std::istreambuf_iterator<char>(file)), {});
+    const std::string afterReplug = all.substr(all.find("supply line is plugged back in"));
+    EXPECT_NE(afterReplug.find("supply  < SYST:REM<CR><LF>"), std::string::npos) << afterReplug;
+    EXPECT_EQ(afterReplug.find("*RST"), std::string::npos);
+    EXPECT_EQ(afterReplug.find("APPL"), std::string::npos);
 }
 
 TEST_F(BenchTest, AReplyCarryingALogRowCannotForgeOne) {

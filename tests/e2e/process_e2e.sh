@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The real program under Xvfb, clicked with xdotool, against varnholt-sim:
-# killed with SIGKILL mid-run, and closed mid-run.
-# usage: process_e2e.sh BUILD_DIR kill|close   (run under xvfb-run)
+# killed with SIGKILL mid-run, closed mid-run, and sent SIGTERM mid-run.
+# usage: process_e2e.sh BUILD_DIR kill|close|term   (run under xvfb-run)
 set -euo pipefail
 # The program must open a real window on the Xvfb display.
 unset QT_QPA_PLATFORM
@@ -46,7 +46,15 @@ if [[ $case == kill ]]; then
     grep -qv $'\tSUCCESS\t' <(tail -n +5 "$log" | tr -d '\r') && fail "a row is not a SUCCESS"
     echo "kill -9: $n rows on disk, $offs power-offs on the wire"
 else
-    "$build/wm_close" "$window"
+    # Lock files for the two devices, where a Qt build keeps them (Debian's Qt
+    # 6.4 keeps none and locks the tty itself).
+    locks() { ls /var/lock/LCK..* /run/lock/LCK..* /tmp/LCK..* 2>/dev/null | sort -u || true; }
+    before=$(locks)
+    if [[ $case == term ]]; then
+        kill -TERM "$app"
+    else
+        "$build/wm_close" "$window"
+    fi
     closed=$(date +%s%N)
     for _ in $(seq 40); do kill -0 "$app" 2>/dev/null || break; sleep 0.05; done
     kill -0 "$app" 2>/dev/null && fail "still running 2 s after the close"
@@ -57,7 +65,9 @@ else
     [[ $(grep -c ' < ' "$work/sim.txt") == "$lines" ]] || fail "sent after the close"
     grep -q FAILURE "$work/cycle_log1.txt" && fail "a FAILURE row after a close"
     [[ $(tail -c 2 "$work/cycle_log1.txt" | od -An -c | tr -d ' ') == '\r\n' ]] || fail "cut row"
-    echo "close: program ended ${ended_ms} ms after the close with $(rows) rows"
+    [[ $(locks) == "$before" || -z $(locks) ]] || fail "lock files left behind: $(locks)"
+    [[ -z $before || -z $(locks) ]] || fail "lock files left behind: $(locks)"
+    echo "$case: program ended ${ended_ms} ms after the request with $(rows) rows"
     (( ended_ms < 1000 )) || fail "took ${ended_ms} ms"
 fi
 echo PASS

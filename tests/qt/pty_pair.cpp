@@ -24,6 +24,12 @@ PtyPair::~PtyPair() {
     if (slave_ >= 0) ::close(slave_);
 }
 
+void PtyPair::Hangup() {
+    ::close(master);
+    ::close(slave_);
+    master = slave_ = -1;
+}
+
 void PtyPair::Write(const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {

@@ -16,6 +16,8 @@ public:
     void Write(const std::string& bytes);
     // Reads what the program sent, waiting up to timeoutMs for `count` bytes.
     std::string Read(size_t count, int timeoutMs = 2000);
+    // The instrument's side goes away, as when a USB adapter is pulled.
+    void Hangup();
 
     int master = -1;
     std::string slavePath;

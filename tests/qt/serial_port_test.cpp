@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <termios.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -158,6 +161,62 @@ TEST_F(SerialAdapterTest, BadSettingsTextFailsInsteadOfOpening) {
     EXPECT_FALSE(ParseLineSettings("fast,N,8,1", line));
     EXPECT_FALSE(ParseLineSettings("9600,X,8,1", line));
     EXPECT_FALSE(ParseLineSettings("9600,N,9,1", line));
+}
+
+}  // namespace
+}  // namespace varnholt
+
+namespace varnholt {
+namespace {
+
+// Nothing may reach a device another program (or another copy) holds, even
+// as root and through another path to the same device.
+TEST_F(SerialAdapterTest, ASecondOpenerOfTheSameDeviceIsRefusedAsInUse) {
+    QtSerialPort first(ToPty());
+    ASSERT_TRUE(Open(first, "9600,N,8,1")) << errorText;
+    const std::string link = "/tmp/varnholt-test-link-" + std::to_string(::getpid());
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(pty.slavePath, link);
+    for (const std::string& path : {pty.slavePath, link}) {
+        QtSerialPort second([&path](int) { return path; });
+        OpenFailure refused;
+        second.CommPort(3);
+        second.Settings("9600,N,8,1");
+        EXPECT_FALSE(second.PortOpen(true, refused)) << path;
+        EXPECT_EQ(refused.cause, OpenFailure::Cause::InUse) << path << ": " << refused.reason;
+        second.Output("*RST\r\n");  // must go nowhere
+        EXPECT_EQ(SerialOpenFailure(SerialRole::Shutter, 3, refused),
+                  "Cannot open serial port 3 (" + path + ") for the shutter: it is in use by "
+                  "another program. Close the other program (another copy of Varnholt?) or give "
+                  "each program its own port.");
+    }
+    std::filesystem::remove(link);
+    EXPECT_EQ(pty.Read(1, 200), "");
+    first.Output("OPEN\r");
+    EXPECT_EQ(pty.Read(5), "OPEN\r");
+}
+
+TEST_F(SerialAdapterTest, ALineThatHangsUpIsClosedAndReportedGone) {
+    QtSerialPort port(ToPty());
+    ASSERT_TRUE(Open(port, "9600,N,8,1")) << errorText;
+    EXPECT_EQ(port.GoneDevice(), "");
+    const std::string path = pty.slavePath;
+    pty.Hangup();
+    // Idle: Qt's own notifier sees the hang-up; no exchange needs to read.
+    QElapsedTimer timer;
+    timer.start();
+    while (port.GoneDevice().empty() && timer.elapsed() < 2000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    if (port.GoneDevice().empty()) port.Input();  // an exchange's read sees it too
+    EXPECT_EQ(port.GoneDevice(), path);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(port.Device().isOpen());  // no descriptor, no notifier left to spin
+    EXPECT_EQ(port.Input(), "");
+    port.Output("OPEN\r");  // a write to the closed line is harmless
+    // The device is not back: opening it again fails and it stays gone.
+    OpenFailure failure;
+    EXPECT_FALSE(port.PortOpen(true, failure));
 }
 
 }  // namespace
