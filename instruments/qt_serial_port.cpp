@@ -11,6 +11,7 @@ namespace varnholt {
 namespace {
 
 uint64_t inputsDelivered = 0;
+QtSerialPort::Trace trace;
 
 std::vector<std::string> SplitCommas(const std::string& text) {
     std::vector<std::string> parts;
@@ -140,8 +141,11 @@ bool QtSerialPort::PortOpen(bool open, OpenFailure& failure) {
     return true;
 }
 
+void QtSerialPort::SetTrace(Trace t) { trace = std::move(t); }
+
 void QtSerialPort::Output(const std::string& text) {
     if (!port_.isOpen() || gone_) return;
+    if (trace) trace(path_, true, text);
     port_.write(text.data(), static_cast<qint64>(text.size()));
     port_.flush();
 }
@@ -159,6 +163,7 @@ std::string QtSerialPort::Input() {
         CloseGone();
         std::string data;
         data.swap(left_);
+        if (trace && !data.empty()) trace(path_, false, data);
         return data;
     }
     if (!port_.isOpen()) return {};
@@ -173,7 +178,9 @@ std::string QtSerialPort::Input() {
     }
     if (data.isEmpty()) return {};
     ++inputsDelivered;
-    return std::string(data.constData(), static_cast<size_t>(data.size()));
+    std::string bytes(data.constData(), static_cast<size_t>(data.size()));
+    if (trace) trace(path_, false, bytes);
+    return bytes;
 }
 
 uint64_t QtSerialPort::InputsDelivered() { return inputsDelivered; }

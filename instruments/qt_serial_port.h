@@ -24,6 +24,11 @@ public:
     std::string Input() override;
     std::string GoneDevice() const override;
 
+    // Every chunk sent to or read from any port goes here while set: the
+    // device's name, true for sent, the bytes.
+    using Trace = std::function<void(const std::string& device, bool sent, const std::string& bytes)>;
+    static void SetTrace(Trace trace);
+
     // Counts reads that returned bytes, on every port. The event pump uses it
     // to avoid blocking right after a read that may have completed a reply.
     static uint64_t InputsDelivered();

@@ -10,10 +10,13 @@
 namespace varnholt {
 namespace {
 
+TraceStarter traceStarter;
 int32_t sampleTimeTicks = BenchSettings{}.sampleTimeTicks;
 int32_t powerOffTicks = BenchSettings{}.powerOffTicks;
 
 }  // namespace
+
+void OnTraceFile(TraceStarter start) { traceStarter = std::move(start); }
 
 int32_t SampleTimeTicks() { return sampleTimeTicks; }
 int32_t PowerOffTicks() { return powerOffTicks; }
@@ -29,6 +32,10 @@ bool LoadConfiguration(std::string& errorText) {
     if (!settings) return false;
     sampleTimeTicks = settings->sampleTimeTicks;
     powerOffTicks = settings->powerOffTicks;
+    if (!settings->traceFile.empty() && traceStarter &&
+        !traceStarter(settings->traceFile, errorText)) {
+        return false;
+    }
 
     OpenFailure failure;
     if (!PowerSupplyInit(settings->powerSupplyPort, errorText, &failure)) {

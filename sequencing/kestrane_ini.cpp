@@ -102,6 +102,10 @@ std::optional<BenchSettings> ReadBenchSettings(const IniFile& ini, std::string& 
     settings.powerOffTicks = *powerOff;
     settings.powerSupplyPort = *supply;
     settings.shutterPort = *shutter;
+    settings.traceFile = ini.Get("Diagnostics", "TraceFile");
+    while (!settings.traceFile.empty() && IsBlank(settings.traceFile.back())) {
+        settings.traceFile.pop_back();
+    }
     return settings;
 }
 

@@ -21,6 +21,8 @@ struct BenchSettings {
     int32_t powerOffTicks = kDefaultPeriodSeconds * kTicksPerSecond;
     int16_t powerSupplyPort = kDefaultPort;
     int16_t shutterPort = kDefaultPort;
+    // [Diagnostics] TraceFile: where to record the wire, empty for no trace.
+    std::string traceFile;
     bool powerSupplyPortGiven = false;
     bool shutterPortGiven = false;
 };

@@ -22,6 +22,8 @@
 #include "tests/support/temp_dir.h"
 #include "window/event_pump.h"
 #include "window/shutterform.h"
+#include "window/wire_trace.h"
+#include "sequencing/configuration.h"
 
 namespace varnholt {
 namespace {
@@ -281,6 +283,36 @@ TEST_F(BenchTest, SupplyLinePulledDuringThePowerOffWaitFailsAtOnceAndComesBackIn
     EXPECT_NE(afterReplug.find("supply  < SYST:REM<CR><LF>"), std::string::npos) << afterReplug;
     EXPECT_EQ(afterReplug.find("*RST"), std::string::npos);
     EXPECT_EQ(afterReplug.find("APPL"), std::string::npos);
+}
+
+TEST_F(BenchTest, TheTraceRecordsBothLinesToTheMillisecond) {
+    sim = std::make_unique<SimProcess>(folder.path(), std::vector<std::string>{});
+    ASSERT_TRUE(sim->ready());
+    {
+        std::ofstream ini(folder.path() + "/kestrane.ini", std::ios::app);
+        ini << "[Diagnostics]\nTraceFile=trace.txt\n";
+    }
+    OnTraceFile(StartWireTrace);
+    form = std::make_unique<ShutterForm>();
+    form->Form_Load();
+    OnTraceFile(nullptr);
+    ASSERT_EQ(Status(), "OK");
+    QTest::mouseClick(Button("PowerOnCmd"), Qt::LeftButton);  // the shutter needs power
+    QTest::mouseClick(Button("OpenCmd"), Qt::LeftButton);
+    ASSERT_EQ(Status(), "OK");
+    QTest::qWait(1500);  // the trace is flushed each second
+    const std::string trace = folder.Read("trace.txt");
+    const std::string stamp = "[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} ";
+    const std::string supply = Escaped(folder.path() + "/usb-varnholt-sim-supply");
+    const std::string shutter = Escaped(folder.path() + "/usb-varnholt-sim-shutter");
+    for (const std::string& line :
+         {stamp + supply + " > SYST:REM<CR><LF>", stamp + supply + " > \\*IDN\\?<CR><LF>",
+          stamp + supply + " < HEWLETT-PACKARD.*", stamp + shutter + " > OPEN<CR>",
+          stamp + shutter + " < .*RDY<CR>"}) {
+        EXPECT_TRUE(std::regex_search(trace, std::regex("(^|\n)" + line + "\n"))) << line << "\n"
+                                                                                    << trace;
+    }
+    QtSerialPort::SetTrace(nullptr);
 }
 
 TEST_F(BenchTest, AReplyCarryingALogRowCannotForgeOne) {

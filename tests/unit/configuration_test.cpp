@@ -298,3 +298,40 @@ TEST_F(HostileIniTest, MissingFileSectionOrKeyStillGivesTheDefaults) {
 
 }  // namespace
 }  // namespace varnholt
+
+namespace varnholt {
+namespace {
+
+TEST_F(StartUpTest, TheTraceStartsBeforeAnyPortOpensAndOnlyWhenAsked) {
+    std::vector<std::string> started;
+    size_t supplySetupAtStart = 99;
+    OnTraceFile([&](const std::string& file, std::string&) {
+        started.push_back(file);
+        supplySetupAtStart = supplyPort.setup.size();
+        return true;
+    });
+    folder.Write("kestrane.ini", "[Communications]\nPowerSupplyPort=2\nShutterPort=0\n");
+    ASSERT_TRUE(LoadConfiguration(errorText)) << errorText;
+    EXPECT_THAT(started, IsEmpty());
+
+    folder.Write("kestrane.ini", "[Communications]\nPowerSupplyPort=2\nShutterPort=0\n"
+                                 "[diagnostics]\ntracefile = wire.txt   ; for the morning\n");
+    supplyPort.setup.clear();
+    ASSERT_TRUE(LoadConfiguration(errorText)) << errorText;
+    EXPECT_THAT(started, ElementsAre("wire.txt"));
+    EXPECT_EQ(supplySetupAtStart, 0u);
+
+    // A trace that cannot be started stops the start-up with its sentence.
+    OnTraceFile([](const std::string&, std::string& error) {
+        error = "Cannot write the trace file wire.txt";
+        return false;
+    });
+    supplyPort.setup.clear();
+    EXPECT_FALSE(LoadConfiguration(errorText));
+    EXPECT_EQ(errorText, "Cannot write the trace file wire.txt");
+    EXPECT_THAT(supplyPort.setup, IsEmpty());
+    OnTraceFile(nullptr);
+}
+
+}  // namespace
+}  // namespace varnholt
