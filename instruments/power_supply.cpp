@@ -32,15 +32,16 @@ constexpr ReplyRules kQueryRules{EndsWithLineEnd, kReplyLimitTicks, kQueryTimeou
 Link link;
 bool powerSupplyEnabled = false;
 
+// Also what a reopened line gets: a supply may fall back to local control
+// when its line drops. Nothing more is sent then: a reset or the output
+// programming would change the output under a running bench. Written to the
+// port directly, as SendLine would try to reopen the line it is reopening.
 void EnterRemoteMode(Link& line) {
-    if (line.port != nullptr && !ShutdownRequested()) line.port->Output(std::string("SYST:REM") + kLineEnd);
+    if (line.port != nullptr && !ShutdownRequested()) {
+        line.port->Output(std::string("SYST:REM") + kLineEnd);
+    }
     Sleep(kRemoteSettleMilliseconds);
 }
-
-// A supply may fall back to local control when its line drops. Back on the
-// line it is put in remote mode again and nothing more: a reset or the
-// output programming would change the output under a running bench.
-void BackOnTheLine(Link& line) { EnterRemoteMode(line); }
 
 std::string PowerSupplyCommand(const std::string& command) {
     return Exchange(link, command + kErrorQuery + kLineEnd, kCommandRules);
@@ -81,7 +82,7 @@ bool SwitchOutput(const char* command, std::string& errorText) {
 
 void BindPowerSupplyPort(SerialPort* serialPort) {
     link.port = serialPort;
-    link.reopened = BackOnTheLine;
+    link.reopened = EnterRemoteMode;
 }
 
 bool PowerSupplyInit(int16_t portNumber, std::string& errorText, OpenFailure* openFailure) {

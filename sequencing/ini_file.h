@@ -6,8 +6,9 @@
 
 namespace varnholt {
 
-// The values of an INI file as the platform's reader found them. Section and
-// key names match without regard to case; a key given twice holds both
+// The values of an INI file as the platform's reader found them: blanks and
+// an inline "; comment" around a value already taken off. Section and key
+// names match without regard to case; a key given twice holds both
 // values, one per line.
 class IniFile {
 public:

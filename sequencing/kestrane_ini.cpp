@@ -103,9 +103,6 @@ std::optional<BenchSettings> ReadBenchSettings(const IniFile& ini, std::string& 
     settings.powerSupplyPort = *supply;
     settings.shutterPort = *shutter;
     settings.traceFile = ini.Get("Diagnostics", "TraceFile");
-    while (!settings.traceFile.empty() && IsBlank(settings.traceFile.back())) {
-        settings.traceFile.pop_back();
-    }
     return settings;
 }
 

@@ -11,8 +11,6 @@ namespace {
 std::map<std::string, std::string> mapped;  // "port3" -> "/dev/ttyUSB0"
 bool iniFileFound = false;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 }  // namespace
 
 void UseSerialDevices(const IniFile& ini) {
@@ -25,11 +23,7 @@ std::string SerialDevicePath(int portNumber) {
     // names a port, whatever [SerialDevices] says.
     if (portNumber < 1) return {};
     const auto it = mapped.find("port" + std::to_string(portNumber));
-    if (it != mapped.end()) {
-        std::string path = it->second;
-        while (!path.empty() && IsBlank(path.back())) path.pop_back();
-        if (!path.empty()) return path;
-    }
+    if (it != mapped.end() && !it->second.empty()) return it->second;
 #ifdef _WIN32
     return "COM" + std::to_string(portNumber);
 #else

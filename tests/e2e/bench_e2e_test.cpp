@@ -222,7 +222,27 @@ double IdleCpuShare(int ms) {
     return (cpu() - before) / (ms / 1000.0);
 }
 
-TEST_F(BenchTest, ShutterLinePulledDuringTheHoldFailsAtOnceAndComesBackWithoutARestart) {
+// The one FAILURE row a pulled line gives, and the program idle (under 1 %
+// of a core) while the line stays gone.
+class PulledLineTest : public BenchTest {
+protected:
+    void ExpectOneGoneRowAndAQuietProgram(TranscriptWatch& pulled, const std::string& prefix,
+                                          int port, const std::string& line) {
+        const std::string gone = "-1 Serial port " + std::to_string(port) + " (" +
+                                 folder.path() + "/usb-varnholt-sim-" + line +
+                                 ") was disconnected";
+        EXPECT_EQ(Status().toStdString(), prefix + gone);
+        ExpectLog("cycle_log1.txt",
+                  Header("Shutter Cycle Test") + Row(1, "FAILURE", Escaped(prefix + gone)));
+        pulled.Stop();  // the test's own polling is not the program's
+        const double share = IdleCpuShare(1000);
+        std::cout << "CPU while the " << line << " line is gone: " << share * 100
+                  << " % of a core\n";
+        EXPECT_LT(share, 0.01);
+    }
+};
+
+TEST_F(PulledLineTest, ShutterLinePulledDuringTheHoldFailsAtOnceAndComesBackWithoutARestart) {
     // Shutter commands: preparation close 1, cycle 1 open 2 (pulled once
     // answered, at the start of the 1 s hold), close 3.
     Start({"--sample-time", "1", "--power-off", "0", "--move-ms", "100", "--unplug-shutter-at",
@@ -233,18 +253,9 @@ TEST_F(BenchTest, ShutterLinePulledDuringTheHoldFailsAtOnceAndComesBackWithoutAR
     ASSERT_GE(pulled.seenAt(), 0) << Status().toStdString();
     std::cout << "pull to FAILURE row: " << failedAt - pulled.seenAt() << " ms\n";
     EXPECT_LT(failedAt - pulled.seenAt(), 2000);
-    const std::string gone = "-1 Serial port 1 (" + folder.path() +
-                             "/usb-varnholt-sim-shutter) was disconnected";
-    EXPECT_EQ(Status().toStdString(), "CloseShutter Error: " + gone);
-    ExpectLog("cycle_log1.txt", Header("Shutter Cycle Test") +
-                                    Row(1, "FAILURE", Escaped("CloseShutter Error: " + gone)));
+    ExpectOneGoneRowAndAQuietProgram(pulled, "CloseShutter Error: ", 1, "shutter");
     EXPECT_EQ(Button("CycleTestCmd")->text(), "Start Cycle Test");
     EXPECT_TRUE(Button("OpenCmd")->isEnabled());
-
-    pulled.Stop();  // the test's own polling is not the program's
-    const double share = IdleCpuShare(1000);
-    std::cout << "CPU while the shutter line is gone: " << share * 100 << " % of a core\n";
-    EXPECT_LT(share, 0.01);
 
     TranscriptWatch back(sim->transcriptPath, "shutter line is plugged back in");
     ASSERT_TRUE(back.WaitFor(5000));
@@ -252,7 +263,7 @@ TEST_F(BenchTest, ShutterLinePulledDuringTheHoldFailsAtOnceAndComesBackWithoutAR
     EXPECT_EQ(Status(), "OK");
 }
 
-TEST_F(BenchTest, SupplyLinePulledDuringThePowerOffWaitFailsAtOnceAndComesBackInRemoteMode) {
+TEST_F(PulledLineTest, SupplyLinePulledDuringThePowerOffWaitFailsAtOnceAndComesBackInRemoteMode) {
     // Supply queries: reset 1, identity 2, apply 3, preparation on 4, off 5
     // (pulled once answered, at the start of the 2 s power-off wait).
     Start({"--sample-time", "0", "--power-off", "2", "--move-ms", "100", "--unplug-supply-at",
@@ -262,16 +273,7 @@ TEST_F(BenchTest, SupplyLinePulledDuringThePowerOffWaitFailsAtOnceAndComesBackIn
     ASSERT_GE(pulled.seenAt(), 0) << Status().toStdString();
     std::cout << "pull to FAILURE row: " << pulled.now() - pulled.seenAt() << " ms\n";
     EXPECT_LT(pulled.now() - pulled.seenAt(), 3000);  // the 2 s wait, then at once
-    const std::string gone = "-1 Serial port 2 (" + folder.path() +
-                             "/usb-varnholt-sim-supply) was disconnected";
-    EXPECT_EQ(Status().toStdString(), "PowerOn Error: " + gone);
-    ExpectLog("cycle_log1.txt", Header("Shutter Cycle Test") +
-                                    Row(1, "FAILURE", Escaped("PowerOn Error: " + gone)));
-
-    pulled.Stop();
-    const double share = IdleCpuShare(1000);
-    std::cout << "CPU while the supply line is gone: " << share * 100 << " % of a core\n";
-    EXPECT_LT(share, 0.01);
+    ExpectOneGoneRowAndAQuietProgram(pulled, "PowerOn Error: ", 2, "supply");
 
     TranscriptWatch back(sim->transcriptPath, "supply line is plugged back in");
     ASSERT_TRUE(back.WaitFor(6000));
