@@ -1,8 +1,9 @@
 # Sourced by the scripts: installs the Debian packages the project needs.
 VARNHOLT_PACKAGES=(cmake ninja-build g++ clang pkg-config googletest libgtest-dev libgmock-dev
-    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libinih-dev libspdlog-dev libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libinih-dev libgl-dev
     libclang-rt-14-dev libx11-dev xvfb xauth xdotool x11-utils imagemagick python3
-    fontconfig fonts-dejavu-core)
+    fontconfig fonts-dejavu-core libspdlog-dev dpkg-dev fakeroot lintian desktop-file-utils
+    appstream file)
 
 varnholt_install_deps() {
     local missing=()

@@ -6,6 +6,9 @@
 #include "sequencing/working_directory.h"
 
 namespace varnholt {
+
+const char kExampleIni[] = VARNHOLT_EXAMPLE_INI;
+
 namespace {
 
 std::map<std::string, std::string> mapped;  // "port3" -> "/dev/ttyUSB0"
@@ -49,7 +52,8 @@ std::string SerialOpenFailure(SerialRole role, int portNumber, const std::string
                 "[SerialDevices] as Port" + number + "=/dev/...";
     }
     if (!iniFileFound) {
-        text += "; there is no " + std::string(kConfigurationFile) + " in " + WorkingDirectory();
+        text += "; there is no " + std::string(kConfigurationFile) + " in " + WorkingDirectory() +
+                ": copy the commented example " + kExampleIni + " there";
     }
     return text + ".";
 }

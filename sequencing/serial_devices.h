@@ -7,6 +7,9 @@
 
 namespace varnholt {
 
+// Where the install puts a commented kestrane.ini.
+extern const char kExampleIni[];
+
 enum class SerialRole { Shutter, PowerSupply };
 
 // Takes the [SerialDevices] mapping of the file just read.

@@ -111,7 +111,7 @@ TEST_F(StartUpTest, NoFileGivesDefaultsAndHandsPortMinusOneToTheSerialLayer) {
     EXPECT_EQ(errorText,
               "Cannot open serial port -1 for the power supply: set PowerSupplyPort in "
               "[Communications] of kestrane.ini (0 = no power supply); there is no kestrane.ini "
-              "in " + folder.path() + ".");
+              "in " + folder.path() + ": copy the commented example " + kExampleIni + " there.");
 }
 
 TEST_F(StartUpTest, ZeroSampleTimeGivesZeroTicks) {
