@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "sequencing/working_directory.h"
@@ -42,6 +43,37 @@ std::string Fault(const std::string& line) {
     return "it is neither [Section], Key=Value nor a ; comment";
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The syntax both platforms' readers take the same way. Anything else is
+// refused here, before either reads it: inih would join an indented line to
+// the value above it and keep both values of a key given twice, where
+// Windows' reader takes the line as a key of its own and the first value.
+std::string SyntaxFault(const std::string& line, std::string& section, bool& afterKey,
+                        std::set<std::pair<std::string, std::string>>& keys) {
+    const std::string text = Trimmed(line);
+    if (text.empty() || text[0] == ';' || text[0] == '#') return {};
+    if (text[0] == '[') {
+        const size_t end = text.find(']');
+        if (end == std::string::npos) return Fault(line);
+        section = Lower(text.substr(1, end - 1));
+        afterKey = false;
+        return {};
+    }
+    // inih also takes "Key: value"; Windows does not.
+    const size_t equals = text.find('=');
+    if (equals == std::string::npos || text.find(':') < equals) return Fault(line);
+    if (afterKey && IsBlank(line[0])) {
+        return "it starts with a blank, which would join it to the line above; remove the blanks";
+    }
+    std::string key = Trimmed(text.substr(0, equals));
+    if (!keys.insert({section, Lower(key)}).second) {
+        return key + " is given a second time in this section; keep one";
+    }
+    afterKey = true;
+    return {};
+}
+
 // The line's own text, short enough for the status line.
 std::string Quoted(const std::string& line) {
     std::string text = Trimmed(line);
@@ -50,10 +82,14 @@ std::string Quoted(const std::string& line) {
 }
 
 // Refuses what the reader would misread in silence: a NUL ends its reading,
-// a line longer than its buffer is cut and the rest read as a new line.
+// a line longer than its buffer is cut and the rest read as a new line, and
+// the lines SyntaxFault refuses.
 bool CheckLines(const std::string& name, const std::string& text, std::string& errorText) {
     std::istringstream lines(text);
     int number = 0;
+    std::string section;
+    bool afterKey = false;
+    std::set<std::pair<std::string, std::string>> keys;
     for (std::string line; std::getline(lines, line);) {
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -68,6 +104,12 @@ bool CheckLines(const std::string& name, const std::string& text, std::string& e
                         std::to_string(line.size()) + " characters long; a line can have at most " +
                         std::to_string(kMaxIniLineLength) +
                         " (split a long comment over several ; lines).";
+            return false;
+        }
+        const std::string fault = SyntaxFault(line, section, afterKey, keys);
+        if (!fault.empty()) {
+            errorText = name + " line " + std::to_string(number) + " " + Quoted(line) +
+                        " is not understood: " + fault + ".";
             return false;
         }
     }
@@ -111,7 +153,7 @@ void IniFile::Add(const std::string& section, const std::string& name, const std
 IniFile ParseIniText(const std::string& text) {
     IniFile ini;
     ini.found = true;
-    ParseIniPlatform(text, ini);
+    ParseIniPlatform("", text, ini);
     return ini;
 }
 
@@ -155,7 +197,7 @@ bool ReadIniFile(const std::string& name, IniFile& ini, std::string& errorText) 
     const std::string text = content.str().substr(0, kMaxIniFileBytes);
     if (!CheckLines(name, text, errorText)) return false;
     ini.found = true;
-    ParseIniPlatform(text, ini);
+    ParseIniPlatform(name, text, ini);
     if (ini.firstBadLine > 0) {
         const std::string line = LineAt(text, ini.firstBadLine);
         errorText = name + " line " + std::to_string(ini.firstBadLine) + " " + Quoted(line) +

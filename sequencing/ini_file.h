@@ -42,7 +42,9 @@ bool ReadIniFile(const std::string& name, IniFile& ini, std::string& errorText);
 // noted in firstBadLine rather than refused.
 IniFile ParseIniText(const std::string& text);
 
-// The platform's reader, fed with text already checked.
-void ParseIniPlatform(const std::string& text, IniFile& ini);
+// The platform's reader, on text already checked: inih reads the text,
+// Windows' private-profile functions the file name (a temporary copy of the
+// text when name is empty).
+void ParseIniPlatform(const std::string& name, const std::string& text, IniFile& ini);
 
 }  // namespace varnholt

@@ -27,11 +27,7 @@ std::string SerialDevicePath(int portNumber) {
     if (portNumber < 1) return {};
     const auto it = mapped.find("port" + std::to_string(portNumber));
     if (it != mapped.end() && !it->second.empty()) return it->second;
-#ifdef _WIN32
-    return "COM" + std::to_string(portNumber);
-#else
-    return "/dev/ttyS" + std::to_string(portNumber - 1);
-#endif
+    return DefaultSerialDevice(portNumber);
 }
 
 std::string SerialOpenFailure(SerialRole role, int portNumber, const std::string& devicePath,

@@ -19,6 +19,10 @@ void UseSerialDevices(const IniFile& ini);
 // otherwise the machine's N-th serial port. Empty when N names no device.
 std::string SerialDevicePath(int portNumber);
 
+// The machine's own name for port N (N from 1): /dev/ttyS<N-1>, or COM<N>
+// on Windows.
+std::string DefaultSerialDevice(int portNumber);
+
 // The operator's sentence for a port that could not be opened: which key of
 // which file to change. reason is the system's; devicePath is empty when the
 // number maps to no device at all.

@@ -1,8 +1,7 @@
 #include "tests/support/temp_dir.h"
 
-#include <unistd.h>
-
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -10,9 +9,18 @@
 namespace varnholt::testing {
 
 WorkingFolder::WorkingFolder(const std::string& base) {
-    std::string pattern = base + "/varnholt-test-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
-    path_ = pattern;
+    const std::filesystem::path parent =
+        base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; path_.empty(); ++attempt) {
+        if (attempt == 100) throw std::runtime_error("cannot make a folder in " + parent.string());
+        std::string name = "varnholt-test-";
+        for (int i = 0; i < 6; ++i) name += letters[random() % (sizeof letters - 1)];
+        std::error_code error;
+        if (std::filesystem::create_directory(parent / name, error)) path_ = (parent / name).string();
+    }
     previous_ = std::filesystem::current_path().string();
     std::filesystem::current_path(path_);
 }

@@ -8,7 +8,8 @@ namespace varnholt::testing {
 // way the program runs in the operator's folder.
 class WorkingFolder {
 public:
-    explicit WorkingFolder(const std::string& base = "/tmp");
+    // base: where the folder is made; the system's temporary folder by default.
+    explicit WorkingFolder(const std::string& base = "");
     ~WorkingFolder();
     WorkingFolder(const WorkingFolder&) = delete;
     WorkingFolder& operator=(const WorkingFolder&) = delete;

@@ -2,7 +2,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <filesystem>
@@ -332,6 +334,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(EnduranceTest, LogThatCannotBeCreatedStopsTheTestBeforeAnythingIsSent) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a folder that refuses new files needs POSIX permissions or /proc; Windows under Wine as root has neither";
+#else
     StartBench();
     const std::string place = geteuid() == 0 ? "/proc" : folder.path();
     if (geteuid() != 0) {
@@ -348,6 +353,7 @@ TEST_F(EnduranceTest, LogThatCannotBeCreatedStopsTheTestBeforeAnythingIsSent) {
     EXPECT_EQ(status.texts[0].rfind("Cannot create the cycle test log cycle_log1.txt in", 0), 0u);
     EXPECT_EQ(status.texts[1].rfind("Cannot create the power cut test log powercut_log1.txt", 0),
               0u);
+#endif
 }
 
 TEST_F(EnduranceTest, WindowClosingMidCycleEndsLikeAStopAndSendsNothingMore) {

@@ -1,0 +1,94 @@
+// The log's file operations on Windows.
+#include <windows.h>
+
+#include <ctime>
+
+#include "sequencing/log_file.h"
+
+namespace varnholt {
+namespace {
+
+HANDLE Handle(const LogFile& file) { return reinterpret_cast<HANDLE>(file.handle); }
+
+std::wstring Wide(const std::string& name) {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(size > 0 ? size : 1), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, wide.data(), size);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+FileFault FaultOf(DWORD error) {
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message = text != nullptr ? text : "error " + std::to_string(error);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
+                                message.back() == '.')) {
+        message.pop_back();
+    }
+    return {message, error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL};
+}
+
+}  // namespace
+
+CreateOutcome CreateNewFile(const std::string& name, LogFile& file, FileFault& fault) {
+    // CREATE_NEW: an existing log is never overwritten, whatever a listing said.
+    const HANDLE handle = CreateFileW(Wide(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        file.handle = reinterpret_cast<std::intptr_t>(handle);
+        return CreateOutcome::Created;
+    }
+    const DWORD error = GetLastError();
+    // A folder of that name is taken too (access denied on a directory).
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CreateOutcome::NameTaken;
+    if (error == ERROR_ACCESS_DENIED &&
+        (GetFileAttributesW(Wide(name).c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+        GetFileAttributesW(Wide(name).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return CreateOutcome::NameTaken;
+    }
+    fault = FaultOf(error);
+    return CreateOutcome::Failed;
+}
+
+bool AppendDurably(LogFile& file, const std::string& text, FileFault& fault) {
+    size_t done = 0;
+    while (done < text.size()) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(text.size() - done);
+        if (!WriteFile(Handle(file), text.data() + done, chunk, &written, nullptr)) {
+            fault = FaultOf(GetLastError());
+            return false;
+        }
+        done += written;
+    }
+    if (FlushFileBuffers(Handle(file))) return true;
+    fault = FaultOf(GetLastError());
+    return false;
+}
+
+bool TruncateFile(LogFile& file, uint64_t size) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(Handle(file), at, nullptr, FILE_BEGIN) && SetEndOfFile(Handle(file)) &&
+           FlushFileBuffers(Handle(file));
+}
+
+void CloseFile(LogFile& file) {
+    if (file.IsOpen()) CloseHandle(Handle(file));
+    file.handle = -1;
+}
+
+void RemoveFile(const std::string& name) { DeleteFileW(Wide(name).c_str()); }
+
+std::tm LocalTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_s(&local, &now);
+    return local;
+}
+
+}  // namespace varnholt
