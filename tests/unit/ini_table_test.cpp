@@ -26,9 +26,7 @@ IniCase Accepted(const char* name, std::string text, int32_t sample, int32_t off
     return {name, std::move(text), sample, off, supply, shutter, std::move(port1), ""};
 }
 IniCase Refused(const char* name, std::string text, std::string refusal) {
-    IniCase c{name, std::move(text)};
-    c.refusal = std::move(refusal);
-    return c;
+    return {name, std::move(text), 20, 20, -1, -1, "", std::move(refusal)};
 }
 
 const IniCase kCases[] = {
@@ -91,7 +89,7 @@ TEST_P(IniTable, BothReadersAgree) {
 }
 
 INSTANTIATE_TEST_SUITE_P(KestraneIni, IniTable, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 }  // namespace
 }  // namespace varnholt
