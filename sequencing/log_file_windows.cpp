@@ -43,11 +43,11 @@ CreateOutcome CreateNewFile(const std::string& name, LogFile& file, FileFault& f
         return CreateOutcome::Created;
     }
     const DWORD error = GetLastError();
-    // A folder of that name is taken too (access denied on a directory).
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CreateOutcome::NameTaken;
-    if (error == ERROR_ACCESS_DENIED &&
-        (GetFileAttributesW(Wide(name).c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-        GetFileAttributesW(Wide(name).c_str()) != INVALID_FILE_ATTRIBUTES) {
+    // A folder of that name is taken too; Windows says "access denied".
+    const DWORD attributes = GetFileAttributesW(Wide(name).c_str());
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return CreateOutcome::NameTaken;
     }
     fault = FaultOf(error);
