@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "sequencing/clock.h"
+#include "timing/clock.h"
 #include "window/event_pump.h"
 #include "window/shutterform.h"
 

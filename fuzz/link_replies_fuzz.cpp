@@ -8,7 +8,7 @@
 #include "instruments/power_supply.h"
 #include "instruments/line_exchange.h"
 #include "instruments/shutter.h"
-#include "sequencing/clock.h"
+#include "timing/clock.h"
 #include "tests/support/fake_bench.h"
 
 using namespace varnholt;

@@ -1,6 +1,6 @@
 #include "instruments/line_exchange.h"
 
-#include "sequencing/clock.h"
+#include "timing/clock.h"
 
 namespace varnholt {
 
@@ -43,7 +43,14 @@ std::string ReopenIfGone(Link& link) {
     const std::string gone = link.port->GoneDevice();
     if (gone.empty()) return {};
     OpenFailure failure;
-    if (!link.port->PortOpen(true, failure)) return Disconnected(link, gone);
+    if (!link.port->PortOpen(true, failure)) {
+        // Back, but another program took it meanwhile.
+        if (failure.cause == OpenFailure::Cause::InUse) {
+            return "-1 Serial port " + std::to_string(link.number) + " (" + gone +
+                   ") is in use by another program";
+        }
+        return Disconnected(link, gone);
+    }
     link.timedOut = false;
     if (link.reopened != nullptr) link.reopened(link);
     return {};

@@ -2,7 +2,7 @@
 
 #include "instruments/leading_number.h"
 #include "instruments/line_exchange.h"
-#include "sequencing/clock.h"
+#include "timing/clock.h"
 
 namespace varnholt {
 namespace {

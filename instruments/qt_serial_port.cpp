@@ -1,5 +1,6 @@
 #include "instruments/qt_serial_port.h"
 
+#include "instruments/line_exchange.h"
 #include "instruments/serial_guard.h"
 
 #include <QTimer>
@@ -68,7 +69,7 @@ QtSerialPort::QtSerialPort(Resolver resolve) : resolve_(std::move(resolve)) {
     QObject::connect(&port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
         if (e == QSerialPort::NoError || gone_ || !port_.isOpen()) return;
         if (e == QSerialPort::ResourceError ||
-            (e == QSerialPort::ReadError && PollLine(port_.handle()).hungUp)) {
+            (e == QSerialPort::ReadError && PollLine(NativeHandle(port_.handle())).hungUp)) {
             MarkGone();
         } else if (e == QSerialPort::ReadError || e == QSerialPort::TimeoutError) {
             port_.clearError();
@@ -91,8 +92,19 @@ void QtSerialPort::Settings(const std::string& settings) { settings_ = settings;
 
 void QtSerialPort::InputLen(int) {}
 
+void QtSerialPort::Unlock() {
+    UnlockDevice(lock_);
+    lock_ = kNoLock;
+}
+
+QtSerialPort::~QtSerialPort() {
+    if (port_.isOpen()) port_.close();
+    Unlock();
+}
+
 bool QtSerialPort::PortOpen(bool open, OpenFailure& failure) {
     if (port_.isOpen()) port_.close();
+    Unlock();
     left_.clear();
     if (!open) return true;
     const std::string path = resolve_ ? resolve_(number_) : std::string();
@@ -106,19 +118,24 @@ bool QtSerialPort::PortOpen(bool open, OpenFailure& failure) {
                    "the line settings '" + settings_ + "' are not valid"};
         return false;
     }
+    bool inUse = false;
+    lock_ = LockDevice(path, inUse);
+    if (inUse) {
+        failure = {OpenFailure::Cause::InUse, path, "it is in use by another program"};
+        return false;
+    }
     port_.setPortName(QString::fromStdString(path));
+    // A device that talks while no exchange waits must not grow Qt's buffer
+    // without end; the driver holds (and then drops) the rest.
+    port_.setReadBufferSize(static_cast<qint64>(kMaxReplyLength));
     if (!port_.open(QIODevice::ReadWrite)) {
+        Unlock();
         failure = {CauseOf(port_.error()), path, port_.errorString().toStdString()};
         // Qt reports a device locked by another program as a permission
         // error; the operator must not be sent after the dialout group.
         if (failure.cause == OpenFailure::Cause::NoPermission && MayOpen(path)) {
             failure.cause = OpenFailure::Cause::InUse;
         }
-        return false;
-    }
-    if (!HoldExclusively(port_.handle())) {
-        port_.close();
-        failure = {OpenFailure::Cause::InUse, path, "it is in use by another program"};
         return false;
     }
     const bool configured = port_.setBaudRate(line.baud) && port_.setDataBits(line.dataBits) &&
@@ -129,11 +146,12 @@ bool QtSerialPort::PortOpen(bool open, OpenFailure& failure) {
                    "it does not take the settings " + settings_ + " (" +
                        port_.errorString().toStdString() + ")"};
         port_.close();
+        Unlock();
         return false;
     }
     // Qt 6.4 can leave bytes from before the open in its buffers; they belong
     // to nobody's exchange.
-    DiscardPendingBytes(port_.handle());
+    DiscardPendingBytes(NativeHandle(port_.handle()));
     port_.clear(QSerialPort::AllDirections);
     port_.readAll();
     path_ = path;
@@ -156,6 +174,7 @@ void QtSerialPort::CloseGone() {
     const QByteArray data = port_.readAll();
     left_.append(data.constData(), static_cast<size_t>(data.size()));
     port_.close();
+    Unlock();
 }
 
 std::string QtSerialPort::Input() {
@@ -167,7 +186,7 @@ std::string QtSerialPort::Input() {
         return data;
     }
     if (!port_.isOpen()) return {};
-    const LineState line = PollLine(port_.handle());
+    const LineState line = PollLine(NativeHandle(port_.handle()));
     // Pull bytes straight from the device when Qt's own notification has not
     // (it may have been switched off by a spurious read error).
     if (port_.bytesAvailable() == 0 && line.readable) port_.waitForReadyRead(0);

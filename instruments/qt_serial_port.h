@@ -15,6 +15,9 @@ class QtSerialPort : public SerialPort {
 public:
     using Resolver = std::function<std::string(int portNumber)>;
     explicit QtSerialPort(Resolver resolve);
+    ~QtSerialPort() override;
+    QtSerialPort(const QtSerialPort&) = delete;
+    QtSerialPort& operator=(const QtSerialPort&) = delete;
 
     void CommPort(int16_t portNumber) override;
     void Settings(const std::string& settings) override;
@@ -40,6 +43,7 @@ private:
     // descriptor that reports hang-up for ever.
     void MarkGone();
     void CloseGone();
+    void Unlock();
 
     Resolver resolve_;
     int16_t number_ = 0;
@@ -48,6 +52,7 @@ private:
     std::string left_;  // read from a line that then went away
     QSerialPort port_;
     bool gone_ = false;
+    std::intptr_t lock_ = -1;  // our own hold on the device, taken before Qt's open
 };
 
 // "9600,N,8,2" into its parts; false when the text is not such a setting.

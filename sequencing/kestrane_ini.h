@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "sequencing/clock.h"
+#include "timing/clock.h"
 #include "sequencing/ini_file.h"
 
 namespace varnholt {

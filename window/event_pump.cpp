@@ -4,7 +4,7 @@
 #include <QEventLoop>
 
 #include "instruments/qt_serial_port.h"
-#include "sequencing/clock.h"
+#include "timing/clock.h"
 
 namespace varnholt {
 

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "sequencing/clock.h"
+#include "timing/clock.h"
 #include "sequencing/configuration.h"
 #include "window/event_pump.h"
 #include "window/shutterform.h"

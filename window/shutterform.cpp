@@ -6,7 +6,7 @@
 
 #include "instruments/power_supply.h"
 #include "instruments/shutter.h"
-#include "sequencing/clock.h"
+#include "timing/clock.h"
 #include "sequencing/configuration.h"
 #include "sequencing/endurance_tests.h"
 #include "sequencing/run_flags.h"

@@ -16,7 +16,7 @@
 #include <iostream>
 #include <regex>
 
-#include "sequencing/clock.h"
+#include "timing/clock.h"
 #include "tests/e2e/sim_process.h"
 #include "tests/support/log_pattern.h"
 #include "tests/support/temp_dir.h"

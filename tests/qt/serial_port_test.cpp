@@ -1,6 +1,8 @@
 #include "instruments/qt_serial_port.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include "instruments/line_exchange.h"
 #include "sequencing/serial_devices.h"
 #include "tests/qt/pty_pair.h"
 
@@ -193,6 +196,37 @@ TEST_F(SerialAdapterTest, ASecondOpenerOfTheSameDeviceIsRefusedAsInUse) {
     std::filesystem::remove(link);
     EXPECT_EQ(pty.Read(1, 200), "");
     first.Output("OPEN\r");
+    EXPECT_EQ(pty.Read(5), "OPEN\r");
+    // The refused openers left the terminal's exclusive mode alone: other
+    // programs (but root) still cannot open the first copy's line.
+    const int probe = ::open(pty.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (probe >= 0) {  // only root gets this far
+        int exclusive = 0;
+        ASSERT_EQ(::ioctl(probe, TIOCGEXCL, &exclusive), 0);
+        ::close(probe);
+        EXPECT_EQ(exclusive, 1);
+    }
+}
+
+// A device that babbles while nothing waits for a reply: what is kept stays
+// within one reply's size, and the line still works afterwards.
+TEST_F(SerialAdapterTest, BytesArrivingWhileIdleAreKeptWithinOneReply) {
+    QtSerialPort port(ToPty());
+    ASSERT_TRUE(Open(port, "9600,N,8,1")) << errorText;
+    ::fcntl(pty.master, F_SETFL, ::fcntl(pty.master, F_GETFL) | O_NONBLOCK);
+    const std::string chunk(65536, 'Z');
+    size_t written = 0;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 1500) {
+        const ssize_t n = ::write(pty.master, chunk.data(), chunk.size());
+        if (n > 0) written += static_cast<size_t>(n);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        EXPECT_LE(port.Device().bytesAvailable(), static_cast<qint64>(kMaxReplyLength));
+    }
+    EXPECT_GT(written, kMaxReplyLength);
+    EXPECT_LE(port.Input().size(), kMaxReplyLength);
+    port.Output("OPEN\r");
     EXPECT_EQ(pty.Read(5), "OPEN\r");
 }
 

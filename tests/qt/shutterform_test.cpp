@@ -12,7 +12,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "sequencing/clock.h"
+#include "timing/clock.h"
 #include "sequencing/configuration.h"
 #include "sequencing/run_flags.h"
 #include "tests/support/fake_bench.h"

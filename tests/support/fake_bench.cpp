@@ -1,6 +1,6 @@
 #include "tests/support/fake_bench.h"
 
-#include "sequencing/clock.h"
+#include "timing/clock.h"
 
 namespace varnholt::testing {
 

@@ -1,4 +1,4 @@
-#include "sequencing/clock.h"
+#include "timing/clock.h"
 
 #include <gtest/gtest.h>
 

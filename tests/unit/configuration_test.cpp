@@ -10,7 +10,7 @@
 
 #include "instruments/power_supply.h"
 #include "instruments/shutter.h"
-#include "sequencing/clock.h"
+#include "timing/clock.h"
 #include "sequencing/ini_file.h"
 #include "sequencing/kestrane_ini.h"
 #include "sequencing/run_flags.h"

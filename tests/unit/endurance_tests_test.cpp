@@ -13,7 +13,7 @@
 
 #include "instruments/power_supply.h"
 #include "instruments/shutter.h"
-#include "sequencing/clock.h"
+#include "timing/clock.h"
 #include "sequencing/configuration.h"
 #include "sequencing/run_flags.h"
 #include "sequencing/status_line.h"

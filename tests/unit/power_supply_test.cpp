@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "sequencing/clock.h"
+#include "timing/clock.h"
 #include "tests/support/fake_bench.h"
 
 namespace varnholt {

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "sequencing/clock.h"
+#include "timing/clock.h"
 #include "tests/support/fake_bench.h"
 
 namespace varnholt {
@@ -224,6 +224,17 @@ TEST_F(ShutterTest, ALineThatGoesAwayIsNamedAndReopenedByTheNextOperation) {
     EXPECT_EQ(pump.pumps, 5);
     port.ArriveAt(AppTicks() + 2, "RDY\r");
     EXPECT_TRUE(CloseShutter(errorText)) << errorText;
+}
+
+TEST_F(ShutterTest, ALineThatComesBackHeldByAnotherProgramIsReportedInUse) {
+    Start();
+    std::string errorText;
+    pump.At(5, [this] { port.Unplug("/dev/ttyUSB1"); });
+    EXPECT_FALSE(OpenShutter(errorText));
+    port.openFailure = {OpenFailure::Cause::InUse, "/dev/ttyUSB1", "it is in use by another program"};
+    EXPECT_FALSE(CloseShutter(errorText));
+    EXPECT_EQ(errorText, "-1 Serial port 7 (/dev/ttyUSB1) is in use by another program");
+    EXPECT_EQ(port.sent.size(), 1u);
 }
 
 }  // namespace
