@@ -1,5 +1,6 @@
 #include "timing/clock.h"
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include <utility>
@@ -9,6 +10,8 @@ namespace {
 
 int64_t appTicks = 0;
 bool shutdownRequested = false;
+std::atomic<bool> shutdownSignalled{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 std::function<void()> eventPump;
 std::function<void(int)> sleeper;
 
@@ -19,6 +22,7 @@ int64_t AppTicks() { return appTicks; }
 void ResetTicksAndShutdown() {
     appTicks = 0;
     shutdownRequested = false;
+    shutdownSignalled = false;
 }
 
 void AddAppTick() { ++appTicks; }
@@ -31,7 +35,7 @@ void ProcessPendingEvents() {
 
 void DelayTicks(int32_t ticks) {
     const int64_t end = appTicks + ticks;
-    while (appTicks < end && !shutdownRequested) ProcessPendingEvents();
+    while (appTicks < end && !ShutdownRequested()) ProcessPendingEvents();
 }
 
 bool WaitWhileRunning(int32_t ticks, const bool& runFlag) {
@@ -52,6 +56,8 @@ void Sleep(int milliseconds) {
 
 void RequestShutdown() { shutdownRequested = true; }
 
-bool ShutdownRequested() { return shutdownRequested; }
+bool ShutdownRequested() { return shutdownRequested || shutdownSignalled; }
+
+void RequestShutdownFromSignal() { shutdownSignalled = true; }
 
 }  // namespace varnholt

@@ -40,5 +40,9 @@ void Sleep(int milliseconds);
 // sent to the devices.
 void RequestShutdown();
 bool ShutdownRequested();
+// The same from a signal handler or another thread (a SIGTERM during the
+// supply's blocking pause): safe there, and seen by the next check, so that
+// nothing more is sent before the event loop gets to close the window.
+void RequestShutdownFromSignal();
 
 }  // namespace varnholt

@@ -1,4 +1,4 @@
-// SIGTERM and SIGINT on POSIX systems, turned into an event-loop call: a
+// SIGTERM, SIGINT and SIGHUP on POSIX systems, turned into an event-loop call: a
 // signal handler may only write a byte, never touch Qt or the running test.
 #include <sys/socket.h>
 #include <unistd.h>
@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 #include <csignal>
 
+#include "timing/clock.h"
 #include "window/termination_signals.h"
 
 namespace varnholt {
@@ -15,6 +16,7 @@ int wakeUp[2] = {-1, -1};
 std::function<void()> onRequest;
 
 void OnSignal(int) {
+    RequestShutdownFromSignal();
     const char byte = 1;
     [[maybe_unused]] const ssize_t ignored = ::write(wakeUp[0], &byte, 1);
 }
@@ -36,6 +38,8 @@ void OnTerminationRequest(std::function<void()> handler) {
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    // The terminal it was started from was closed.
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 }  // namespace varnholt

@@ -5,6 +5,7 @@
 #include <QMetaObject>
 #include <QCoreApplication>
 
+#include "timing/clock.h"
 #include "window/termination_signals.h"
 
 namespace varnholt {
@@ -13,6 +14,7 @@ namespace {
 std::function<void()> onRequest;
 
 BOOL WINAPI OnControl(DWORD) {
+    RequestShutdownFromSignal();
     QMetaObject::invokeMethod(QCoreApplication::instance(), [] {
         if (onRequest) onRequest();
     }, Qt::QueuedConnection);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program under Xvfb, clicked with xdotool, against varnholt-sim:
-# killed with SIGKILL mid-run, closed mid-run, and sent SIGTERM mid-run.
-# usage: process_e2e.sh BUILD_DIR kill|close|term   (run under xvfb-run)
+# killed with SIGKILL mid-run, closed mid-run, sent SIGTERM or SIGHUP mid-run,
+# and sent SIGTERM in the supply's start-up pause.
+# usage: process_e2e.sh BUILD_DIR kill|close|term|hup|pause   (run under xvfb-run)
 set -euo pipefail
 # The program must open a real window on the Xvfb display.
 unset QT_QPA_PLATFORM
@@ -23,6 +24,20 @@ for _ in $(seq 100); do grep -q READY "$work/sim.out" 2>/dev/null && break; slee
 
 (cd "$work" && exec "$build/varnholt") > "$work/app.out" 2>&1 &
 app=$!
+if [[ $case == pause ]]; then
+    # SIGTERM inside the 200 ms the supply is given after SYST:REM.
+    for _ in $(seq 4000); do grep -q 'SYST:REM' "$work/sim.txt" 2>/dev/null && break; done
+    kill -TERM "$app"
+    for _ in $(seq 40); do kill -0 "$app" 2>/dev/null || break; sleep 0.05; done
+    kill -0 "$app" 2>/dev/null && fail "still running 2 s after SIGTERM"
+    wait "$app" || fail "exit status $?"
+    sleep 0.3
+    grep -q 'supply  < SYST:REM' "$work/sim.txt" || fail "SYST:REM never sent"
+    grep -q 'RST' "$work/sim.txt" && fail "a command was sent after SIGTERM"
+    echo "pause: $(grep -c ' < ' "$work/sim.txt") line(s) on the wire, the last SYST:REM"
+    echo PASS
+    exit 0
+fi
 window=$(timeout 20 xdotool search --sync --name '^Varnholt$' | head -1) || true
 [[ -n $window ]] || fail 'no window appeared'
 for _ in $(seq 100); do grep -q "APPL" "$work/sim.txt" 2>/dev/null && break; sleep 0.05; done
@@ -55,6 +70,8 @@ else
     before=$(locks)
     if [[ $case == term ]]; then
         kill -TERM "$app"
+    elif [[ $case == hup ]]; then
+        kill -HUP "$app"
     else
         "$build/wm_close" "$window"
     fi

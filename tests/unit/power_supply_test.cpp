@@ -263,5 +263,25 @@ TEST_F(PowerSupplyTest, ALineThatGoesAwayEndsTheExchangeAtOnceAndComesBackInRemo
     EXPECT_THAT(pump.sleeps, ElementsAre(200, 200));  // start-up's pause, the reopen's pause
 }
 
+// A termination signal lands in the blocking pause after SYST:REM, at
+// start-up and after a reopen mid-test: nothing more goes out.
+TEST_F(PowerSupplyTest, ATerminationSignalDuringTheRemotePauseStopsEveryFurtherCommand) {
+    InstallSleep([](int) { RequestShutdownFromSignal(); });
+    std::string errorText;
+    EXPECT_FALSE(PowerSupplyInit(5, errorText));
+    EXPECT_EQ(port.Wire(), "SYST:REM\r\n");
+
+    ResetTicksAndShutdown();
+    InstallSleep([](int) {});
+    port.sent.clear();
+    StartAndDetach();
+    port.Unplug("/dev/ttyUSB4");
+    port.deviceBack = true;
+    InstallSleep([](int) { RequestShutdownFromSignal(); });
+    EXPECT_FALSE(PowerOff(errorText));
+    EXPECT_EQ(port.Wire(), "SYST:REM\r\n");
+    ResetTicksAndShutdown();
+}
+
 }  // namespace
 }  // namespace varnholt
