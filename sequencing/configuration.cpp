@@ -6,6 +6,7 @@
 #include "sequencing/kestrane_ini.h"
 #include "sequencing/run_flags.h"
 #include "sequencing/serial_devices.h"
+#include "sequencing/trace_file.h"
 
 namespace varnholt {
 namespace {
@@ -32,8 +33,9 @@ bool LoadConfiguration(std::string& errorText) {
     if (!settings) return false;
     sampleTimeTicks = settings->sampleTimeTicks;
     powerOffTicks = settings->powerOffTicks;
-    if (!settings->traceFile.empty() && traceStarter &&
-        !traceStarter(settings->traceFile, errorText)) {
+    if (!settings->traceFile.empty() &&
+        (!CheckTraceFile(settings->traceFile, errorText) ||
+         (traceStarter && !traceStarter(settings->traceFile, errorText)))) {
         return false;
     }
 

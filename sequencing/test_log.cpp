@@ -74,6 +74,11 @@ std::string Hex(unsigned char byte) {
 
 }  // namespace
 
+bool IsTestLogName(const std::string& fileName) {
+    return MatchesPattern(fileName, Info(TestLogKind::CycleTest).prefix) ||
+           MatchesPattern(fileName, Info(TestLogKind::PowerCutTest).prefix);
+}
+
 int32_t NextTestLogNumber(const std::string& directory, TestLogKind kind, std::string* holder) {
     const std::string prefix = Info(kind).prefix;
     int32_t largest = 0;

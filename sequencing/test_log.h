@@ -34,6 +34,10 @@ void TestLogClose(TestLog& log);
 int32_t NextTestLogNumber(const std::string& directory, TestLogKind kind,
                           std::string* holder = nullptr);
 
+// cycle_log<N>.txt or powercut_log<N>.txt, case ignored: a name the
+// numbering reads or a new log may take.
+bool IsTestLogName(const std::string& fileName);
+
 // The error column as it goes into a row: TAB, CR, LF, NUL and the other
 // control characters inside the text are written as <TAB>, <CR>, <LF>, <00>,
 // <1B> ..., so that a row always has four fields on one line; a final line

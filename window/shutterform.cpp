@@ -10,6 +10,8 @@
 #include "sequencing/configuration.h"
 #include "sequencing/endurance_tests.h"
 #include "sequencing/run_flags.h"
+#include "sequencing/test_log.h"
+#include "sequencing/utf8_text.h"
 #include "ui_shutterform.h"
 
 // The icon lives in a static library's resources, which are not registered
@@ -55,10 +57,13 @@ void TestButtonClick(ShutterForm& form, QPushButton* own,
 }  // namespace
 
 QString StatusDisplayText(const std::string& text) {
-    QString shown = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return shown;
+    // A device's control bytes in the log's visible form; only a reply's own
+    // final line end stays a line break.
+    std::string shown = LogFieldText(text);
+    size_t end = shown.size();
+    while (end > 0 && (shown[end - 1] == '\r' || shown[end - 1] == '\n')) --end;
+    if (end < shown.size()) shown.replace(end, std::string::npos, "\n");
+    return QString::fromStdString(ValidUtf8(shown));
 }
 
 ShutterForm::ShutterForm(SerialPort* shutterPort, SerialPort* powerSupplyPort, QWidget* parent)

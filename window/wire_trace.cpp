@@ -3,20 +3,26 @@
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 
 #include "instruments/qt_serial_port.h"
+#include "sequencing/trace_file.h"
 #include "sequencing/working_directory.h"
 
 namespace varnholt {
 namespace {
 
-// A week of a busy bench fits in a few files of this size; older ones go.
-constexpr size_t kTraceFileBytes = 5 * 1024 * 1024;
-constexpr size_t kTraceFilesKept = 4;
-
 std::shared_ptr<spdlog::logger> traceLog;
+std::atomic<bool> writeFailureTold{false};
+
+// spdlog's message ends with the system's reason: "Failed flush to file
+// trace.txt: No space left on device".
+std::string Cause(const std::string& message) {
+    const size_t colon = message.rfind(": ");
+    return colon == std::string::npos ? message : message.substr(colon + 2);
+}
 
 }  // namespace
 
@@ -43,6 +49,18 @@ bool StartWireTrace(const std::string& file, std::string& errorText) {
         traceLog = std::make_shared<spdlog::logger>("wire", sink);
         traceLog->set_pattern("%Y-%m-%d %H:%M:%S.%e %v");
         traceLog->flush_on(spdlog::level::err);
+        // Said once, on the program's standard error: the test goes on, and
+        // the status line stays the test's.
+        writeFailureTold = false;
+        const std::string where = file + " in " + WorkingDirectory();
+        traceLog->set_error_handler([where](const std::string& message) {
+            if (writeFailureTold.exchange(true)) return;
+            std::fprintf(stderr,
+                         "varnholt: Cannot write the trace file %s (%s); the test goes on, but "
+                         "the wire trace may miss lines: free some disk space, or change "
+                         "TraceFile in [Diagnostics] of kestrane.ini.\n",
+                         where.c_str(), Cause(message).c_str());
+        });
         spdlog::flush_every(std::chrono::seconds(1));
         spdlog::register_logger(traceLog);
     } catch (const spdlog::spdlog_ex& e) {

@@ -18,6 +18,9 @@
 #include "tests/support/fake_bench.h"
 #include "tests/support/temp_dir.h"
 #include "window/event_pump.h"
+#include "window/wire_trace.h"
+
+#include <spdlog/spdlog.h>
 
 namespace varnholt {
 namespace {
@@ -300,11 +303,42 @@ TEST_F(WindowTest, ControlsHaveTheirNamesCaptionsGeometryAndTabOrder) {
     EXPECT_EQ(colours(QRect(320, 10, 190, 150)), 1);
 }
 
-TEST(StatusDisplayText, LineEndsOfDeviceRepliesBecomeLineBreaks) {
-    EXPECT_EQ(StatusDisplayText("OK"), "OK");
-    EXPECT_EQ(StatusDisplayText("PowerOn Error: -222,\"x\"\r\n"), "PowerOn Error: -222,\"x\"\n");
-    EXPECT_EQ(StatusDisplayText("JAM\rRDY\r"), "JAM\nRDY\n");
-    EXPECT_EQ(StatusDisplayText(std::string("\xff", 1)), QString(QChar(0xff)));
+// Device bytes in the log's visible form, the final line end a line break,
+// folder names as the file system names them (UTF-8), stray bytes as Latin-1.
+TEST(StatusDisplayText, DeviceBytesShowAsInTheLogAndPathsAsNamed) {
+    const std::pair<std::string, QString> cases[] = {
+        {"OK", "OK"},
+        {"PowerOn Error: -222,\"x\"\r\n", "PowerOn Error: -222,\"x\"\n"},
+        {"JAM\rRDY\r", "JAM<CR>RDY\n"},
+        {std::string("Shutter Error: E2\0JAM\r", 22), "Shutter Error: E2<00>JAM\n"},
+        {"E2\tJAM\x1b", "E2<TAB>JAM<1B>"},
+        {"in /home/lab/Pr\xc3\xbc" "fstand: full", QString::fromUtf8("in /home/lab/Pr\u00fcfstand: full")},
+        {std::string("\xff", 1), QString(QChar(0xff))},
+        {"\xe2\x82", QString::fromUtf8("\u00e2\u0082")},
+    };
+    for (const auto& [text, shown] : cases) {
+        EXPECT_EQ(StatusDisplayText(text), shown) << text;
+        EXPECT_EQ(StatusDisplayText(text).indexOf(QChar(0)), -1);
+    }
+}
+
+// A trace that can no longer be written is said once, as a sentence naming
+// the file and the cause, not as spdlog's own error lines.
+TEST(WireTrace, AWriteFailureIsToldOnceWithTheFileAndTheCause) {
+    std::string errorText;
+    ASSERT_TRUE(StartWireTrace("/dev/full", errorText)) << errorText;
+    ::testing::internal::CaptureStderr();
+    const auto trace = spdlog::get("wire");
+    for (int i = 0; i < 3; ++i) {
+        trace->info("/dev/ttyS0 > {}", std::string(8192, 'x'));
+        trace->flush();
+    }
+    const std::string told = ::testing::internal::GetCapturedStderr();
+    spdlog::drop("wire");
+    EXPECT_EQ(told.find("LOG ERROR"), std::string::npos) << told;
+    EXPECT_EQ(told.rfind("varnholt: Cannot write the trace file /dev/full in ", 0), 0u) << told;
+    EXPECT_NE(told.find("(No space left on device); the test goes on"), std::string::npos) << told;
+    EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1) << told;
 }
 
 }  // namespace

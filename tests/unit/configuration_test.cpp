@@ -346,5 +346,72 @@ TEST_F(StartUpTest, TheTraceStartsBeforeAnyPortOpensAndOnlyWhenAsked) {
     OnTraceFile(nullptr);
 }
 
+// The trace may only ever append to a trace: never to the settings, a log
+// or a log's name to come, and never through a FIFO's blocking open.
+TEST_F(HostileIniTest, ATraceFileThatIsNotATraceIsRefusedBeforeAnythingOpens) {
+    bool started = false;
+    OnTraceFile([&](const std::string&, std::string&) { return started = true; });
+    const std::string ini = "[Communications]\nPowerSupplyPort=2\nShutterPort=0\n[Diagnostics]\n";
+    const std::string trace = "2026-12-08 03:07:09.412 /dev/ttyUSB0 > OPEN<CR>\n";
+    struct Case {
+        const char* traceFile;
+        const char* existing;  // a file made first, or nullptr
+        const char* content;
+        const char* refusal;   // nullptr: accepted
+    };
+    const Case cases[] = {
+        {"kestrane.ini", nullptr, "", "is the settings file itself"},
+        {"./kestrane.ini", nullptr, "", "is the settings file itself"},
+        {"cycle_log1.txt", nullptr, "", "is a test log's name"},
+        {"PowerCut_Log7.TXT", nullptr, "", "is a test log's name"},
+        {"notes.txt", "notes.txt", "lab notes\n", "holds something other than a wire trace"},
+        {"sub", "sub/x", "", "is a folder"},
+        {"wire.txt", "wire.2.txt", "lab notes\n", "would rotate into wire.2.txt, which holds"},
+        {"wire.txt", nullptr, "", nullptr},
+        {"wire.txt", "wire.txt", "", nullptr},
+        {"wire.txt", "wire.txt", trace.c_str(), nullptr},
+        {"wire", "wire.1", trace.c_str(), nullptr},
+    };
+    for (const Case& c : cases) {
+        folder.Write("kestrane.ini", ini + "TraceFile=" + c.traceFile + "\n");
+        if (c.existing != nullptr) {
+            std::filesystem::create_directories(std::filesystem::path(c.existing).parent_path().empty()
+                                                    ? "."
+                                                    : std::filesystem::path(c.existing).parent_path());
+            folder.Write(c.existing, c.content);
+        }
+        const std::string before = folder.Read("kestrane.ini");
+        started = false;
+        supplyPort.setup.clear();
+        const bool loaded = LoadConfiguration(errorText);
+        if (c.refusal == nullptr) {
+            EXPECT_TRUE(loaded) << c.traceFile << ": " << errorText;
+            EXPECT_TRUE(started) << c.traceFile;
+        } else {
+            EXPECT_FALSE(loaded) << c.traceFile;
+            EXPECT_FALSE(started) << c.traceFile;
+            EXPECT_THAT(supplyPort.setup, IsEmpty()) << c.traceFile;
+            EXPECT_EQ(errorText.rfind("kestrane.ini: [Diagnostics] TraceFile = '" +
+                                          std::string(c.traceFile) + "' " + c.refusal, 0),
+                      0u)
+                << errorText;
+        }
+        EXPECT_EQ(folder.Read("kestrane.ini"), before);
+        std::filesystem::remove_all("sub");
+        for (const char* name : {"wire.txt", "wire.2.txt", "wire.1", "notes.txt"}) {
+            std::filesystem::remove(name);
+        }
+    }
+#ifndef _WIN32
+    ASSERT_EQ(::mkfifo("pipe.txt", 0600), 0);  // opening it would block for good
+    folder.Write("kestrane.ini", ini + "TraceFile=pipe.txt\n");
+    EXPECT_FALSE(LoadConfiguration(errorText));
+    EXPECT_EQ(errorText.rfind("kestrane.ini: [Diagnostics] TraceFile = 'pipe.txt' is a named pipe "
+                              "(FIFO) (in " + folder.path() + "); name a file of its own", 0), 0u)
+        << errorText;
+#endif
+    OnTraceFile(nullptr);
+}
+
 }  // namespace
 }  // namespace varnholt

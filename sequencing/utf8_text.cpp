@@ -1,0 +1,55 @@
+#include "sequencing/utf8_text.h"
+
+#include <cstddef>
+
+namespace varnholt {
+namespace {
+
+// Length of the well-formed UTF-8 sequence at i, or 0 (overlong forms,
+// surrogates and values past U+10FFFF are not well formed).
+size_t SequenceLength(const std::string& s, size_t i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char b0 = byte(i);
+    if (b0 < 0x80) return 1;
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) length = 2;
+    else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        length = 3;
+        if (b0 == 0xE0) low = 0xA0;
+        if (b0 == 0xED) high = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        length = 4;
+        if (b0 == 0xF0) low = 0x90;
+        if (b0 == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + length > s.size()) return 0;
+    if (byte(i + 1) < low || byte(i + 1) > high) return 0;
+    for (size_t k = 2; k < length; ++k) {
+        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
+std::string ValidUtf8(const std::string& bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size();) {
+        const size_t length = SequenceLength(bytes, i);
+        if (length > 0) {
+            out.append(bytes, i, length);
+            i += length;
+            continue;
+        }
+        const auto latin1 = static_cast<unsigned char>(bytes[i++]);
+        out.push_back(static_cast<char>(0xC0 | (latin1 >> 6)));
+        out.push_back(static_cast<char>(0x80 | (latin1 & 0x3F)));
+    }
+    return out;
+}
+
+}  // namespace varnholt
