@@ -46,10 +46,9 @@ std::string Fault(const std::string& line) {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // The syntax both platforms' readers take the same way. Anything else is
-// refused here, before either reads it: inih would join an indented line to
-// the value above it and keep both values of a key given twice, where
-// Windows' reader takes the line as a key of its own and the first value.
-std::string SyntaxFault(const std::string& line, std::string& section, bool& afterKey,
+// refused here, before either reads it: inih keeps both values of a key given
+// twice, where Windows' reader takes the first.
+std::string SyntaxFault(const std::string& line, std::string& section,
                         std::set<std::pair<std::string, std::string>>& keys) {
     const std::string text = Trimmed(line);
     if (text.empty() || text[0] == ';' || text[0] == '#') return {};
@@ -57,20 +56,15 @@ std::string SyntaxFault(const std::string& line, std::string& section, bool& aft
         const size_t end = text.find(']');
         if (end == std::string::npos) return Fault(line);
         section = Lower(text.substr(1, end - 1));
-        afterKey = false;
         return {};
     }
     // inih also takes "Key: value"; Windows does not.
     const size_t equals = text.find('=');
     if (equals == std::string::npos || text.find(':') < equals) return Fault(line);
-    if (afterKey && IsBlank(line[0])) {
-        return "it starts with a blank, which would join it to the line above; remove the blanks";
-    }
     std::string key = Trimmed(text.substr(0, equals));
     if (!keys.insert({section, Lower(key)}).second) {
         return key + " is given a second time in this section; keep one";
     }
-    afterKey = true;
     return {};
 }
 
@@ -88,7 +82,6 @@ bool CheckLines(const std::string& name, const std::string& text, std::string& e
     std::istringstream lines(text);
     int number = 0;
     std::string section;
-    bool afterKey = false;
     std::set<std::pair<std::string, std::string>> keys;
     for (std::string line; std::getline(lines, line);) {
         ++number;
@@ -106,7 +99,7 @@ bool CheckLines(const std::string& name, const std::string& text, std::string& e
                         " (split a long comment over several ; lines).";
             return false;
         }
-        const std::string fault = SyntaxFault(line, section, afterKey, keys);
+        const std::string fault = SyntaxFault(line, section, keys);
         if (!fault.empty()) {
             errorText = name + " line " + std::to_string(number) + " " + Quoted(line) +
                         " is not understood: " + fault + ".";
@@ -126,6 +119,25 @@ std::string LineAt(const std::string& text, int wanted) {
 }
 
 }  // namespace
+
+std::string NormalizedIniText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    size_t i = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    bool lineStart = true;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (lineStart && IsBlank(c)) continue;
+        if (c == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) {
+            out.push_back('\n');
+            lineStart = true;
+            continue;
+        }
+        out.push_back(c);
+        lineStart = c == '\n';
+    }
+    return out;
+}
 
 bool IniFile::Has(const std::string& section, const std::string& name) const {
     return values_.count({Lower(section), Lower(name)}) != 0;
@@ -153,7 +165,7 @@ void IniFile::Add(const std::string& section, const std::string& name, const std
 IniFile ParseIniText(const std::string& text) {
     IniFile ini;
     ini.found = true;
-    ParseIniPlatform("", text, ini);
+    ParseIniPlatform(NormalizedIniText(text), ini);
     return ini;
 }
 
@@ -194,10 +206,10 @@ bool ReadIniFile(const std::string& name, IniFile& ini, std::string& errorText) 
                     "program in another folder.";
         return false;
     }
-    const std::string text = content.str().substr(0, kMaxIniFileBytes);
+    const std::string text = NormalizedIniText(content.str().substr(0, kMaxIniFileBytes));
     if (!CheckLines(name, text, errorText)) return false;
     ini.found = true;
-    ParseIniPlatform(name, text, ini);
+    ParseIniPlatform(text, ini);
     if (ini.firstBadLine > 0) {
         const std::string line = LineAt(text, ini.firstBadLine);
         errorText = name + " line " + std::to_string(ini.firstBadLine) + " " + Quoted(line) +

@@ -42,9 +42,15 @@ bool ReadIniFile(const std::string& name, IniFile& ini, std::string& errorText);
 // noted in firstBadLine rather than refused.
 IniFile ParseIniText(const std::string& text);
 
-// The platform's reader, on text already checked: inih reads the text,
-// Windows' private-profile functions the file name (a temporary copy of the
-// text when name is empty).
-void ParseIniPlatform(const std::string& name, const std::string& text, IniFile& ini);
+// The one reading both platforms' readers get: a UTF-8 byte-order mark
+// (Notepad writes one) dropped, a lone CR taken as a line end, and the blanks
+// that start a line dropped. Without this inih would join an indented line
+// to the line above (a section header too, in silence), where Windows' reader
+// takes it as a line of its own. Line numbers stay as in the file.
+std::string NormalizedIniText(const std::string& text);
+
+// The platform's reader, on text already normalized and checked: inih reads
+// the text, Windows' private-profile functions a temporary copy of it.
+void ParseIniPlatform(const std::string& text, IniFile& ini);
 
 }  // namespace varnholt

@@ -13,7 +13,7 @@ int Store(void* user, const char* section, const char* name, const char* value) 
 
 }  // namespace
 
-void ParseIniPlatform(const std::string&, const std::string& text, IniFile& ini) {
+void ParseIniPlatform(const std::string& text, IniFile& ini) {
     const int result = ini_parse_string(text.c_str(), Store, &ini);
     ini.firstBadLine = result > 0 ? result : 0;
 }

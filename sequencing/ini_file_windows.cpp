@@ -42,26 +42,21 @@ std::string Value(const std::string& section, const std::string& key, const std:
 
 }  // namespace
 
-void ParseIniPlatform(const std::string& name, const std::string& text, IniFile& ini) {
-    std::string file = name;
+// The reader takes only a file: it gets a copy of the normalized text, so
+// that it reads exactly what inih reads on Linux.
+void ParseIniPlatform(const std::string& text, IniFile& ini) {
+    char folder[MAX_PATH];
     char temporary[MAX_PATH] = "";
-    if (file.empty()) {
-        char folder[MAX_PATH];
-        GetTempPathA(MAX_PATH, folder);
-        GetTempFileNameA(folder, "ini", 0, temporary);
-        std::ofstream(temporary, std::ios::binary) << text;
-        file = temporary;
-    } else if (file.find_first_of("\\/") == std::string::npos) {
-        // A bare name is looked for in the Windows folder; ".\\" is the
-        // working directory.
-        file = ".\\" + file;
-    }
+    GetTempPathA(MAX_PATH, folder);
+    GetTempFileNameA(folder, "ini", 0, temporary);
+    std::ofstream(temporary, std::ios::binary) << text;
+    const std::string file = temporary;
     for (const std::string& section : List(nullptr, file)) {
         for (const std::string& key : List(section.c_str(), file)) {
             ini.Add(section, key, Value(section, key, file));
         }
     }
-    if (temporary[0] != '\0') DeleteFileA(temporary);
+    DeleteFileA(temporary);
 }
 
 }  // namespace varnholt

@@ -249,8 +249,8 @@ TEST_F(SerialAdapterTest, ALineThatHangsUpIsClosedAndReportedGone) {
     EXPECT_EQ(port.Input(), "");
     port.Output("OPEN\r");  // a write to the closed line is harmless
     // The device is not back: opening it again fails and it stays gone.
-    OpenFailure failure;
-    EXPECT_FALSE(port.PortOpen(true, failure));
+    OpenFailure again;
+    EXPECT_FALSE(port.PortOpen(true, again));
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ struct IniCase {
     int16_t supplyPort = -1, shutterPort = -1;
     std::string port1;  // [SerialDevices] Port1, empty when unmapped
     std::string refusal;
+    std::string traceFile = "";  // [Diagnostics] TraceFile
 };
 
 IniCase Accepted(const char* name, std::string text, int32_t sample, int32_t off, int16_t supply,
@@ -56,8 +57,20 @@ const IniCase kCases[] = {
             "kestrane.ini line 2 'ShutterPort 0' is not understood: it is neither"),
     Refused("ColonInsteadOfEquals", "[Communications]\nShutterPort: 0\n",
             "kestrane.ini line 2 'ShutterPort: 0' is not understood: it is neither"),
-    Refused("IndentedLineAfterAKey", "[Communications]\nPowerSupplyPort=0\n  ShutterPort=0\n",
-            "kestrane.ini line 3 'ShutterPort=0' is not understood: it starts with a blank"),
+    // Leading blanks are nothing on both readers: no continuation lines.
+    Accepted("IndentedKeysAfterAKey",
+             "[Communications]\nPowerSupplyPort=0\n  ShutterPort=0\n\tshutterport2=5\n", 20, 20,
+             0, 0),
+    {"IndentedSectionIsASection",
+     "[SerialDevices]\nPort9=/dev/null\n  [Diagnostics]\nTraceFile=trace.txt\n", 20, 20, -1, -1,
+     "", "", "trace.txt"},
+    Accepted("ByteOrderMarkIsReadPast",
+             "\xEF\xBB\xBF[TestPeriods]\r\nSampleTimePeriod=3\r\n[Communications]\r\n"
+             "PowerSupplyPort=2\r\n", 30, 20, 2, -1),
+    Accepted("CarriageReturnsAloneEndLines",
+             "[Communications]\rPowerSupplyPort=2\rShutterPort=1\r[SerialDevices]\rPort1=COM3\r",
+             20, 20, 2, 1, "COM3"),
+
     Refused("KeyGivenTwice", "[Communications]\nShutterPort=1\nshutterport=2\n",
             "kestrane.ini line 3 'shutterport=2' is not understood: shutterport is given a "
             "second time in this section; keep one."),
@@ -86,6 +99,7 @@ TEST_P(IniTable, BothReadersAgree) {
     EXPECT_EQ(settings->powerSupplyPort, c.supplyPort);
     EXPECT_EQ(settings->shutterPort, c.shutterPort);
     EXPECT_EQ(ini.Section("SerialDevices")["port1"], c.port1);
+    EXPECT_EQ(settings->traceFile, c.traceFile);
 }
 
 INSTANTIATE_TEST_SUITE_P(KestraneIni, IniTable, ::testing::ValuesIn(kCases),
