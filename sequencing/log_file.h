@@ -35,4 +35,8 @@ void RemoveFile(const std::string& name);
 
 std::tm LocalTimeNow();
 
+// A file the system marks hidden: a name starting with a dot on POSIX, the
+// hidden or system attribute on Windows. The log numbering passes it over.
+bool IsHiddenFile(const std::string& path);
+
 }  // namespace varnholt

@@ -64,4 +64,10 @@ std::tm LocalTimeNow() {
     return local;
 }
 
+bool IsHiddenFile(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const size_t start = slash == std::string::npos ? 0 : slash + 1;
+    return start < path.size() && path[start] == '.';
+}
+
 }  // namespace varnholt

@@ -91,4 +91,10 @@ std::tm LocalTimeNow() {
     return local;
 }
 
+bool IsHiddenFile(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
+}
+
 }  // namespace varnholt

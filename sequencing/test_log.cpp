@@ -88,7 +88,7 @@ int32_t NextTestLogNumber(const std::string& directory, TestLogKind kind, std::s
     for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end;
          it.increment(error)) {
         const std::string name = it->path().filename().string();
-        if (name.empty() || name[0] == '.') continue;
+        if (name.empty() || IsHiddenFile(it->path().string())) continue;
         std::error_code typeError;
         if (!it->is_regular_file(typeError)) continue;
         if (!MatchesPattern(name, prefix)) continue;

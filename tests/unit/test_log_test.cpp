@@ -2,7 +2,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -52,6 +54,29 @@ TEST_F(TestLogTest, OnlyPlainMatchingFilesCount) {
     folder.Write("xcycle_log50.txt", "");
     folder.Write("cycle_log2.txt", "");
     EXPECT_EQ(Next(), 3);
+}
+
+// Hidden as the system defines it: passed over by the numbering, yet never
+// overwritten, as the create step still finds the name taken.
+TEST_F(TestLogTest, HiddenLogsAreNotNumberedButNeverOverwritten) {
+#ifndef _WIN32
+    GTEST_SKIP() << "hidden and system attributes are Windows'; a dot name is hidden on POSIX "
+                    "(OnlyPlainMatchingFilesCount)";
+#else
+    folder.Write("cycle_log1.txt", "hidden one");
+    folder.Write("cycle_log5.txt", "system five");
+    ASSERT_TRUE(SetFileAttributesW(L"cycle_log1.txt", FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(Next(), 6);
+    ASSERT_TRUE(SetFileAttributesW(L"cycle_log5.txt", FILE_ATTRIBUTE_SYSTEM));
+    EXPECT_EQ(Next(), 1);
+    TestLog log;
+    ASSERT_TRUE(TestLogCreate(TestLogKind::CycleTest, log, errorText)) << errorText;
+    TestLogClose(log);
+    EXPECT_EQ(log.fileName, "cycle_log2.txt");
+    EXPECT_EQ(folder.Read("cycle_log1.txt"), "hidden one");
+    SetFileAttributesW(L"cycle_log1.txt", FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(L"cycle_log5.txt", FILE_ATTRIBUTE_NORMAL);
+#endif
 }
 
 TEST_F(TestLogTest, NamesMatchWithoutRegardToCase) {
