@@ -12,33 +12,6 @@ namespace {
 
 constexpr int32_t kHighestNumber = 32767;
 
-struct KindInfo {
-    const char* prefix;
-    const char* title;
-    const char* description;
-};
-
-KindInfo Info(TestLogKind kind) {
-    if (kind == TestLogKind::CycleTest) {
-        return {"cycle_log", "Shutter Cycle Test", "cycle test"};
-    }
-    return {"powercut_log", "Shutter Power Cut Test", "power cut test"};
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
-bool MatchesPattern(const std::string& name, const std::string& prefix) {
-    const std::string lower = Lower(name);
-    const std::string suffix = ".txt";
-    return lower.size() >= prefix.size() + suffix.size() && lower.rfind(prefix, 0) == 0 &&
-           lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 std::string WriteFailure(const TestLog& log, const FileFault& fault) {
     const std::string advice = fault.diskFull
         ? "; the disk is full: free some disk space or start the program in another folder."
@@ -66,21 +39,10 @@ bool WriteWhole(TestLog& log, const std::string& text) {
     return false;
 }
 
-std::string Hex(unsigned char byte) {
-    char text[8];
-    std::snprintf(text, sizeof text, "<%02X>", byte);
-    return text;
-}
-
 }  // namespace
 
-bool IsTestLogName(const std::string& fileName) {
-    return MatchesPattern(fileName, Info(TestLogKind::CycleTest).prefix) ||
-           MatchesPattern(fileName, Info(TestLogKind::PowerCutTest).prefix);
-}
-
 int32_t NextTestLogNumber(const std::string& directory, TestLogKind kind, std::string* holder) {
-    const std::string prefix = Info(kind).prefix;
+    const std::string prefix = NamesOf(kind).prefix;
     int32_t largest = 0;
     double largestValue = 0;
     std::string largestName;
@@ -91,7 +53,8 @@ int32_t NextTestLogNumber(const std::string& directory, TestLogKind kind, std::s
         if (name.empty() || IsHiddenFile(it->path().string())) continue;
         std::error_code typeError;
         if (!it->is_regular_file(typeError)) continue;
-        if (!MatchesPattern(name, prefix)) continue;
+        TestLogKind found;
+        if (!IsTestLogName(name, &found) || found != kind) continue;
         const double value = std::nearbyint(LeadingNumber(name.substr(prefix.size())));
         // A number past the 16-bit limit leaves no number for a new log.
         const int32_t number =
@@ -111,21 +74,8 @@ int32_t NextTestLogNumber(const std::string& directory, TestLogKind kind, std::s
     return largest + 1;
 }
 
-std::string LogDateText(const std::tm& when) {
-    return std::to_string(when.tm_mon + 1) + "/" + std::to_string(when.tm_mday) + "/" +
-           std::to_string(when.tm_year + 1900);
-}
-
-std::string LogTimeText(const std::tm& when) {
-    const int hour12 = when.tm_hour % 12 == 0 ? 12 : when.tm_hour % 12;
-    char text[32];
-    std::snprintf(text, sizeof text, "%d:%02d:%02d %s", hour12, when.tm_min, when.tm_sec,
-                  when.tm_hour < 12 ? "AM" : "PM");
-    return text;
-}
-
 bool TestLogCreate(TestLogKind kind, TestLog& log, std::string& errorText) {
-    const KindInfo info = Info(kind);
+    const LogKindNames& info = NamesOf(kind);
     log = TestLog{};
     std::string holder;
     for (int32_t number = NextTestLogNumber(".", kind, &holder);; ++number) {
@@ -154,8 +104,7 @@ bool TestLogCreate(TestLogKind kind, TestLog& log, std::string& errorText) {
         break;
     }
     const std::tm now = LocalTimeNow();
-    const std::string header = std::string(info.title) + "\r\nStarted on " + LogDateText(now) +
-                               " at " + LogTimeText(now) + "\r\n\r\nCount\tStatus\tTime\tError\r\n";
+    const std::string header = LogHeaderText(kind, now);
     if (!WriteWhole(log, header)) {
         // A log without its header is no log: take the file away again.
         errorText = log.problem;
@@ -167,28 +116,9 @@ bool TestLogCreate(TestLogKind kind, TestLog& log, std::string& errorText) {
     return true;
 }
 
-std::string LogFieldText(const std::string& text) {
-    size_t end = text.size();
-    if (end >= 2 && text.compare(end - 2, 2, "\r\n") == 0) end -= 2;
-    else if (end >= 1 && (text[end - 1] == '\n' || text[end - 1] == '\r')) end -= 1;
-    std::string field;
-    field.reserve(text.size());
-    for (size_t i = 0; i < end; ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte == '\t') field += "<TAB>";
-        else if (byte == '\r') field += "<CR>";
-        else if (byte == '\n') field += "<LF>";
-        else if (byte < 0x20 || byte == 0x7F) field += Hex(byte);
-        else field.push_back(text[i]);
-    }
-    return field + text.substr(end);
-}
-
 bool TestLogWriteRow(TestLog& log, int64_t count, const std::string& status,
                      const std::string& errorText) {
-    return WriteWhole(log, std::to_string(count) + "\t" + status + "\t" +
-                               LogTimeText(LocalTimeNow()) + "\t" + LogFieldText(errorText) +
-                               "\r\n");
+    return WriteWhole(log, LogRowText(count, status, LocalTimeNow(), errorText));
 }
 
 void TestLogClose(TestLog& log) { CloseFile(log.file); }

@@ -1,0 +1,78 @@
+#pragma once
+
+// The test logs' format, written (sequencing/test_log) and read (log_reader)
+// from these definitions only:
+//
+//   Shutter Cycle Test                       (or Shutter Power Cut Test)
+//   Started on 12/8/2026 at 3:07:09 PM
+//
+//   Count<TAB>Status<TAB>Time<TAB>Error
+//   1<TAB>SUCCESS<TAB>3:07:14 PM<TAB>NONE
+//
+// Every line ends CR LF. The Error column shows control characters inside a
+// device's reply as <TAB>, <CR>, <LF>, <XX>, and keeps the reply's own final
+// line end, so a supply's FAILURE row is followed by an empty line.
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace varnholt {
+
+enum class TestLogKind { CycleTest, PowerCutTest };
+
+struct LogKindNames {
+    const char* prefix;       // cycle_log
+    const char* title;        // the header's first line
+    const char* description;  // for sentences: "cycle test"
+    const char* json;         // the report's name: "cycle"
+};
+const LogKindNames& NamesOf(TestLogKind kind);
+
+constexpr char kLogLineEnd[] = "\r\n";
+constexpr char kLogStartedOn[] = "Started on ";
+constexpr char kLogStartedAt[] = " at ";
+constexpr char kLogColumns[] = "Count\tStatus\tTime\tError";
+constexpr char kLogSuccess[] = "SUCCESS";
+constexpr char kLogFailure[] = "FAILURE";
+constexpr char kLogExtension[] = ".txt";
+// The companion of move times beside each log: cycle_log3-moves.tsv.
+constexpr char kMovesSuffix[] = "-moves.tsv";
+constexpr char kMovesColumns[] = "Count\tOpen ms\tClose ms";
+
+// The forms every log uses, whatever the machine's locale: 12/8/2026, 3:07:09 PM.
+std::string LogDateText(const std::tm& when);
+std::string LogTimeText(const std::tm& when);
+
+// The four header lines, each with its line end.
+std::string LogHeaderText(TestLogKind kind, const std::tm& started);
+std::string LogRowText(int64_t count, const std::string& status, const std::tm& when,
+                       const std::string& errorText);
+
+// The error column as it goes into a row: TAB, CR, LF, NUL and the other
+// control characters inside the text are written as <TAB>, <CR>, <LF>, <00>,
+// <1B> ..., so that a row always has four fields on one line; a final line
+// end (CR LF, LF or CR), the device's own, stays as received.
+std::string LogFieldText(const std::string& text);
+
+// cycle_log<N>.txt or powercut_log<N>.txt, case ignored: a name the
+// numbering reads or a new log may take. kind, when given, receives which.
+bool IsTestLogName(std::string_view fileName, TestLogKind* kind = nullptr);
+// The number in a log's name (0 without one), for ordering.
+int64_t TestLogNumber(std::string_view fileName);
+// cycle_log3.txt -> cycle_log3-moves.tsv
+std::string MovesFileName(const std::string& logFileName);
+
+// A local date and time without a zone, as the logs carry them, counted in
+// seconds from 1970-01-01 00:00:00 of the same calendar.
+int64_t LocalSeconds(int year, int month, int day, int secondsOfDay);
+// 2026-12-08T15:07:09
+std::string IsoLocalText(int64_t localSeconds);
+
+// Parsers of the two forms; false for anything else (hour 1 to 12, AM or PM,
+// a real calendar date).
+bool ParseLogDate(std::string_view text, int& year, int& month, int& day);
+bool ParseLogTime(std::string_view text, int& secondsOfDay);
+
+}  // namespace varnholt

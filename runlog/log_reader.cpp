@@ -1,0 +1,235 @@
+#include "runlog/log_reader.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+namespace varnholt {
+namespace {
+
+namespace fs = std::filesystem;
+
+// No row is longer: a line past this is a bad line, whatever follows, and
+// what is held of it stays bounded.
+constexpr size_t kMaxLineBytes = 64 * 1024;
+// A backwards step this large is a midnight; a smaller one is a clock that
+// was set back (or a row out of order), read by the same rule but noted.
+constexpr int kMidnightStep = 12 * 3600;
+
+std::string_view WithoutCRs(std::string_view text) {
+    while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    return text;
+}
+
+bool WholeNumber(std::string_view text, int64_t& value) {
+    if (text.empty() || text.size() > 18) return false;
+    value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return true;
+}
+
+std::string Shown(std::string_view line) {
+    std::string text;
+    for (const char c : line.substr(0, 40)) {
+        const auto byte = static_cast<unsigned char>(c);
+        text.push_back(byte < 0x20 || byte >= 0x7F ? '?' : c);
+    }
+    return line.size() > 40 ? text + "..." : text;
+}
+
+}  // namespace
+
+void LogReader::Refuse(const std::string& why) {
+    state_ = State::NotALog;
+    problem = why;
+}
+
+void LogReader::Header(std::string_view line) {
+    switch (state_) {
+        case State::Title:
+            if (line == NamesOf(TestLogKind::CycleTest).title) kind = TestLogKind::CycleTest;
+            else if (line == NamesOf(TestLogKind::PowerCutTest).title) kind = TestLogKind::PowerCutTest;
+            else {
+                return Refuse("it is not a Varnholt test log: its first line '" + Shown(line) +
+                              "' is neither '" + NamesOf(TestLogKind::CycleTest).title +
+                              "' nor '" + NamesOf(TestLogKind::PowerCutTest).title + "'");
+            }
+            state_ = State::Started;
+            return;
+        case State::Started: {
+            const std::string_view on = kLogStartedOn, at = kLogStartedAt;
+            const size_t split = line.find(at);
+            int year, month, day, second;
+            if (line.substr(0, on.size()) != on || split == std::string_view::npos ||
+                !ParseLogDate(line.substr(on.size(), split - on.size()), year, month, day) ||
+                !ParseLogTime(line.substr(split + at.size()), second)) {
+                return Refuse("its second line '" + Shown(line) +
+                              "' is not 'Started on M/D/YYYY at h:mm:ss AM/PM'");
+            }
+            started = LocalSeconds(year, month, day, second);
+            lastWhen_ = started;
+            lastSecondOfDay_ = second;
+            state_ = State::Empty;
+            return;
+        }
+        case State::Empty:
+            if (!line.empty()) return Refuse("its third line is not empty");
+            state_ = State::Columns;
+            return;
+        case State::Columns:
+            if (line != kLogColumns) {
+                return Refuse("its fourth line '" + Shown(line) + "' is not the column line");
+            }
+            state_ = State::Rows;
+            return;
+        default:
+            return;
+    }
+}
+
+bool LogReader::Row(std::string_view line, LogRow& row) const {
+    const size_t t1 = line.find('\t');
+    if (t1 == std::string_view::npos) return false;
+    const size_t t2 = line.find('\t', t1 + 1);
+    if (t2 == std::string_view::npos) return false;
+    const size_t t3 = line.find('\t', t2 + 1);
+    if (t3 == std::string_view::npos) return false;
+    const std::string_view error = line.substr(t3 + 1);
+    if (error.find('\t') != std::string_view::npos) return false;
+    if (!WholeNumber(line.substr(0, t1), row.count)) return false;
+    const std::string_view status = line.substr(t1 + 1, t2 - t1 - 1);
+    if (status == kLogFailure) row.failure = true;
+    else if (status == kLogSuccess) row.failure = false;
+    else return false;
+    int second = 0;
+    if (!ParseLogTime(line.substr(t2 + 1, t3 - t2 - 1), second)) return false;
+    // The row's date is the row before's, one day on when its time is earlier.
+    const int64_t dayStart = lastWhen_ - lastSecondOfDay_;
+    row.when = dayStart + second;
+    row.timeWentBack = false;
+    if (second < lastSecondOfDay_) {
+        row.when += 86400;
+        row.timeWentBack = lastSecondOfDay_ - second < kMidnightStep;
+    }
+    row.error = WithoutCRs(error);
+    return true;
+}
+
+void LogReader::Line(std::string_view line, const RowHandler& onRow) {
+    ++lineNumber_;
+    line = WithoutCRs(line);
+    if (state_ == State::NotALog) return;
+    if (state_ != State::Rows) return Header(line);
+    if (line.empty()) return;
+    LogRow row;
+    if (!Row(line, row)) {
+        ++badLines;
+        return;
+    }
+    row.line = lineNumber_;
+    lastWhen_ = row.when;
+    lastSecondOfDay_ = static_cast<int>(((row.when % 86400) + 86400) % 86400);
+    ++rows;
+    if (onRow) onRow(row);
+}
+
+void LogReader::Feed(std::string_view bytes, const RowHandler& onRow) {
+    offset += bytes.size();
+    while (!bytes.empty() && state_ != State::NotALog) {
+        const size_t end = bytes.find('\n');
+        if (end == std::string_view::npos) {
+            if (pendingTooLong_) return;
+            pending_.append(bytes.data(), bytes.size());
+            if (pending_.size() > kMaxLineBytes) {
+                // Counted once, when its end comes; nothing more of it is kept.
+                pending_.assign("\x01", 1);
+                pendingTooLong_ = true;
+            }
+            return;
+        }
+        if (pendingTooLong_) {
+            pending_.clear();
+            pendingTooLong_ = false;
+            ++lineNumber_;
+            if (state_ == State::Rows) ++badLines;
+            else Refuse("it holds a line longer than any log line");
+        } else if (!pending_.empty()) {
+            pending_.append(bytes.data(), end);
+            const std::string line = std::move(pending_);
+            pending_.clear();
+            Line(line, onRow);
+        } else {
+            Line(bytes.substr(0, end), onRow);
+        }
+        bytes.remove_prefix(end + 1);
+    }
+}
+
+bool LogReader::ReadAppended(const std::string& path, const RowHandler& onRow) {
+    std::error_code error;
+    // status() opens nothing: a FIFO's open would block, a device never end.
+    const fs::file_status status = fs::status(path, error);
+    if (status.type() == fs::file_type::not_found) {
+        problem = "it does not exist";
+        return false;
+    }
+    if (status.type() == fs::file_type::directory) {
+        problem = "it is a folder, not a log";
+        return false;
+    }
+    if (status.type() != fs::file_type::regular) {
+        problem = status.type() == fs::file_type::fifo ? "it is a named pipe (FIFO), not a log"
+                                                       : "it is not a plain file";
+        return false;
+    }
+    if (NotALog()) return false;
+    const auto size = fs::file_size(path, error);
+    if (!error && size < offset) {
+        // Cut back or replaced since the last read: read it afresh.
+        *this = LogReader{};
+    }
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        problem = "it cannot be opened for reading";
+        return false;
+    }
+    bool ok = std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
+    std::vector<char> buffer(1 << 20);
+    while (ok) {
+        const size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+        if (got > 0) Feed(std::string_view(buffer.data(), got), onRow);
+        if (got < buffer.size()) {
+            ok = std::ferror(file) == 0;
+            break;
+        }
+    }
+    std::fclose(file);
+    if (!ok) {
+        problem = "reading it failed";
+        return false;
+    }
+    if (offset == 0) {
+        problem = "it is empty";
+        return false;
+    }
+    if (state_ == State::Title && !pendingTooLong_) {
+        // A first line without an end (a binary file) is judged as far as it goes.
+        const std::string_view first = WithoutCRs(pending_);
+        bool mayBeTitle = false;
+        for (const TestLogKind k : {TestLogKind::CycleTest, TestLogKind::PowerCutTest}) {
+            mayBeTitle |= std::string_view(NamesOf(k).title).substr(0, first.size()) == first;
+        }
+        if (!mayBeTitle) Header(first);
+    }
+    if (NotALog()) return false;
+    if (!HeaderComplete()) {
+        problem = "it ends inside the header, before the column line";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace varnholt

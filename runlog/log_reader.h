@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "runlog/log_format.h"
+
+namespace varnholt {
+
+// One well-formed data row.
+struct LogRow {
+    int64_t count = 0;
+    bool failure = false;        // FAILURE
+    int64_t when = 0;            // LocalSeconds: the start's date, moved on by each midnight
+    std::string_view error;      // as logged (escapes kept), without the trailing CRs
+    int64_t line = 0;            // line number in the file, from 1
+    bool timeWentBack = false;   // earlier than the row before by less than 12 h (a clock set
+                                 // back?), read as the next day all the same
+};
+
+// Reads one log, all of it or, handed the same file again, only what was
+// appended since: a test's log grows row by row while it is read. Never
+// fails on what it finds: empty lines are skipped, other lines that are not
+// rows are counted, and a file that is not a log gets a sentence.
+class LogReader {
+public:
+    using RowHandler = std::function<void(const LogRow&)>;
+
+    // Reads the bytes of path past those read before. Only a plain file is
+    // opened (never a FIFO or a device). False when it cannot be read or is
+    // not a log; problem says why, for the operator.
+    bool ReadAppended(const std::string& path, const RowHandler& onRow);
+    // The same on bytes already in memory: the next piece of the file.
+    void Feed(std::string_view bytes, const RowHandler& onRow);
+
+    bool HeaderComplete() const { return state_ == State::Rows; }
+    bool NotALog() const { return state_ == State::NotALog; }
+
+    TestLogKind kind = TestLogKind::CycleTest;
+    int64_t started = 0;           // LocalSeconds of the header's date and time
+    int64_t badLines = 0;          // neither header, empty nor a well-formed row
+    int64_t rows = 0;
+    uint64_t offset = 0;           // bytes read so far, complete lines and the piece after
+    std::string problem;           // why the file is no log, or cannot be read
+    // The file does not end with a line end: that piece waits for the next read.
+    bool PartialLastLine() const { return !pending_.empty(); }
+
+private:
+    enum class State { Title, Started, Empty, Columns, Rows, NotALog };
+    void Line(std::string_view line, const RowHandler& onRow);
+    void Header(std::string_view line);
+    bool Row(std::string_view line, LogRow& row) const;
+    void Refuse(const std::string& why);
+
+    State state_ = State::Title;
+    std::string pending_;          // an unfinished last line
+    bool pendingTooLong_ = false;  // the unfinished line passed the limit: one bad line
+    int64_t lineNumber_ = 0;
+    int64_t lastWhen_ = 0;
+    int lastSecondOfDay_ = 0;
+};
+
+}  // namespace varnholt

@@ -1,0 +1,203 @@
+#include "runlog/log_reader.h"
+
+#include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "sequencing/test_log.h"
+#include "tests/support/temp_dir.h"
+
+namespace varnholt {
+namespace {
+
+using testing::WorkingFolder;
+
+struct Read {
+    std::vector<std::string> rows;  // "count status ISO-time error"
+    LogReader reader;
+    bool ok = false;
+};
+
+std::string Shown(const LogRow& row) {
+    return std::to_string(row.count) + (row.failure ? " FAILURE " : " SUCCESS ") +
+           IsoLocalText(row.when) + (row.timeWentBack ? " back " : " ") + std::string(row.error);
+}
+
+Read ReadFile(const std::string& path) {
+    Read r;
+    r.ok = r.reader.ReadAppended(path, [&](const LogRow& row) { r.rows.push_back(Shown(row)); });
+    return r;
+}
+
+std::tm At(int year, int month, int day, int hour, int minute, int second) {
+    std::tm when{};
+    when.tm_year = year - 1900;
+    when.tm_mon = month - 1;
+    when.tm_mday = day;
+    when.tm_hour = hour;
+    when.tm_min = minute;
+    when.tm_sec = second;
+    return when;
+}
+
+// The writer's rows come back as written: every escape, a supply's reply with
+// its line end (and the empty line after), a reply with a CR of its own.
+TEST(LogReader, RowsWrittenByTheWriterReadBackTheSame) {
+    WorkingFolder folder;
+    TestLog log;
+    std::string errorText;
+    ASSERT_TRUE(TestLogCreate(TestLogKind::CycleTest, log, errorText)) << errorText;
+    const std::string replies[] = {
+        "NONE",
+        "CloseShutter Error: E2\tJAM\r\nRDY\r",
+        "PowerOn Error: -222,\"Data out of range\"\r\n",
+        std::string("OpenShutter Error: \0\x1b\x7f<TAB> \xc3\xbc\xff", 31),
+        "OpenShutter Error: E1\r",
+    };
+    int64_t count = 1;
+    for (const std::string& reply : replies) {
+        ASSERT_TRUE(TestLogWriteRow(log, count++, reply == "NONE" ? "SUCCESS" : "FAILURE", reply));
+    }
+    TestLogClose(log);
+    const Read r = ReadFile(log.fileName);
+    ASSERT_TRUE(r.ok) << r.reader.problem;
+    ASSERT_EQ(r.rows.size(), 5u);
+    const char* const expected[] = {
+        "NONE",
+        "CloseShutter Error: E2<TAB>JAM<CR><LF>RDY",
+        "PowerOn Error: -222,\"Data out of range\"",
+        "OpenShutter Error: <00><1B><7F><TAB> \xc3\xbc\xff",
+        "OpenShutter Error: E1",
+    };
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(r.rows[i].substr(r.rows[i].find(' ', r.rows[i].find('T')) + 1), expected[i]);
+    }
+    EXPECT_EQ(r.reader.badLines, 0);
+    EXPECT_FALSE(r.reader.PartialLastLine());
+    EXPECT_EQ(r.reader.kind, TestLogKind::CycleTest);
+}
+
+// Dates: the start's, one day on at each time earlier than the row before; a
+// small step back (a clock set back) is read the same way and marked.
+// Power-cut rows: an empty Error, and the final opening's failure inside a
+// SUCCESS row.
+TEST(LogReader, DatesFollowMidnightsAndPowerCutRowsKeepTheirErrors) {
+    WorkingFolder folder;
+    const std::string text =
+        LogHeaderText(TestLogKind::PowerCutTest, At(2026, 12, 31, 23, 59, 50)) +
+        LogRowText(1, "SUCCESS", At(2026, 12, 31, 23, 59, 55), "") +
+        LogRowText(2, "SUCCESS", At(2027, 1, 1, 0, 0, 3),
+                   "OpenShutter Error: -1 Timed out waiting for shutter response") +
+        LogRowText(3, "SUCCESS", At(2027, 1, 1, 0, 0, 3), "") +
+        LogRowText(4, "SUCCESS", At(2027, 1, 1, 11, 0, 0), "") +
+        LogRowText(5, "FAILURE", At(2027, 1, 1, 10, 0, 0), "PowerOff Error: -1 x\r\n");
+    folder.Write("powercut_log2.txt", text);
+    const Read r = ReadFile("powercut_log2.txt");
+    ASSERT_TRUE(r.ok) << r.reader.problem;
+    EXPECT_EQ(r.reader.kind, TestLogKind::PowerCutTest);
+    EXPECT_EQ(IsoLocalText(r.reader.started), "2026-12-31T23:59:50");
+    const std::vector<std::string> expected = {
+        "1 SUCCESS 2026-12-31T23:59:55 ",
+        "2 SUCCESS 2027-01-01T00:00:03 OpenShutter Error: -1 Timed out waiting for shutter response",
+        "3 SUCCESS 2027-01-01T00:00:03 ",
+        "4 SUCCESS 2027-01-01T11:00:00 ",
+        "5 FAILURE 2027-01-02T10:00:00 back PowerOff Error: -1 x",
+    };
+    EXPECT_EQ(r.rows, expected);
+}
+
+// Read as it grows: each read takes only the bytes appended since, an
+// unfinished last line waits for its end, and pieces cut anywhere give the
+// same rows as the whole.
+TEST(LogReader, AppendedBytesAreReadOnceAndAnUnfinishedLineWaits) {
+    WorkingFolder folder;
+    const std::string head = LogHeaderText(TestLogKind::CycleTest, At(2026, 12, 8, 15, 7, 9));
+    const std::string row1 = LogRowText(1, "SUCCESS", At(2026, 12, 8, 15, 7, 14), "NONE");
+    const std::string row2 = LogRowText(2, "FAILURE", At(2026, 12, 8, 15, 7, 31), "E2\r");
+    folder.Write("cycle_log1.txt", head + row1 + row2.substr(0, 9));
+    std::vector<std::string> rows;
+    LogReader reader;
+    const auto onRow = [&](const LogRow& row) { rows.push_back(Shown(row)); };
+    ASSERT_TRUE(reader.ReadAppended("cycle_log1.txt", onRow)) << reader.problem;
+    EXPECT_EQ(rows.size(), 1u);
+    EXPECT_TRUE(reader.PartialLastLine());
+    {
+        std::ofstream out("cycle_log1.txt", std::ios::app | std::ios::binary);
+        out << row2.substr(9);
+    }
+    ASSERT_TRUE(reader.ReadAppended("cycle_log1.txt", onRow));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1], "2 FAILURE 2026-12-08T15:07:31 E2");
+    EXPECT_FALSE(reader.PartialLastLine());
+    EXPECT_EQ(reader.offset, head.size() + row1.size() + row2.size());
+    ASSERT_TRUE(reader.ReadAppended("cycle_log1.txt", onRow));
+    EXPECT_EQ(rows.size(), 2u);
+
+    const std::string whole = head + row1 + "garbage\r\n\r\n" + row2;
+    for (size_t cut = 0; cut <= whole.size(); ++cut) {
+        LogReader pieces;
+        std::vector<std::string> got;
+        const auto add = [&](const LogRow& row) { got.push_back(Shown(row)); };
+        pieces.Feed(std::string_view(whole).substr(0, cut), add);
+        pieces.Feed(std::string_view(whole).substr(cut), add);
+        EXPECT_EQ(got, (std::vector<std::string>{rows[0], rows[1]})) << cut;
+        EXPECT_EQ(pieces.badLines, 1) << cut;
+    }
+}
+
+// Files that are not logs get a sentence; lines that are not rows are counted.
+TEST(LogReader, HostileFilesGetASentenceAndBadLinesAreCounted) {
+    WorkingFolder folder;
+    const std::string head = LogHeaderText(TestLogKind::CycleTest, At(2026, 12, 8, 15, 7, 9));
+    struct Case {
+        const char* name;
+        std::string content;
+        const char* problem;  // nullptr: read, with badLines
+        int64_t badLines;
+        size_t rows;
+    };
+    const Case cases[] = {
+        {"empty", "", "it is empty", 0, 0},
+        {"notes", "lab notes\r\n", "it is not a Varnholt test log: its first line 'lab notes'", 0, 0},
+        {"binary", std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 10), "it is not a Varnholt test log", 0, 0},
+        {"cut header", head.substr(0, 30), "it ends inside the header", 0, 0},
+        {"bad date", "Shutter Cycle Test\r\nStarted on 13/8/2026 at 3:07:09 PM\r\n",
+         "its second line 'Started on 13/8/2026 at 3:07:09 PM' is not", 0, 0},
+        {"header only", head, nullptr, 0, 0},
+        {"old rows without escapes", head + "1\tFAILURE\t3:07:31 PM\tE2 JAM\r\nRDY\r\r\n", nullptr, 1, 1},
+        {"garbage rows",
+         head + "x\tSUCCESS\t3:07:14 PM\tNONE\r\n" + "1\tOK\t3:07:14 PM\tNONE\r\n" +
+             "1\tSUCCESS\t13:07:14 PM\tNONE\r\n" + "1\tSUCCESS\t3:07:14 PM\r\n" +
+             "1\tSUCCESS\t3:07:14 PM\tNONE\textra\r\n" + "-1\tSUCCESS\t3:07:14 PM\tNONE\r\n" +
+             "2\tSUCCESS\t3:07:14 PM\t\r\n" + std::string(100000, 'z') + "\r\n",
+         nullptr, 7, 1},
+    };
+    for (const Case& c : cases) {
+        folder.Write("cycle_log1.txt", c.content);
+        const Read r = ReadFile("cycle_log1.txt");
+        if (c.problem != nullptr) {
+            EXPECT_FALSE(r.ok) << c.name;
+            EXPECT_EQ(r.reader.problem.rfind(c.problem, 0), 0u) << c.name << ": " << r.reader.problem;
+        } else {
+            EXPECT_TRUE(r.ok) << c.name << ": " << r.reader.problem;
+            EXPECT_EQ(r.reader.badLines, c.badLines) << c.name;
+            EXPECT_EQ(r.rows.size(), c.rows) << c.name;
+        }
+    }
+    std::filesystem::remove("cycle_log1.txt");
+    std::filesystem::create_directory("cycle_log1.txt");
+    EXPECT_EQ(ReadFile("cycle_log1.txt").reader.problem, "it is a folder, not a log");
+    EXPECT_EQ(ReadFile("cycle_log9.txt").reader.problem, "it does not exist");
+#ifndef _WIN32
+    ASSERT_EQ(::mkfifo("cycle_log2.txt", 0600), 0);  // an open would block for good
+    EXPECT_EQ(ReadFile("cycle_log2.txt").reader.problem, "it is a named pipe (FIFO), not a log");
+#endif
+}
+
+}  // namespace
+}  // namespace varnholt
