@@ -11,7 +11,7 @@
 #include "sequencing/endurance_tests.h"
 #include "sequencing/run_flags.h"
 #include "sequencing/test_log.h"
-#include "sequencing/utf8_text.h"
+#include "runlog/utf8_text.h"
 #include "ui_shutterform.h"
 
 // The icon lives in a static library's resources, which are not registered

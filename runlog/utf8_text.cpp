@@ -1,4 +1,4 @@
-#include "sequencing/utf8_text.h"
+#include "runlog/utf8_text.h"
 
 #include <cstddef>
 

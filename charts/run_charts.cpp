@@ -1,0 +1,200 @@
+#include "charts/run_charts.h"
+
+#include <QFontMetricsF>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "report/decimate.h"
+
+namespace varnholt {
+namespace {
+
+struct Series {
+    QString name;
+    QColor colour;
+    std::vector<ChartPoint> points;
+    bool markers = false;  // points drawn as marks, not joined
+    bool steps = false;    // a step line (cumulative counts)
+};
+
+// Tick spacing of 1, 2 or 5 times a power of ten, about `count` ticks.
+double NiceStep(double span, int count) {
+    if (span <= 0) return 1;
+    const double raw = span / count;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (const double m : {1.0, 2.0, 5.0, 10.0}) {
+        if (m * power >= raw) return m * power;
+    }
+    return 10 * power;
+}
+
+QString TickText(double value) {
+    if (std::fabs(value - std::round(value)) < 1e-9) return QString::number(std::llround(value));
+    return QString::number(value, 'f', 1);
+}
+
+void Draw(QPainter& p, const QRectF& area, const QString& title, const QString& xLabel,
+          const QString& yLabel, const std::vector<Series>& all) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.fillRect(area, Qt::white);
+    QFont font = p.font();
+    font.setPointSizeF(std::max(6.0, area.height() / 40.0));
+    p.setFont(font);
+    const QFontMetricsF metrics(font);
+    const double line = metrics.height();
+    p.setPen(Qt::black);
+    QFont bold = font;
+    bold.setBold(true);
+    p.setFont(bold);
+    p.drawText(QRectF(area.left(), area.top(), area.width(), line * 1.4),
+               Qt::AlignHCenter | Qt::AlignVCenter, title);
+    p.setFont(font);
+    const QRectF plot(area.left() + metrics.horizontalAdvance("000000") + line * 1.2,
+                      area.top() + line * 1.6, 0, 0);
+    QRectF frame = plot;
+    frame.setRight(area.right() - line);
+    frame.setBottom(area.bottom() - line * 2.6);
+
+    double minX = 0, maxX = 1, minY = 0, maxY = 1;
+    bool any = false;
+    for (const Series& s : all) {
+        for (const ChartPoint& point : s.points) {
+            if (!any) {
+                minX = maxX = point.x;
+                maxY = point.y;
+                any = true;
+            }
+            minX = std::min(minX, point.x);
+            maxX = std::max(maxX, point.x);
+            maxY = std::max(maxY, point.y);
+            minY = std::min(minY, point.y);
+        }
+    }
+    if (maxX <= minX) maxX = minX + 1;
+    if (maxY <= minY) maxY = minY + 1;
+    const double yStep = NiceStep(maxY - minY, 5);
+    maxY = std::ceil(maxY / yStep) * yStep;
+    const double xStep = NiceStep(maxX - minX, 6);
+    const auto toX = [&](double x) { return frame.left() + (x - minX) / (maxX - minX) * frame.width(); };
+    const auto toY = [&](double y) { return frame.bottom() - (y - minY) / (maxY - minY) * frame.height(); };
+
+    p.setPen(QPen(QColor(225, 225, 225), 0));
+    for (double y = std::ceil(minY / yStep) * yStep; y <= maxY + yStep / 2; y += yStep) {
+        p.drawLine(QPointF(frame.left(), toY(y)), QPointF(frame.right(), toY(y)));
+    }
+    p.setPen(Qt::black);
+    for (double y = std::ceil(minY / yStep) * yStep; y <= maxY + yStep / 2; y += yStep) {
+        p.drawText(QRectF(area.left(), toY(y) - line / 2, frame.left() - area.left() - 4, line),
+                   Qt::AlignRight | Qt::AlignVCenter, TickText(y));
+    }
+    for (double x = std::ceil(minX / xStep) * xStep; x <= maxX + xStep / 1000; x += xStep) {
+        p.drawLine(QPointF(toX(x), frame.bottom()), QPointF(toX(x), frame.bottom() + 3));
+        const double left = std::min(toX(x) - 60, area.right() - 120);
+        p.drawText(QRectF(left, frame.bottom() + 3, 120, line),
+                   left < toX(x) - 60 ? Qt::AlignRight : Qt::AlignHCenter, TickText(x));
+    }
+    p.drawRect(frame);
+    p.drawText(QRectF(frame.left(), frame.bottom() + line * 1.2, frame.width(), line),
+               Qt::AlignHCenter, xLabel);
+    p.save();
+    p.translate(area.left() + line * 0.1, frame.center().y());
+    p.rotate(-90);
+    p.drawText(QRectF(-frame.height() / 2, 0, frame.height(), line), Qt::AlignHCenter, yLabel);
+    p.restore();
+
+    if (!any) {
+        p.drawText(frame, Qt::AlignCenter, QStringLiteral("No rows yet"));
+    }
+    p.setClipRect(frame.adjusted(-4, -4, 4, 4));
+    double legendX = frame.right();
+    for (auto it = all.rbegin(); it != all.rend(); ++it) {
+        const Series& s = *it;
+        const std::vector<ChartPoint> points = MinMaxDecimate(s.points);
+        p.setPen(QPen(s.colour, s.markers ? 2.0 : 1.2));
+        if (s.markers) {
+            p.setBrush(s.colour);
+            for (const ChartPoint& point : points) {
+                p.drawEllipse(QPointF(toX(point.x), toY(point.y)), 2.5, 2.5);
+            }
+            p.setBrush(Qt::NoBrush);
+        } else if (!points.empty()) {
+            QPainterPath path(QPointF(toX(points[0].x), toY(points[0].y)));
+            for (size_t i = 1; i < points.size(); ++i) {
+                if (s.steps) path.lineTo(toX(points[i].x), toY(points[i - 1].y));
+                path.lineTo(toX(points[i].x), toY(points[i].y));
+            }
+            p.drawPath(path);
+        }
+        if (all.size() > 1) {
+            const double width = metrics.horizontalAdvance(s.name) + line * 1.5;
+            legendX -= width;
+            p.fillRect(QRectF(legendX + 2, frame.top() + 4, line * 0.8, line * 0.8), s.colour);
+            p.setPen(Qt::black);
+            p.drawText(QPointF(legendX + line, frame.top() + 4 + line * 0.8), s.name);
+        }
+    }
+    p.restore();
+}
+
+}  // namespace
+
+QString RunChartTitle(RunChart chart) {
+    switch (chart) {
+        case RunChart::CycleTime: return QStringLiteral("Cycle time per cycle");
+        case RunChart::CumulativeFailures: return QStringLiteral("Cumulative failures");
+        case RunChart::MoveTimes: return QStringLiteral("Move times");
+    }
+    return {};
+}
+
+QString RunChartFileTag(RunChart chart) {
+    switch (chart) {
+        case RunChart::CycleTime: return QStringLiteral("cycle-time");
+        case RunChart::CumulativeFailures: return QStringLiteral("failures");
+        case RunChart::MoveTimes: return QStringLiteral("move-times");
+    }
+    return {};
+}
+
+void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
+                  const RunAccumulator& series) {
+    const size_t n = series.intervals.size();
+    if (chart == RunChart::CycleTime) {
+        Series time{QStringLiteral("seconds"), QColor(40, 90, 170), {}, false, false};
+        Series failures{QStringLiteral("failure"), QColor(200, 30, 30), {}, true, false};
+        time.points.reserve(n);
+        for (size_t i = 0; i < n; ++i) {
+            const ChartPoint point{static_cast<double>(series.counts[i]),
+                                   static_cast<double>(series.intervals[i])};
+            time.points.push_back(point);
+            if (series.failed[i]) failures.points.push_back(point);
+        }
+        Draw(painter, area, RunChartTitle(chart), QStringLiteral("Count"),
+             QStringLiteral("seconds"), {time, failures});
+    } else if (chart == RunChart::CumulativeFailures) {
+        Series cumulative{QStringLiteral("failures"), QColor(200, 30, 30), {}, false, true};
+        cumulative.points.push_back({0, 0});
+        double total = 0;
+        for (const int64_t cycle : series.failureCycles) {
+            cumulative.points.push_back({static_cast<double>(cycle), ++total});
+        }
+        if (n > 0) cumulative.points.push_back({static_cast<double>(series.counts.back()), total});
+        Draw(painter, area, RunChartTitle(chart), QStringLiteral("Count"),
+             QStringLiteral("failures"), {cumulative});
+    } else {
+        Series open{QStringLiteral("open"), QColor(40, 140, 60), {}, false, false};
+        Series close{QStringLiteral("close"), QColor(150, 80, 170), {}, false, false};
+        for (const MoveRow& move : series.moves) {
+            const auto x = static_cast<double>(move.count);
+            if (move.openMs != MoveRow::kNone) open.points.push_back({x, double(move.openMs)});
+            if (move.closeMs != MoveRow::kNone) close.points.push_back({x, double(move.closeMs)});
+        }
+        Draw(painter, area, RunChartTitle(chart), QStringLiteral("Count"), QStringLiteral("ms"),
+             {open, close});
+    }
+}
+
+}  // namespace varnholt

@@ -1,0 +1,323 @@
+#include "report/report.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <utility>
+
+#include "runlog/utf8_text.h"
+
+namespace varnholt {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Joined(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder == ".") return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::string NotRead(const std::string& path, const std::string& why) {
+    return path + " was not read: " + why + ".";
+}
+
+// Cycle logs first, then power-cut logs, each by number, then by name.
+bool ReportOrder(const std::string& a, const std::string& b) {
+    const std::string na = fs::path(a).filename().string(), nb = fs::path(b).filename().string();
+    TestLogKind ka = TestLogKind::CycleTest, kb = TestLogKind::CycleTest;
+    const bool la = IsTestLogName(na, &ka), lb = IsTestLogName(nb, &kb);
+    const auto key = [](bool isLog, TestLogKind kind, const std::string& name) {
+        return std::make_tuple(isLog ? (kind == TestLogKind::CycleTest ? 0 : 1) : 2,
+                               TestLogNumber(name), name);
+    };
+    return key(la, ka, na) < key(lb, kb, nb);
+}
+
+// --- JSON -----------------------------------------------------------------
+
+std::string Quoted(const std::string& raw) {
+    const std::string text = ValidUtf8(raw);
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"') out += "\\\"";
+        else if (c == '\\') out += "\\\\";
+        else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else out.push_back(c);
+    }
+    return out + "\"";
+}
+
+std::string Number(double value) {
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    std::string out(text, result.ptr);
+    // Whole values as JSON readers expect a measured figure: 231.0, not 231.
+    if (out.find_first_of(".e") == std::string::npos) out += ".0";
+    return out;
+}
+
+std::string OrNull(const std::optional<double>& value) { return value ? Number(*value) : "null"; }
+std::string OrNull(const std::optional<int64_t>& value) {
+    return value ? std::to_string(*value) : "null";
+}
+std::string Time(const std::optional<int64_t>& when) {
+    return when ? Quoted(IsoLocalText(*when)) : "null";
+}
+std::string SpreadJson(const std::optional<Spread>& s) {
+    if (!s) return "null";
+    return "{\"median\": " + std::to_string(s->median) + ", \"p99\": " + std::to_string(s->p99) +
+           ", \"max\": " + std::to_string(s->max) + "}";
+}
+const char* Bool(bool value) { return value ? "true" : "false"; }
+
+std::string RunJson(const RunFigures& r) {
+    std::string modes;
+    for (const FailureMode& m : r.failureModes) {
+        if (!modes.empty()) modes += ", ";
+        modes += "{\"error\": " + Quoted(m.error) + ", \"count\": " + std::to_string(m.count) +
+                 ", \"first_cycle\": " + std::to_string(m.firstCycle) +
+                 ", \"last_cycle\": " + std::to_string(m.lastCycle) + "}";
+    }
+    return "{\"file\": " + Quoted(r.file) + ", \"folder\": " + Quoted(r.folder) +
+           ", \"kind\": \"" + NamesOf(r.kind).json + "\", \"started\": " + Time(r.started) +
+           ", \"last_row\": " + Time(r.lastRow) + ", \"cycles\": " + std::to_string(r.cycles) +
+           ", \"failures\": " + std::to_string(r.failures) +
+           ", \"ended_by_failure\": " + Bool(r.endedByFailure) +
+           ", \"first_failure_cycle\": " + OrNull(r.firstFailureCycle) +
+           ", \"mcbf\": " + OrNull(r.mcbf) + ", \"mcbf_lower_90\": " + Number(r.mcbfLower90) +
+           ", \"cycle_seconds\": " + SpreadJson(r.cycleSeconds) +
+           ", \"laplace\": " + OrNull(r.laplace) + ", \"failure_modes\": [" + modes + "]" +
+           ", \"open_ms\": " + SpreadJson(r.openMs) + ", \"close_ms\": " + SpreadJson(r.closeMs) +
+           ", \"bad_lines\": " + std::to_string(r.badLines) +
+           ", \"partial_last_line\": " + Bool(r.partialLastLine) + "}";
+}
+
+// --- table ----------------------------------------------------------------
+
+std::string Fixed(const std::optional<double>& value, const char* format = "%.1f") {
+    if (!value) return "-";
+    char text[48];
+    std::snprintf(text, sizeof text, format, *value);
+    return text;
+}
+
+std::string SpreadText(const std::optional<Spread>& s) {
+    if (!s) return "-";
+    return std::to_string(s->median) + "/" + std::to_string(s->p99) + "/" + std::to_string(s->max);
+}
+
+std::string Row(const std::vector<std::string>& cells, const std::vector<int>& widths) {
+    std::string line;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        std::string cell = cells[i];
+        const int width = widths[i];
+        if (static_cast<int>(cell.size()) < std::abs(width)) {
+            const std::string pad(static_cast<size_t>(std::abs(width)) - cell.size(), ' ');
+            cell = width < 0 ? cell + pad : pad + cell;
+        }
+        line += (i == 0 ? "" : "  ") + cell;
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line + "\n";
+}
+
+std::string TotalLine(const char* label, const TotalFigures& t) {
+    return std::string(label) + ": " + std::to_string(t.runs) + (t.runs == 1 ? " run, " : " runs, ") +
+           std::to_string(t.cycles) + " cycles, " + std::to_string(t.failures) +
+           " failures, MCBF " + Fixed(t.mcbf) + " cycles (90 % lower bound " +
+           Fixed(t.mcbfLower90) + ")\n";
+}
+
+}  // namespace
+
+RunFile::RunFile(std::string folder, std::string path)
+    : folder_(std::move(folder)), path_(std::move(path)),
+      name_(fs::path(path_).filename().string()) {}
+
+bool RunFile::Refresh() {
+    std::error_code error;
+    const auto size = fs::file_size(path_, error);
+    if (!error && size < reader_.offset) {
+        // Cut back or replaced since the last read: read afresh.
+        reader_ = LogReader{};
+        moves_ = MovesReader{};
+        started_ = false;
+    }
+    const bool ok = reader_.ReadAppended(path_, [this](const LogRow& row) {
+        if (!started_) {
+            run_.Start(reader_);
+            started_ = true;
+        }
+        run_.Add(row);
+    });
+    if (!ok) {
+        problem = NotRead(path_, reader_.problem);
+        return false;
+    }
+    if (!started_) {  // a header without rows yet
+        run_.Start(reader_);
+        started_ = true;
+    }
+    problem.clear();
+    std::vector<MoveRow> rows;
+    moves_.ReadAppended(Joined(fs::path(path_).parent_path().string(), MovesFileName(name_)), rows);
+    run_.AddMoves(rows);
+    return true;
+}
+
+RunFigures RunFile::Figures() const {
+    RunFigures f = run_.Figures(reader_);
+    f.file = name_;
+    f.folder = folder_;
+    return f;
+}
+
+std::vector<std::string> LogFilesIn(const std::string& folder,
+                                    std::vector<ReportProblem>& problems) {
+    std::vector<std::string> files;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (!IsTestLogName(name)) continue;
+        const std::string path = Joined(folder, name);
+        std::error_code typeError;
+        // status(), not an open: a FIFO is never opened.
+        const fs::file_type type = it->status(typeError).type();
+        if (type == fs::file_type::regular) {
+            files.push_back(path);
+        } else {
+            problems.push_back({path, NotRead(path, type == fs::file_type::directory
+                                                        ? "it is a folder, not a log"
+                                                        : type == fs::file_type::fifo
+                                                              ? "it is a named pipe (FIFO), not a log"
+                                                              : "it is not a plain file")});
+        }
+    }
+    if (error) {
+        problems.push_back({folder, "The folder " + folder + " could not be read: " +
+                                        error.message() + "."});
+    }
+    std::sort(files.begin(), files.end(), ReportOrder);
+    return files;
+}
+
+Report BuildReport(const std::vector<std::string>& paths, bool keepSeries) {
+    Report report;
+    // Files named one by one are grouped by their folder, in report order.
+    std::vector<std::pair<std::string, std::vector<std::string>>> groups;
+    const auto group = [&](const std::string& folder) -> std::vector<std::string>& {
+        for (auto& [name, files] : groups) {
+            if (name == folder) return files;
+        }
+        groups.emplace_back(folder, std::vector<std::string>{});
+        return groups.back().second;
+    };
+    for (const std::string& path : paths) {
+        std::error_code error;
+        const fs::file_status status = fs::status(path, error);
+        if (status.type() == fs::file_type::not_found) {
+            report.problems.push_back({path, path + " does not exist; give a bench folder or a "
+                                                    "log file."});
+        } else if (status.type() == fs::file_type::directory) {
+            auto& files = group(path);
+            for (std::string& file : LogFilesIn(path, report.problems)) files.push_back(std::move(file));
+        } else {
+            const std::string parent = fs::path(path).parent_path().string();
+            group(parent.empty() ? "." : parent).push_back(path);
+        }
+    }
+    for (auto& [folder, files] : groups) {
+        std::sort(files.begin(), files.end(), ReportOrder);
+        files.erase(std::unique(files.begin(), files.end()), files.end());
+        report.folders.push_back(folder);
+        for (const std::string& path : files) {
+            RunFile run(folder, path);
+            if (!run.Refresh()) {
+                report.problems.push_back({path, run.problem});
+                continue;
+            }
+            RunFigures figures = run.Figures();
+            if (figures.timeWentBack > 0) {
+                report.problems.push_back(
+                    {path, path + " line " + std::to_string(figures.firstTimeWentBackLine) +
+                               " has a time earlier than the row before it by less than 12 "
+                               "hours (the clock was set back?); it was read as the next day" +
+                               (figures.timeWentBack > 1
+                                    ? ", as were " + std::to_string(figures.timeWentBack - 1) +
+                                          " later rows"
+                                    : std::string()) +
+                               "."});
+            }
+            report.runs.push_back(std::move(figures));
+            if (keepSeries) report.series.push_back(run.series());
+        }
+    }
+    return report;
+}
+
+std::string ReportJson(const Report& report) {
+    std::string out = "{\"runs\": [";
+    for (size_t i = 0; i < report.runs.size(); ++i) {
+        out += (i == 0 ? "\n  " : ",\n  ") + RunJson(report.runs[i]);
+    }
+    const TotalFigures total = Total(report.runs);
+    out += "],\n \"total\": {\"runs\": " + std::to_string(total.runs) +
+           ", \"cycles\": " + std::to_string(total.cycles) +
+           ", \"failures\": " + std::to_string(total.failures) + ", \"mcbf\": " + OrNull(total.mcbf) +
+           ", \"mcbf_lower_90\": " + Number(total.mcbfLower90) + "},\n \"problems\": [";
+    for (size_t i = 0; i < report.problems.size(); ++i) {
+        out += (i == 0 ? "\n  " : ",\n  ") + std::string("{\"file\": ") +
+               Quoted(report.problems[i].file) +
+               ", \"problem\": " + Quoted(report.problems[i].problem) + "}";
+    }
+    return out + "]}\n";
+}
+
+std::string ReportTable(const Report& report) {
+    const std::vector<int> widths = {-18, -8, -19, 8, 8, 7, 9, 9, 12, 7, -8};
+    std::string out;
+    for (const std::string& folder : report.folders) {
+        std::vector<RunFigures> runs;
+        for (const RunFigures& run : report.runs) {
+            if (run.folder == folder) runs.push_back(run);
+        }
+        out += "Folder " + ValidUtf8(folder) + "\n";
+        out += Row({"Log", "Kind", "Started", "Cycles", "Failures", "First", "MCBF", "MCBF 90%",
+                    "Cycle s", "Laplace", "Ended"},
+                   widths);
+        for (const RunFigures& r : runs) {
+            std::string started = IsoLocalText(r.started);
+            started[10] = ' ';
+            out += Row({r.file, NamesOf(r.kind).json, started, std::to_string(r.cycles),
+                        std::to_string(r.failures),
+                        r.firstFailureCycle ? std::to_string(*r.firstFailureCycle) : "-",
+                        Fixed(r.mcbf), Fixed(r.mcbfLower90), SpreadText(r.cycleSeconds),
+                        Fixed(r.laplace, "%.2f"),
+                        r.endedByFailure ? "failure" : r.cycles == 0 ? "no rows" : "stop"},
+                       widths);
+            for (size_t i = 0; i < r.failureModes.size() && i < 3; ++i) {
+                const FailureMode& m = r.failureModes[i];
+                out += "    " + std::to_string(m.count) + " x " + ValidUtf8(m.error) +
+                       " (cycles " + std::to_string(m.firstCycle) + ".." +
+                       std::to_string(m.lastCycle) + ")\n";
+            }
+            if (r.failureModes.size() > 3) {
+                out += "    ... " + std::to_string(r.failureModes.size() - 3) + " more kinds\n";
+            }
+        }
+        out += TotalLine("Total", Total(runs)) + "\n";
+    }
+    if (report.folders.size() > 1) out += TotalLine("All folders", Total(report.runs));
+    if (report.runs.empty()) out += "No logs were found.\n";
+    for (const ReportProblem& p : report.problems) out += "Problem: " + ValidUtf8(p.problem) + "\n";
+    out += "(Cycle s: median/p99/max seconds per cycle; MCBF: mean cycles between failures; "
+           "Laplace > 0: failures come faster.)\n";
+    return out;
+}
+
+}  // namespace varnholt

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "report/run_figures.h"
+
+namespace varnholt {
+
+// One log followed as it grows: its reader, its companion's, its figures.
+class RunFile {
+public:
+    RunFile(std::string folder, std::string path);
+    // Reads what was appended since the last call; false with problem when
+    // the file is not (or no longer) a readable log.
+    bool Refresh();
+    RunFigures Figures() const;
+
+    const std::string& path() const { return path_; }
+    const RunAccumulator& series() const { return run_; }
+    std::string problem;
+
+private:
+    std::string folder_, path_, name_;
+    LogReader reader_;
+    MovesReader moves_;
+    RunAccumulator run_;
+    bool started_ = false;
+};
+
+struct ReportProblem {
+    std::string file, problem;  // the path as formed from the arguments; a sentence
+};
+
+struct Report {
+    std::vector<std::string> folders;  // in the order given, each once
+    std::vector<RunFigures> runs;      // by folder, cycle logs before power-cut logs, by number
+    std::vector<ReportProblem> problems;
+    std::vector<RunAccumulator> series;  // beside runs, when asked for (for charts)
+};
+
+// The log files of a folder in report order: cycle logs before power-cut
+// logs, each by number. Entries with a log's name that are not plain files
+// (a FIFO, a folder) are problems; other names are passed over.
+std::vector<std::string> LogFilesIn(const std::string& folder, std::vector<ReportProblem>& problems);
+
+// Each path a folder (its logs) or a file (that log).
+Report BuildReport(const std::vector<std::string>& paths, bool keepSeries = false);
+
+std::string ReportJson(const Report& report);
+// The readable table: runs grouped by folder with a total for each, and one
+// over all when there are several folders.
+std::string ReportTable(const Report& report);
+
+}  // namespace varnholt

@@ -1,0 +1,135 @@
+#include "report/run_figures.h"
+
+#include <algorithm>
+#include <boost/math/distributions/chi_squared.hpp>
+#include <cmath>
+
+namespace varnholt {
+namespace {
+
+// Rank ceil(q n) with q = num/den, in whole numbers.
+size_t NearestRank(size_t n, size_t num, size_t den) { return (num * n + den - 1) / den; }
+
+double ChiSquared90(double degreesOfFreedom) {
+    const boost::math::chi_squared distribution(degreesOfFreedom);
+    return boost::math::quantile(distribution, 0.90);
+}
+
+}  // namespace
+
+std::optional<Spread> SpreadOf(std::vector<int64_t> values) {
+    if (values.empty()) return std::nullopt;
+    const size_t n = values.size();
+    Spread spread;
+    const auto at = [&](size_t rank) {
+        auto nth = values.begin() + static_cast<std::ptrdiff_t>(rank - 1);
+        std::nth_element(values.begin(), nth, values.end());
+        return *nth;
+    };
+    spread.median = at(NearestRank(n, 1, 2));
+    spread.p99 = at(NearestRank(n, 99, 100));
+    spread.max = *std::max_element(values.begin(), values.end());
+    return spread;
+}
+
+double McbfLower90(int64_t cycles, int64_t failures, bool failureTerminated) {
+    const double nu = 2.0 * static_cast<double>(failures) + (failureTerminated ? 0.0 : 2.0);
+    if (nu <= 0) return 0;
+    return 2.0 * static_cast<double>(cycles) / ChiSquared90(nu);
+}
+
+std::optional<double> Laplace(const std::vector<int64_t>& failureCycles, int64_t cycles) {
+    const auto r = static_cast<double>(failureCycles.size());
+    if (failureCycles.size() < 3 || cycles <= 0) return std::nullopt;
+    double sum = 0;
+    for (const int64_t t : failureCycles) sum += static_cast<double>(t);
+    const auto T = static_cast<double>(cycles);
+    return (sum / r - T / 2.0) / (T * std::sqrt(1.0 / (12.0 * r)));
+}
+
+TotalFigures Total(const std::vector<RunFigures>& runs) {
+    TotalFigures total;
+    for (const RunFigures& run : runs) {
+        ++total.runs;
+        total.cycles += run.cycles;
+        total.failures += run.failures;
+    }
+    if (total.failures > 0) {
+        total.mcbf = static_cast<double>(total.cycles) / static_cast<double>(total.failures);
+    }
+    total.mcbfLower90 = McbfLower90(total.cycles, total.failures, false);
+    return total;
+}
+
+void RunAccumulator::Start(const LogReader& header) {
+    *this = RunAccumulator{};
+    kind_ = header.kind;
+    started_ = header.started;
+    last_ = header.started;
+}
+
+void RunAccumulator::Add(const LogRow& row) {
+    // A run's cycles are seconds to hours long.
+    const int64_t interval = row.when - last_;
+    intervals.push_back(static_cast<int32_t>(std::clamp<int64_t>(interval, INT32_MIN, INT32_MAX)));
+    counts.push_back(row.count);
+    last_ = row.when;
+    any_ = true;
+    if (row.timeWentBack && timeWentBack_++ == 0) firstBackLine_ = row.line;
+    // The power-cut test goes on after a failed final opening: its error in
+    // a SUCCESS row is a failure all the same.
+    const bool failure =
+        row.failure || (kind_ == TestLogKind::PowerCutTest && !row.error.empty());
+    failed.push_back(failure);
+    lastFailed_ = row.failure;
+    if (!failure) return;
+    failureCycles.push_back(row.count);
+    auto [it, added] = modes_.try_emplace(std::string(row.error));
+    FailureMode& mode = it->second;
+    if (added) {
+        mode.error = it->first;
+        mode.firstCycle = row.count;
+    }
+    ++mode.count;
+    mode.lastCycle = row.count;
+}
+
+void RunAccumulator::AddMoves(const std::vector<MoveRow>& rows) {
+    moves.insert(moves.end(), rows.begin(), rows.end());
+}
+
+RunFigures RunAccumulator::Figures(const LogReader& reader) const {
+    RunFigures f;
+    f.kind = kind_;
+    f.started = started_;
+    if (any_) f.lastRow = last_;
+    f.cycles = static_cast<int64_t>(intervals.size());
+    f.failures = static_cast<int64_t>(failureCycles.size());
+    f.endedByFailure = any_ && lastFailed_;
+    if (!failureCycles.empty()) {
+        f.firstFailureCycle = failureCycles.front();
+        f.mcbf = static_cast<double>(f.cycles) / static_cast<double>(f.failures);
+    }
+    f.mcbfLower90 = McbfLower90(f.cycles, f.failures, f.endedByFailure);
+    f.cycleSeconds = SpreadOf(std::vector<int64_t>(intervals.begin(), intervals.end()));
+    f.laplace = Laplace(failureCycles, f.cycles);
+    for (const auto& [error, mode] : modes_) f.failureModes.push_back(mode);
+    std::sort(f.failureModes.begin(), f.failureModes.end(),
+              [](const FailureMode& a, const FailureMode& b) {
+                  return a.count != b.count ? a.count > b.count : a.firstCycle < b.firstCycle;
+              });
+    std::vector<int64_t> open, close;
+    for (const MoveRow& move : moves) {
+        if (move.openMs != MoveRow::kNone) open.push_back(move.openMs);
+        if (move.closeMs != MoveRow::kNone) close.push_back(move.closeMs);
+    }
+    f.openMs = SpreadOf(std::move(open));
+    f.closeMs = SpreadOf(std::move(close));
+    f.badLines = reader.badLines;
+    f.partialLastLine = reader.PartialLastLine();
+    f.timeWentBack = timeWentBack_;
+    f.firstTimeWentBackLine = firstBackLine_;
+    return f;
+}
+
+}  // namespace varnholt

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "runlog/log_reader.h"
+#include "runlog/moves_reader.h"
+
+namespace varnholt {
+
+// Median and 99th percentile by nearest rank (the value at rank ceil(q n) of
+// the n sorted values), and the largest.
+struct Spread {
+    int64_t median = 0, p99 = 0, max = 0;
+};
+std::optional<Spread> SpreadOf(std::vector<int64_t> values);
+
+struct FailureMode {
+    std::string error;  // as logged, escapes kept
+    int64_t count = 0, firstCycle = 0, lastCycle = 0;
+};
+
+// One run's figures, as the report's JSON defines them.
+struct RunFigures {
+    std::string file, folder;
+    TestLogKind kind = TestLogKind::CycleTest;
+    int64_t started = 0;                  // LocalSeconds
+    std::optional<int64_t> lastRow;       // LocalSeconds
+    int64_t cycles = 0, failures = 0;
+    bool endedByFailure = false;
+    std::optional<int64_t> firstFailureCycle;
+    std::optional<double> mcbf;
+    double mcbfLower90 = 0;
+    std::optional<Spread> cycleSeconds, openMs, closeMs;
+    std::optional<double> laplace;
+    std::vector<FailureMode> failureModes;
+    int64_t badLines = 0;
+    bool partialLastLine = false;
+    int64_t timeWentBack = 0;             // rows read a day on after a small step back
+    int64_t firstTimeWentBackLine = 0;
+};
+
+// The cycles and failures of several runs taken together.
+struct TotalFigures {
+    int64_t runs = 0, cycles = 0, failures = 0;
+    std::optional<double> mcbf;
+    double mcbfLower90 = 0;
+};
+
+// One-sided 90 % lower bound on the mean cycles between failures: T cycles,
+// r failures; failure-terminated runs use 2r degrees of freedom, others 2r+2.
+double McbfLower90(int64_t cycles, int64_t failures, bool failureTerminated);
+// The Laplace trend statistic of failures at the given cycle counts in T
+// cycles; none under 3 failures.
+std::optional<double> Laplace(const std::vector<int64_t>& failureCycles, int64_t cycles);
+
+TotalFigures Total(const std::vector<RunFigures>& runs);
+
+// A run as it is read, row by row, and the series its charts draw. Reading
+// more of a growing log adds to it; the figures are worked out on demand.
+class RunAccumulator {
+public:
+    void Start(const LogReader& header);
+    void Add(const LogRow& row);
+    void AddMoves(const std::vector<MoveRow>& rows);
+    // The reader's counts of bad lines and the unfinished line.
+    RunFigures Figures(const LogReader& reader) const;
+
+    // Per row: its cycle seconds, its Count, and whether it is a failure.
+    std::vector<int32_t> intervals;
+    std::vector<int64_t> counts;
+    std::vector<bool> failed;
+    std::vector<int64_t> failureCycles;
+    std::vector<MoveRow> moves;
+
+private:
+    TestLogKind kind_ = TestLogKind::CycleTest;
+    int64_t started_ = 0, last_ = 0;
+    bool any_ = false, lastFailed_ = false;
+    int64_t timeWentBack_ = 0, firstBackLine_ = 0;
+    std::map<std::string, FailureMode> modes_;
+};
+
+}  // namespace varnholt

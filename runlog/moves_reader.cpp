@@ -1,0 +1,81 @@
+#include "runlog/moves_reader.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "runlog/log_format.h"
+
+namespace varnholt {
+namespace {
+
+bool Whole(const std::string& text, int64_t& value, size_t maxDigits) {
+    if (text.empty() || text.size() > maxDigits) return false;
+    value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return true;
+}
+
+bool Milliseconds(const std::string& text, int32_t& value) {
+    int64_t v = MoveRow::kNone;
+    if (!text.empty() && !Whole(text, v, 9)) return false;
+    value = static_cast<int32_t>(v);
+    return true;
+}
+
+bool ParseRow(const std::string& line, MoveRow& row) {
+    const size_t t1 = line.find('\t');
+    if (t1 == std::string::npos) return false;
+    const size_t t2 = line.find('\t', t1 + 1);
+    if (t2 == std::string::npos || line.find('\t', t2 + 1) != std::string::npos) return false;
+    if (!Whole(line.substr(0, t1), row.count, 18)) return false;
+    return Milliseconds(line.substr(t1 + 1, t2 - t1 - 1), row.openMs) &&
+           Milliseconds(line.substr(t2 + 1), row.closeMs);
+}
+
+}  // namespace
+
+void MovesReader::Feed(const std::string& bytes, std::vector<MoveRow>& rows) {
+    offset += bytes.size();
+    size_t start = 0;
+    for (;;) {
+        const size_t end = bytes.find('\n', start);
+        if (end == std::string::npos) {
+            // A line never longer than a few dozen bytes: anything more is junk.
+            if (pending_.size() < 256) pending_.append(bytes, start, 256);
+            return;
+        }
+        std::string line = pending_ + bytes.substr(start, end - start);
+        pending_.clear();
+        start = end + 1;
+        while (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        if (!headerSeen_ && line == kMovesColumns) {
+            headerSeen_ = true;
+            continue;
+        }
+        MoveRow row;
+        if (ParseRow(line, row)) rows.push_back(row);
+        else ++badLines;
+    }
+}
+
+void MovesReader::ReadAppended(const std::string& path, std::vector<MoveRow>& rows) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return;
+    const auto size = std::filesystem::file_size(path, error);
+    if (error || size <= offset) return;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return;
+    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0) {
+        std::string buffer(1 << 20, '\0');
+        for (size_t got; (got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0;) {
+            Feed(buffer.substr(0, got), rows);
+        }
+    }
+    std::fclose(file);
+}
+
+}  // namespace varnholt

@@ -1,0 +1,147 @@
+#include "report/report.h"
+
+#include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include <cmath>
+#include <filesystem>
+
+#include "report/decimate.h"
+#include "tests/support/temp_dir.h"
+
+namespace varnholt {
+namespace {
+
+using testing::WorkingFolder;
+
+std::string Header(const char* title) {
+    return std::string(title) + "\r\nStarted on 12/8/2026 at 11:59:50 PM\r\n\r\n" + kLogColumns +
+           "\r\n";
+}
+
+// The figures as defined, worked out by hand: chi-squared 90th percentiles
+// 4.605170 (2 degrees of freedom) and 13.361566 (8).
+TEST(RunFigures, FiguresOfRunsAsDefined) {
+    WorkingFolder folder;
+    std::string cycle = Header("Shutter Cycle Test");
+    const char* times[] = {"11:59:55 PM", "12:00:00 AM", "12:00:05 AM", "12:00:11 AM",
+                           "12:00:42 AM"};
+    for (int i = 0; i < 5; ++i) {
+        cycle += std::to_string(i + 1) + (i == 4 ? "\tFAILURE\t" : "\tSUCCESS\t") + times[i] +
+                 (i == 4 ? "\tPowerOn Error: -222,\"x\"\r\n\r\n" : "\tNONE\r\n");
+    }
+    folder.Write("cycle_log1.txt", cycle);
+    std::string cut = Header("Shutter Power Cut Test");
+    const char* errors[] = {"", "B", "", "", "A", "", "", "", "A", ""};
+    for (int i = 0; i < 10; ++i) {
+        cut += std::to_string(i + 1) + "\tSUCCESS\t12:00:00 AM\t" + errors[i] + "\r\n";
+    }
+    folder.Write("powercut_log1.txt", cut + "11\tSUCC");
+    folder.Write("cycle_log2.txt", Header("Shutter Cycle Test"));
+
+    const Report report = BuildReport({"."});
+    ASSERT_EQ(report.runs.size(), 3u);
+    const RunFigures& c = report.runs[0];
+    EXPECT_EQ(c.file, "cycle_log1.txt");
+    EXPECT_EQ(c.cycles, 5);
+    EXPECT_EQ(c.failures, 1);
+    EXPECT_TRUE(c.endedByFailure);
+    EXPECT_EQ(c.firstFailureCycle, 5);
+    EXPECT_DOUBLE_EQ(*c.mcbf, 5.0);
+    EXPECT_NEAR(c.mcbfLower90, 10 / 4.605170, 1e-5);  // failure-terminated: 2r
+    ASSERT_TRUE(c.cycleSeconds);                        // 5 5 5 6 31
+    EXPECT_EQ(c.cycleSeconds->median, 5);
+    EXPECT_EQ(c.cycleSeconds->p99, 31);
+    EXPECT_EQ(c.cycleSeconds->max, 31);
+    EXPECT_EQ(IsoLocalText(*c.lastRow), "2026-12-09T00:00:42");
+    EXPECT_FALSE(c.laplace);
+    ASSERT_EQ(c.failureModes.size(), 1u);
+    EXPECT_EQ(c.failureModes[0].error, "PowerOn Error: -222,\"x\"");
+
+    const RunFigures& e = report.runs[1];
+    EXPECT_EQ(e.file, "cycle_log2.txt");
+    EXPECT_EQ(e.cycles, 0);
+    EXPECT_FALSE(e.mcbf || e.cycleSeconds || e.lastRow || e.laplace);
+    EXPECT_EQ(e.mcbfLower90, 0);
+
+    const RunFigures& p = report.runs[2];
+    EXPECT_EQ(p.kind, TestLogKind::PowerCutTest);
+    EXPECT_EQ(p.cycles, 10);
+    EXPECT_EQ(p.failures, 3);  // SUCCESS rows with an error
+    EXPECT_FALSE(p.endedByFailure);
+    EXPECT_TRUE(p.partialLastLine);
+    EXPECT_NEAR(p.mcbfLower90, 20 / 13.361566, 1e-5);  // time-terminated: 2r+2
+    EXPECT_NEAR(*p.laplace, (16.0 / 3 - 5) / (10 * std::sqrt(1.0 / 36)), 1e-12);
+    ASSERT_EQ(p.failureModes.size(), 2u);  // most frequent first
+    EXPECT_EQ(p.failureModes[0].error, "A");
+    EXPECT_EQ(p.failureModes[0].firstCycle, 5);
+    EXPECT_EQ(p.failureModes[0].lastCycle, 9);
+
+    const TotalFigures total = Total(report.runs);
+    EXPECT_EQ(total.cycles, 15);
+    EXPECT_EQ(total.failures, 4);
+    EXPECT_NEAR(total.mcbfLower90, McbfLower90(15, 4, false), 1e-12);
+    EXPECT_NEAR(McbfLower90(15, 0, false), 15 / std::log(10.0), 1e-9);  // zero-failure bound
+    // Nearest rank: ceil(0.99 * 100) = 99th of 1..100; ceil(0.5 * 4) = 2nd of 1..4.
+    std::vector<int64_t> hundred;
+    for (int i = 100; i >= 1; --i) hundred.push_back(i);
+    EXPECT_EQ(SpreadOf(hundred)->p99, 99);
+    EXPECT_EQ(SpreadOf({4, 1, 3, 2})->median, 2);
+}
+
+// Which files are runs, which are problems, in which order; the JSON is
+// valid UTF-8 whatever bytes an Error holds.
+TEST(Report, FolderScanOrderProblemsAndJson) {
+    WorkingFolder folder;
+    const std::string log = Header("Shutter Cycle Test") + "1\tFAILURE\t1:00:00 AM\tE\xff\r\n";
+    for (const char* name : {"cycle_log10.txt", "cycle_log2.txt", "powercut_log1.txt",
+                             "CYCLE_LOG3.TXT"}) {
+        folder.Write(name, log);
+    }
+    folder.Write("notes.txt", "lab notes\n");
+    folder.Write("cycle_log7.txt.bak", log);
+    folder.Write("cycle_log8.txt", "not a log\r\n");
+    std::filesystem::create_directory("cycle_log5.txt");
+    std::filesystem::create_directory("sub");
+#ifndef _WIN32
+    ASSERT_EQ(::mkfifo("powercut_log9.txt", 0600), 0);
+#endif
+    const Report report = BuildReport({".", "missing"});
+    std::vector<std::string> files;
+    for (const RunFigures& run : report.runs) files.push_back(run.file);
+    EXPECT_EQ(files, (std::vector<std::string>{"cycle_log2.txt", "CYCLE_LOG3.TXT",
+                                               "cycle_log10.txt", "powercut_log1.txt"}));
+    std::vector<std::string> problems;
+    for (const ReportProblem& p : report.problems) problems.push_back(p.problem);
+    std::vector<std::string> expected = {
+        "cycle_log5.txt was not read: it is a folder, not a log.",
+        "cycle_log8.txt was not read: it is not a Varnholt test log: its first line 'not a log' "
+        "is neither 'Shutter Cycle Test' nor 'Shutter Power Cut Test'.",
+        "missing does not exist; give a bench folder or a log file."};
+#ifndef _WIN32
+    expected.insert(expected.begin() + 1,
+                    "powercut_log9.txt was not read: it is a named pipe (FIFO), not a log.");
+#endif
+    std::sort(problems.begin(), problems.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(problems, expected);
+    const std::string json = ReportJson(report);
+    EXPECT_NE(json.find("\"error\": \"E\xc3\xbf\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"mcbf_lower_90\": "), std::string::npos);
+}
+
+TEST(Decimate, KeepsEachBinsExtremesAndShortSeriesWhole) {
+    std::vector<ChartPoint> series;
+    for (int i = 0; i < 120000; ++i) series.push_back({double(i), i == 77777 ? 500.0 : 5.0});
+    const auto points = MinMaxDecimate(series);
+    EXPECT_LE(points.size(), 2000u);
+    EXPECT_EQ(std::count_if(points.begin(), points.end(), [](const ChartPoint& p) { return p.y == 500; }), 1);
+    for (size_t i = 1; i < points.size(); ++i) EXPECT_LT(points[i - 1].x, points[i].x);
+    series.resize(1500);
+    EXPECT_EQ(MinMaxDecimate(series).size(), 1500u);
+}
+
+}  // namespace
+}  // namespace varnholt
