@@ -1,8 +1,16 @@
 #include "instruments/line_exchange.h"
 
+#include <chrono>
+
 #include "timing/clock.h"
 
 namespace varnholt {
+
+namespace {
+LineWatcher lineWatcher = nullptr;
+}  // namespace
+
+void WatchLines(LineWatcher watcher) { lineWatcher = watcher; }
 
 void AppendBounded(std::string& reply, const std::string& more) {
     reply += more;
@@ -15,7 +23,14 @@ void AppendBounded(std::string& reply, const std::string& more) {
 
 namespace {
 
-std::string Disconnected(const Link& link, const std::string& device) {
+void TellGone(Link& link, const std::string& device) {
+    if (link.goneTold) return;
+    link.goneTold = true;
+    if (lineWatcher != nullptr) lineWatcher(false, link.number, device);
+}
+
+std::string Disconnected(Link& link, const std::string& device) {
+    TellGone(link, device);
     return "-1 Serial port " + std::to_string(link.number) + " (" + device + ") was disconnected";
 }
 
@@ -46,12 +61,17 @@ std::string ReopenIfGone(Link& link) {
     if (!link.port->PortOpen(true, failure)) {
         // Back, but another program took it meanwhile.
         if (failure.cause == OpenFailure::Cause::InUse) {
+            TellGone(link, gone);
             return "-1 Serial port " + std::to_string(link.number) + " (" + gone +
                    ") is in use by another program";
         }
         return Disconnected(link, gone);
     }
     link.timedOut = false;
+    if (link.goneTold) {
+        link.goneTold = false;
+        if (lineWatcher != nullptr) lineWatcher(true, link.number, gone);
+    }
     if (link.reopened != nullptr) link.reopened(link);
     return {};
 }
@@ -62,6 +82,7 @@ void SendLine(Link& link, const std::string& text) {
 }
 
 std::string Exchange(Link& link, const std::string& line, const ReplyRules& rules) {
+    link.lastReplyMs = -1;
     if (link.port == nullptr) return rules.timeoutText;
     const int64_t start = AppTicks();
     const int64_t deadline = start + rules.limitTicks;
@@ -74,6 +95,10 @@ std::string Exchange(Link& link, const std::string& line, const ReplyRules& rule
     // late reply) is not this exchange's reply.
     link.port->Input();
     SendLine(link, line);
+    // The bytes leave the driver at the line's speed: 10 bits each.
+    const auto lastByteOnWire =
+        std::chrono::steady_clock::now() +
+        std::chrono::microseconds(int64_t{10'000'000} * static_cast<int64_t>(line.size()) / link.baud);
     std::string reply;
     // The order of a pass is what the tick-exact tests pin: the completion
     // test comes only at the top, so bytes read after a complete reply keep
@@ -82,6 +107,9 @@ std::string Exchange(Link& link, const std::string& line, const ReplyRules& rule
     for (;;) {
         if (rules.complete(reply)) {
             link.timedOut = false;
+            const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - lastByteOnWire);
+            link.lastReplyMs = static_cast<int32_t>(took.count() < 0 ? 0 : took.count());
             return reply;
         }
         AppendBounded(reply, link.port->Input());

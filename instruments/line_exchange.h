@@ -31,7 +31,18 @@ struct Link {
     // Run after the line was opened again (the supply leaves remote mode when
     // its line drops).
     void (*reopened)(Link& link) = nullptr;
+    // The line's speed, for the time a command's bytes take on the wire.
+    int baud = 9600;
+    // The last exchange's milliseconds from the command's last byte on the
+    // wire to its completed reply; -1 when it did not complete.
+    int32_t lastReplyMs = -1;
+    bool goneTold = false;  // the drop was told to the line watcher
 };
+
+// Told once when a line is found gone and once when it is opened again;
+// nothing is sent from inside it.
+using LineWatcher = void (*)(bool back, int16_t portNumber, const std::string& device);
+void WatchLines(LineWatcher watcher);
 
 // An empty text while the line is usable. If its device went away, opens it
 // again (same device name and settings); if that fails, the text that ends the

@@ -11,6 +11,7 @@ namespace {
 // every line ends with CR LF, and so does every reply. A command carries the
 // error-queue query and succeeds only when the reply's leading number is 0.
 constexpr char kPortSettings[] = "9600,N,8,2";
+constexpr int kBaud = 9600;
 constexpr char kLineEnd[] = "\r\n";
 constexpr char kErrorQuery[] = ";SYST:ERR?";
 constexpr int32_t kReplyLimitTicks = 20;
@@ -83,6 +84,7 @@ bool SwitchOutput(const char* command, std::string& errorText) {
 void BindPowerSupplyPort(SerialPort* serialPort) {
     link.port = serialPort;
     link.reopened = EnterRemoteMode;
+    link.baud = kBaud;
 }
 
 bool PowerSupplyInit(int16_t portNumber, std::string& errorText, OpenFailure* openFailure) {

@@ -9,6 +9,7 @@ namespace {
 // a command ends with CR alone. A reply is complete when it ends "RDY" CR and
 // succeeds when it starts with "RDY"; anything before that is the fault.
 constexpr char kPortSettings[] = "9600,N,8,1";
+constexpr int kBaud = 9600;
 constexpr char kCommandEnd[] = "\r";
 constexpr int32_t kReplyLimitTicks = 100;
 constexpr char kTimeout[] = "-1 Timed out waiting for shutter response";
@@ -30,7 +31,10 @@ std::string ShutterCommand(const std::string& command) {
     return Exchange(link, command + kCommandEnd, kRules);
 }
 
+int32_t lastMoveMs = -1;
+
 bool Move(const char* command, std::string& errorText) {
+    lastMoveMs = -1;
     if (!shutterEnabled) {
         errorText.clear();
         return true;
@@ -38,6 +42,7 @@ bool Move(const char* command, std::string& errorText) {
     errorText = ShutterCommand(command);
     if (StartsWithReady(errorText)) {
         errorText.clear();
+        lastMoveMs = link.lastReplyMs;
         return true;
     }
     return false;
@@ -45,7 +50,12 @@ bool Move(const char* command, std::string& errorText) {
 
 }  // namespace
 
-void BindShutterPort(SerialPort* serialPort) { link.port = serialPort; }
+void BindShutterPort(SerialPort* serialPort) {
+    link.port = serialPort;
+    link.baud = kBaud;
+}
+
+int32_t LastMoveMilliseconds() { return lastMoveMs; }
 
 bool ShutterInit(int16_t portNumber, std::string& errorText, OpenFailure* openFailure) {
     errorText.clear();

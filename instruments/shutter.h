@@ -17,5 +17,8 @@ bool CloseShutter(std::string& errorText);
 // Sends without waiting; the controller's reply stays in the receive buffer
 // until the next OpenShutter or CloseShutter empties it.
 void ShutterSend(const std::string& command);
+// The last OpenShutter's or CloseShutter's move: milliseconds from the
+// command's last byte on the wire to the completed "RDY", -1 when it failed.
+int32_t LastMoveMilliseconds();
 
 }  // namespace varnholt

@@ -167,6 +167,25 @@ std::string IsoLocalText(int64_t localSeconds) {
     return text;
 }
 
+void RowDates::Start(int64_t startedLocalSeconds) {
+    last_ = startedLocalSeconds;
+    lastSecondOfDay_ = static_cast<int>(((startedLocalSeconds % 86400) + 86400) % 86400);
+}
+
+int64_t RowDates::Next(int secondOfDay, bool* smallStepBack) {
+    constexpr int kMidnightStep = 12 * 3600;
+    int64_t when = last_ - lastSecondOfDay_ + secondOfDay;
+    bool back = false;
+    if (secondOfDay < lastSecondOfDay_) {
+        when += 86400;
+        back = lastSecondOfDay_ - secondOfDay < kMidnightStep;
+    }
+    if (smallStepBack != nullptr) *smallStepBack = back;
+    last_ = when;
+    lastSecondOfDay_ = secondOfDay;
+    return when;
+}
+
 bool ParseLogDate(std::string_view text, int& year, int& month, int& day) {
     size_t pos = 0;
     if (!Number(text, pos, 1, 2, month) || pos >= text.size() || text[pos++] != '/') return false;

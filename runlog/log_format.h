@@ -70,6 +70,20 @@ int64_t LocalSeconds(int year, int month, int day, int secondsOfDay);
 // 2026-12-08T15:07:09
 std::string IsoLocalText(int64_t localSeconds);
 
+// The dates of rows, which carry only a time of day: a row is on the date of
+// the row before it (the first row: of the start), one day on when its time
+// is earlier than that row's. A step back of less than 12 hours is more
+// likely a clock set back than a midnight; it is read the same way, but told.
+class RowDates {
+public:
+    void Start(int64_t startedLocalSeconds);
+    int64_t Next(int secondOfDay, bool* smallStepBack = nullptr);
+
+private:
+    int64_t last_ = 0;
+    int lastSecondOfDay_ = 0;
+};
+
 // Parsers of the two forms; false for anything else (hour 1 to 12, AM or PM,
 // a real calendar date).
 bool ParseLogDate(std::string_view text, int& year, int& month, int& day);

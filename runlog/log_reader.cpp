@@ -12,9 +12,6 @@ namespace fs = std::filesystem;
 // No row is longer: a line past this is a bad line, whatever follows, and
 // what is held of it stays bounded.
 constexpr size_t kMaxLineBytes = 64 * 1024;
-// A backwards step this large is a midnight; a smaller one is a clock that
-// was set back (or a row out of order), read by the same rule but noted.
-constexpr int kMidnightStep = 12 * 3600;
 
 std::string_view WithoutCRs(std::string_view text) {
     while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
@@ -70,8 +67,7 @@ void LogReader::Header(std::string_view line) {
                               "' is not 'Started on M/D/YYYY at h:mm:ss AM/PM'");
             }
             started = LocalSeconds(year, month, day, second);
-            lastWhen_ = started;
-            lastSecondOfDay_ = second;
+            dates_.Start(started);
             state_ = State::Empty;
             return;
         }
@@ -90,7 +86,7 @@ void LogReader::Header(std::string_view line) {
     }
 }
 
-bool LogReader::Row(std::string_view line, LogRow& row) const {
+bool LogReader::Row(std::string_view line, LogRow& row) {
     const size_t t1 = line.find('\t');
     if (t1 == std::string_view::npos) return false;
     const size_t t2 = line.find('\t', t1 + 1);
@@ -106,14 +102,7 @@ bool LogReader::Row(std::string_view line, LogRow& row) const {
     else return false;
     int second = 0;
     if (!ParseLogTime(line.substr(t2 + 1, t3 - t2 - 1), second)) return false;
-    // The row's date is the row before's, one day on when its time is earlier.
-    const int64_t dayStart = lastWhen_ - lastSecondOfDay_;
-    row.when = dayStart + second;
-    row.timeWentBack = false;
-    if (second < lastSecondOfDay_) {
-        row.when += 86400;
-        row.timeWentBack = lastSecondOfDay_ - second < kMidnightStep;
-    }
+    row.when = dates_.Next(second, &row.timeWentBack);
     row.error = WithoutCRs(error);
     return true;
 }
@@ -130,8 +119,6 @@ void LogReader::Line(std::string_view line, const RowHandler& onRow) {
         return;
     }
     row.line = lineNumber_;
-    lastWhen_ = row.when;
-    lastSecondOfDay_ = static_cast<int>(((row.when % 86400) + 86400) % 86400);
     ++rows;
     if (onRow) onRow(row);
 }

@@ -51,15 +51,14 @@ private:
     enum class State { Title, Started, Empty, Columns, Rows, NotALog };
     void Line(std::string_view line, const RowHandler& onRow);
     void Header(std::string_view line);
-    bool Row(std::string_view line, LogRow& row) const;
+    bool Row(std::string_view line, LogRow& row);
     void Refuse(const std::string& why);
 
     State state_ = State::Title;
     std::string pending_;          // an unfinished last line
     bool pendingTooLong_ = false;  // the unfinished line passed the limit: one bad line
     int64_t lineNumber_ = 0;
-    int64_t lastWhen_ = 0;
-    int lastSecondOfDay_ = 0;
+    RowDates dates_;
 };
 
 }  // namespace varnholt

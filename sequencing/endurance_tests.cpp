@@ -7,6 +7,7 @@
 #include "instruments/shutter.h"
 #include "timing/clock.h"
 #include "sequencing/configuration.h"
+#include "sequencing/run_events.h"
 #include "sequencing/run_flags.h"
 #include "sequencing/status_line.h"
 #include "sequencing/test_log.h"
@@ -31,17 +32,36 @@ std::string WithSignSpace(int64_t count) {
     return (count >= 0 ? " " : "") + std::to_string(count);
 }
 
-// One test run: its log, its run flag and the ways it can end.
+int64_t LocalSecondsOf(const std::tm& when) {
+    return LocalSeconds(when.tm_year + 1900, when.tm_mon + 1, when.tm_mday,
+                        when.tm_hour * 3600 + when.tm_min * 60 + when.tm_sec);
+}
+
+int SecondOfDay(const std::tm& when) { return when.tm_hour * 3600 + when.tm_min * 60 + when.tm_sec; }
+
+// The Error column as logged, without the device's own final line end.
+std::string LoggedError(const std::string& errorText) {
+    std::string field = LogFieldText(errorText);
+    while (!field.empty() && (field.back() == '\r' || field.back() == '\n')) field.pop_back();
+    return field;
+}
+
+// One test run: its log and companion, its run flag, the ways it can end,
+// and what it tells its observers.
 class Run {
 public:
     Run(TestLogKind kind, bool& running) : kind_(kind), running_(running) {}
 
     bool Begin() {
         std::string errorText;
-        if (TestLogCreate(kind_, log_, errorText)) return true;
-        // Refuse to start: nothing has been sent to the devices yet.
-        ShowStatus(errorText);
-        return false;
+        if (!TestLogCreate(kind_, log_, errorText)) {
+            // Refuse to start: nothing has been sent to the devices yet.
+            ShowStatus(errorText);
+            return false;
+        }
+        dates_.Start(LocalSecondsOf(log_.started));
+        TellRunStarted({kind_, log_.fileName, LocalSecondsOf(log_.started)});
+        return true;
     }
 
     bool Running() const { return running_ && !ShutdownRequested(); }
@@ -52,40 +72,65 @@ public:
         // An exchange cut short by the window closing is a stop, not a fault.
         if (ShutdownRequested()) return Stop();
         const std::string text = prefix + errorText;
-        if (TestLogWriteRow(log_, count, "FAILURE", text)) {
-            ShowStatus(text);
+        if (WriteRow("FAILURE", text)) {
+            End(true, text);
         } else {
-            ShowStatus(text + " " + log_.problem);
+            End(true, text + " " + log_.problem);
         }
-        TestLogClose(log_);
         return false;
     }
 
     bool Stop() {
-        ShowStatus("Test stopped by user");
-        TestLogClose(log_);
+        End(false, "Test stopped by user");
         return false;
     }
 
     bool Success(const std::string& errorColumn, const char* statusPrefix) {
-        if (!TestLogWriteRow(log_, count, "SUCCESS", errorColumn)) {
-            ShowStatus(log_.problem);
-            TestLogClose(log_);
+        if (!WriteRow("SUCCESS", errorColumn)) {
+            End(true, log_.problem);
             return false;
         }
         ShowStatus(statusPrefix + WithSignSpace(count));
         ++count;
+        openMs = closeMs = -1;
         return true;
     }
 
     bool Wait(int32_t ticks) { return WaitWhileRunning(ticks, running_) || Stop(); }
 
     int64_t count = 1;
+    // This cycle's moves, in milliseconds; -1 until they complete.
+    int32_t openMs = -1, closeMs = -1;
 
 private:
+    bool WriteRow(const char* status, const std::string& errorText) {
+        if (!TestLogWriteRow(log_, count, status, errorText)) return false;
+        TestLogWriteMoves(log_, count, openMs, closeMs);
+        lastCount_ = count;
+        RowWritten row;
+        row.kind = kind_;
+        row.log = log_.fileName;
+        row.count = count;
+        row.failure = std::string(status) == kLogFailure;
+        row.when = dates_.Next(SecondOfDay(log_.lastRow));
+        row.error = LoggedError(errorText);
+        row.openMs = openMs;
+        row.closeMs = closeMs;
+        TellRowWritten(row);
+        return true;
+    }
+
+    void End(bool byFailure, const std::string& text) {
+        ShowStatus(text);
+        TestLogClose(log_);
+        TellRunEnded({kind_, log_.fileName, byFailure, text, lastCount_});
+    }
+
     TestLogKind kind_;
     bool& running_;
     TestLog log_;
+    RowDates dates_;
+    int64_t lastCount_ = 0;
 };
 
 }  // namespace
@@ -106,8 +151,10 @@ void CycleTest() {
         if (!run.Check(PowerOn(errorText), "PowerOn Error: ", errorText)) return;
         DelayTicks(kPowerUpSettleTicks);
         if (!run.Check(OpenShutter(errorText), "OpenShutter Error: ", errorText)) return;
+        run.openMs = LastMoveMilliseconds();
         if (!run.Wait(SampleTimeTicks())) return;
         if (!run.Check(CloseShutter(errorText), "CloseShutter Error: ", errorText)) return;
+        run.closeMs = LastMoveMilliseconds();
         if (!run.Check(PowerOff(errorText), "PowerOff Error: ", errorText)) return;
         if (!run.Success("NONE", "Cycle Test: ")) return;
     }
@@ -124,6 +171,7 @@ void PowerCutTest() {
     for (;;) {
         if (!run.Running()) return void(run.Stop());
         if (!run.Check(CloseShutter(errorText), "CloseShutter Error: ", errorText)) return;
+        run.closeMs = LastMoveMilliseconds();
         if (!run.Check(PowerOff(errorText), "PowerOff Error: ", errorText)) return;
         if (!run.Wait(PowerOffTicks())) return;
         if (!run.Check(PowerOn(errorText), "PowerOn Error: ", errorText)) return;
@@ -136,7 +184,9 @@ void PowerCutTest() {
         DelayTicks(kPowerUpSettleTicks);
         // The final open is judged per cycle: its failure is recorded in the
         // cycle's row and the test goes on.
-        if (!OpenShutter(errorText)) {
+        if (OpenShutter(errorText)) {
+            run.openMs = LastMoveMilliseconds();
+        } else {
             if (ShutdownRequested()) return void(run.Stop());
             errorText = "OpenShutter Error: " + errorText;
             ShowStatus(errorText);

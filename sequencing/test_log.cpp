@@ -12,32 +12,39 @@ namespace {
 
 constexpr int32_t kHighestNumber = 32767;
 
-std::string WriteFailure(const TestLog& log, const FileFault& fault) {
+std::string WriteFailure(const std::string& fileName, const FileFault& fault) {
     const std::string advice = fault.diskFull
         ? "; the disk is full: free some disk space or start the program in another folder."
         : "; check that the file and its folder can be written, or start the program in "
           "another folder.";
-    return "Cannot write to the log " + log.fileName + " in " + WorkingDirectory() + ": " +
+    return "Cannot write to the log " + fileName + " in " + WorkingDirectory() + ": " +
            fault.message + advice;
 }
 
 // A row goes in whole or not at all.
-bool WriteWhole(TestLog& log, const std::string& text) {
-    if (!log.file.IsOpen()) {
-        log.problem = "the log " + log.fileName + " is not open";
+bool WriteWhole(LogFile& file, uint64_t& size, const std::string& fileName,
+                const std::string& text, std::string& problem) {
+    if (!file.IsOpen()) {
+        problem = "the log " + fileName + " is not open";
         return false;
     }
     FileFault fault;
-    if (AppendDurably(log.file, text, fault)) {
-        log.size += text.size();
+    if (AppendDurably(file, text, fault)) {
+        size += text.size();
         return true;
     }
-    log.problem = WriteFailure(log, fault);
-    if (!TruncateFile(log.file, log.size)) {
-        log.problem += " The last row of " + log.fileName + " may be incomplete.";
+    problem = WriteFailure(fileName, fault);
+    if (!TruncateFile(file, size)) {
+        problem += " The last row of " + fileName + " may be incomplete.";
     }
     return false;
 }
+
+bool WriteWhole(TestLog& log, const std::string& text) {
+    return WriteWhole(log.file, log.size, log.fileName, text, log.problem);
+}
+
+std::string Milliseconds(int32_t ms) { return ms < 0 ? std::string() : std::to_string(ms); }
 
 }  // namespace
 
@@ -104,6 +111,8 @@ bool TestLogCreate(TestLogKind kind, TestLog& log, std::string& errorText) {
         break;
     }
     const std::tm now = LocalTimeNow();
+    log.started = now;
+    log.lastRow = now;
     const std::string header = LogHeaderText(kind, now);
     if (!WriteWhole(log, header)) {
         // A log without its header is no log: take the file away again.
@@ -112,15 +121,42 @@ bool TestLogCreate(TestLogKind kind, TestLog& log, std::string& errorText) {
         RemoveFile(log.fileName);
         return false;
     }
+    // A companion left from another log of this number is not overwritten.
+    FileFault fault;
+    const std::string movesName = MovesFileName(log.fileName);
+    if (CreateNewFile(movesName, log.moves, fault) == CreateOutcome::Created) {
+        std::string ignored;
+        if (!WriteWhole(log.moves, log.movesSize, movesName,
+                        std::string(kMovesColumns) + kLogLineEnd, ignored)) {
+            CloseFile(log.moves);
+        }
+    }
     errorText.clear();
     return true;
 }
 
 bool TestLogWriteRow(TestLog& log, int64_t count, const std::string& status,
                      const std::string& errorText) {
-    return WriteWhole(log, LogRowText(count, status, LocalTimeNow(), errorText));
+    const std::tm now = LocalTimeNow();
+    if (!WriteWhole(log, LogRowText(count, status, now, errorText))) return false;
+    log.lastRow = now;
+    return true;
 }
 
-void TestLogClose(TestLog& log) { CloseFile(log.file); }
+void TestLogWriteMoves(TestLog& log, int64_t count, int32_t openMs, int32_t closeMs) {
+    if (!log.moves.IsOpen()) return;
+    std::string ignored;
+    if (!WriteWhole(log.moves, log.movesSize, MovesFileName(log.fileName),
+                    std::to_string(count) + "\t" + Milliseconds(openMs) + "\t" +
+                        Milliseconds(closeMs) + kLogLineEnd,
+                    ignored)) {
+        CloseFile(log.moves);
+    }
+}
+
+void TestLogClose(TestLog& log) {
+    CloseFile(log.file);
+    CloseFile(log.moves);
+}
 
 }  // namespace varnholt

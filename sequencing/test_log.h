@@ -17,6 +17,13 @@ struct TestLog {
     uint64_t size = 0;  // bytes written whole
     std::string fileName;
     std::string problem;  // why the last write failed, for the operator
+    std::tm started{};    // the header's date and time
+    std::tm lastRow{};    // the time of the row written last
+    // The companion of move times (cycle_log3-moves.tsv), written the same
+    // way; closed for good when it cannot be made or written, as the log
+    // matters more.
+    LogFile moves;
+    uint64_t movesSize = 0;
 };
 
 // Creates the next numbered log in the working directory and writes its
@@ -25,6 +32,8 @@ struct TestLog {
 bool TestLogCreate(TestLogKind kind, TestLog& log, std::string& errorText);
 bool TestLogWriteRow(TestLog& log, int64_t count, const std::string& status,
                      const std::string& errorText);
+// A row of the companion: -1 for a move that did not happen or complete.
+void TestLogWriteMoves(TestLog& log, int64_t count, int32_t openMs, int32_t closeMs);
 void TestLogClose(TestLog& log);
 
 // One above the highest number among the kind's logs in directory; more than

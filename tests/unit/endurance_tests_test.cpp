@@ -15,6 +15,7 @@
 #include "instruments/shutter.h"
 #include "timing/clock.h"
 #include "sequencing/configuration.h"
+#include "sequencing/run_events.h"
 #include "sequencing/run_flags.h"
 #include "sequencing/status_line.h"
 #include "tests/support/fake_bench.h"
@@ -284,6 +285,57 @@ TEST_F(EnduranceTest, PowerCutFinalOpenTimeoutIsLoggedAndTheRunGoesOn) {
                                           "Test stopped by user"));
     ExpectLog("powercut_log1.txt", Header("Shutter Power Cut Test") + Row(1, "SUCCESS", timeout) +
                                        Row(2, "SUCCESS", ""));
+}
+
+// What observers hear of a run, and the companion of move times beside its
+// log: a failed final opening has no open time, a stop or a failure ends it.
+class RecordingObserver : public RunObserver {
+public:
+    RecordingObserver() { AddRunObserver(this); }
+    ~RecordingObserver() override { RemoveRunObserver(this); }
+    void OnRunStarted(const RunStarted& e) override { events.push_back("started " + e.log); }
+    void OnRowWritten(const RowWritten& e) override {
+        events.push_back("row " + std::to_string(e.count) + (e.failure ? " FAILURE '" : " SUCCESS '") +
+                         e.error + "' open " + (e.openMs >= 0 ? "yes" : "no") + " close " +
+                         (e.closeMs >= 0 ? "yes" : "no"));
+    }
+    void OnRunEnded(const RunEnded& e) override {
+        events.push_back(std::string("ended ") + (e.byFailure ? "by failure " : "") + e.text +
+                         " after " + std::to_string(e.lastCount));
+    }
+    std::vector<std::string> events;
+};
+
+TEST_F(EnduranceTest, RunsTellTheirObserversAndWriteTheirMoveTimes) {
+    const std::string timeout = "OpenShutter Error: -1 Timed out waiting for shutter response";
+    {
+        RecordingObserver observer;
+        shutter.silentCommand = 3;  // the final open of cycle 1
+        StartBench();
+        StopWhenStatusIs(PowerCutTestRunning(), "Power Cut Test:  2");
+        RunPowerCutTest();
+        EXPECT_THAT(observer.events,
+                    ElementsAre("started powercut_log1.txt",
+                                "row 1 SUCCESS '" + timeout + "' open no close yes",
+                                "row 2 SUCCESS '' open yes close yes",
+                                "ended Test stopped by user after 2"));
+        EXPECT_TRUE(std::regex_match(Log("powercut_log1-moves.tsv"),
+                                     std::regex("Count\tOpen ms\tClose ms\r\n1\t\t[0-9]+\r\n"
+                                                "2\t[0-9]+\t[0-9]+\r\n")))
+            << Log("powercut_log1-moves.tsv");
+    }
+    RecordingObserver observer;
+    shutter.commands = 0;
+    shutter.silentCommand = 0;
+    shutter.failCommand = 3;  // the first cycle's close
+    StartBench();
+    RunCycleTest();
+    ASSERT_EQ(observer.events.size(), 3u);
+    EXPECT_EQ(observer.events[0], "started cycle_log1.txt");
+    EXPECT_EQ(observer.events[1].rfind("row 1 FAILURE 'CloseShutter Error: ", 0), 0u);
+    EXPECT_NE(observer.events[1].find("' open yes close no"), std::string::npos);
+    EXPECT_EQ(observer.events[2].rfind("ended by failure CloseShutter Error: ", 0), 0u);
+    EXPECT_EQ(Log("cycle_log1.txt").find("moves"), std::string::npos);
 }
 
 TEST_F(EnduranceTest, PowerCutWithoutDevicesRowsEveryPowerOffPlusFortyTicks) {
