@@ -1,6 +1,7 @@
 #include "sequencing/run_events.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "instruments/line_exchange.h"
@@ -21,6 +22,11 @@ void TellAll(Call call) {
         const auto& now = Observers();
         if (std::find(now.begin(), now.end(), observer) != now.end()) call(*observer);
     }
+}
+
+std::optional<RunStarted>& Current() {
+    static std::optional<RunStarted> current;
+    return current;
 }
 
 void OnLine(bool back, int16_t portNumber, const std::string& device) {
@@ -45,9 +51,21 @@ void RemoveRunObserver(RunObserver* observer) {
     all.erase(std::remove(all.begin(), all.end(), observer), all.end());
 }
 
-void TellRunStarted(const RunStarted& e) { TellAll([&](RunObserver& o) { o.OnRunStarted(e); }); }
+bool RunInProgress(RunStarted& run) {
+    if (!Current()) return false;
+    run = *Current();
+    return true;
+}
+
+void TellRunStarted(const RunStarted& e) {
+    Current() = e;
+    TellAll([&](RunObserver& o) { o.OnRunStarted(e); });
+}
 void TellRowWritten(const RowWritten& e) { TellAll([&](RunObserver& o) { o.OnRowWritten(e); }); }
-void TellRunEnded(const RunEnded& e) { TellAll([&](RunObserver& o) { o.OnRunEnded(e); }); }
+void TellRunEnded(const RunEnded& e) {
+    Current().reset();
+    TellAll([&](RunObserver& o) { o.OnRunEnded(e); });
+}
 void TellLineChanged(const LineChanged& e) { TellAll([&](RunObserver& o) { o.OnLineChanged(e); }); }
 
 }  // namespace varnholt

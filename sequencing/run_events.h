@@ -55,6 +55,9 @@ public:
 void AddRunObserver(RunObserver* observer);
 void RemoveRunObserver(RunObserver* observer);
 
+// The run going on now, for an observer that starts listening mid-run.
+bool RunInProgress(RunStarted& run);
+
 void TellRunStarted(const RunStarted& event);
 void TellRowWritten(const RowWritten& event);
 void TellRunEnded(const RunEnded& event);

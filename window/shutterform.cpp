@@ -13,6 +13,7 @@
 #include "sequencing/test_log.h"
 #include "runlog/utf8_text.h"
 #include "ui_shutterform.h"
+#include "window/runs_window.h"
 
 // The icon lives in a static library's resources, which are not registered
 // until asked for.
@@ -86,6 +87,7 @@ ShutterForm::ShutterForm(SerialPort* shutterPort, SerialPort* powerSupplyPort, Q
     connect(ui->CycleTestCmd, &QPushButton::clicked, this, &ShutterForm::CycleTestCmd_Click);
     connect(ui->PowerCutTestCmd, &QPushButton::clicked, this,
             &ShutterForm::PowerCutTestCmd_Click);
+    connect(ui->RunsCmd, &QPushButton::clicked, this, &ShutterForm::RunsCmd_Click);
 }
 
 ShutterForm::~ShutterForm() {
@@ -183,6 +185,19 @@ void ShutterForm::PowerCutTestCmd_Click() {
                     &PowerCutTest, "Start Power Test", "Stop Power Test");
 }
 
+// Opened at any time, a test running or not: it reads on a thread of its own.
+void ShutterForm::RunsCmd_Click() {
+    if (runsWindow_ == nullptr) {
+        runsWindow_ = new RunsWindow(this);
+        runsWindow_->setWindowIcon(windowIcon());
+        // Beside the bench window, which stays in view.
+        runsWindow_->move(frameGeometry().topRight() + QPoint(8, 0));
+    }
+    runsWindow_->show();
+    runsWindow_->raise();
+    runsWindow_->activateWindow();
+}
+
 void ShutterForm::TimerAppTick_Timer() {
     // Counted from a steady clock: ticks that fell due while the program was
     // blocked (the supply's reset pause) are counted late, not lost, and the
@@ -198,6 +213,7 @@ void ShutterForm::TimerAppTick_Timer() {
 }
 
 void ShutterForm::closeEvent(QCloseEvent* event) {
+    if (runsWindow_ != nullptr) runsWindow_->close();
     if (handlersRunning_ > 0) {
         // A test or command is waiting further down the stack: make it end as
         // if stopped and send nothing more; the program exits once it unwinds.

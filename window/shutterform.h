@@ -47,6 +47,7 @@ private slots:
     void CycleTestCmd_Click();
     void PowerCutTestCmd_Click();
     void TimerAppTick_Timer();
+    void RunsCmd_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -66,6 +67,7 @@ private:
     QElapsedTimer tickClock_;
     int64_t ticksCounted_ = 0;
     int handlersRunning_ = 0;
+    QWidget* runsWindow_ = nullptr;
 };
 
 // How a status text reads in the status field: CR LF and lone CR become line

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QLabel>
+#include <QSplitter>
+#include <QThread>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QWidget>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "report/report.h"
+#include "sequencing/run_events.h"
+
+namespace varnholt {
+
+// What the reading thread hands the window: every run's figures, the folder
+// total, problems, and the selected run's series for its charts.
+struct RunsSnapshot {
+    std::vector<RunFigures> runs;
+    std::vector<ReportProblem> problems;
+    std::string selected;
+    std::shared_ptr<const RunAccumulator> series;
+};
+
+// Reads the bench folder's logs on its own thread, each only as far as it
+// grew since the last look, so the running test's tick never waits on it.
+class RunsReader : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+public slots:
+    void Refresh(const QString& selected);
+signals:
+    void Ready(std::shared_ptr<const RunsSnapshot> snapshot);
+
+private:
+    std::map<std::string, std::unique_ptr<RunFile>> files_;
+};
+
+class RunChartsView : public QWidget {
+public:
+    explicit RunChartsView(QWidget* parent = nullptr) : QWidget(parent) {}
+    void Show(std::shared_ptr<const RunAccumulator> series);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::shared_ptr<const RunAccumulator> series_;
+};
+
+// The runs of the bench folder, newest first, the running one marked and
+// brought up to date as its rows arrive, with the folder total and the
+// selected run's charts.
+class RunsWindow : public QWidget, private RunObserver {
+    Q_OBJECT
+public:
+    explicit RunsWindow(QWidget* parent = nullptr);
+    ~RunsWindow() override;
+
+signals:
+    void RefreshWanted(const QString& selected);
+
+private:
+    void OnRunStarted(const RunStarted& event) override;
+    void OnRowWritten(const RowWritten& event) override;
+    void OnRunEnded(const RunEnded& event) override;
+    void Show(const std::shared_ptr<const RunsSnapshot>& snapshot);
+    void AskSoon();
+    QString Selected() const;
+
+    QTreeWidget* list_;
+    QLabel* total_;
+    RunChartsView* charts_;
+    QThread thread_;
+    RunsReader* reader_;
+    QTimer soon_;
+    std::string running_;
+    bool asked_ = false;  // a refresh is on its way: ask again when it is back
+    bool again_ = false;
+};
+
+}  // namespace varnholt
