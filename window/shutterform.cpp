@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <algorithm>
+#include <cstdio>
 
 #include "instruments/power_supply.h"
 #include "instruments/shutter.h"
@@ -91,10 +92,22 @@ ShutterForm::ShutterForm(SerialPort* shutterPort, SerialPort* powerSupplyPort, Q
 }
 
 ShutterForm::~ShutterForm() {
+    WriteTickLateness();
     BindStatusLine(nullptr);
     BindShutterPort(nullptr);
     BindPowerSupplyPort(nullptr);
     InstallEventPump(nullptr);
+}
+
+// For the benchmark: VARNHOLT_TICK_LATENESS=FILE records how late each tick
+// fired against its due time, written when the window goes.
+void ShutterForm::WriteTickLateness() {
+    const QByteArray file = qgetenv("VARNHOLT_TICK_LATENESS");
+    if (file.isEmpty() || tickLateness_.empty()) return;
+    if (std::FILE* out = std::fopen(file.constData(), "w")) {
+        for (const int64_t ns : tickLateness_) std::fprintf(out, "%lld\n", static_cast<long long>(ns));
+        std::fclose(out);
+    }
 }
 
 void ShutterForm::Form_Load() {
@@ -105,6 +118,7 @@ void ShutterForm::Form_Load() {
     TimerAppTick.start();
     tickClock_.start();
     ticksCounted_ = 0;
+    if (qEnvironmentVariableIsSet("VARNHOLT_TICK_LATENESS")) tickLateness_.reserve(1 << 20);
     ResetTicksAndShutdown();
     BindShutterPort(shutterPort_);
     BindPowerSupplyPort(powerSupplyPort_);
@@ -115,7 +129,10 @@ void ShutterForm::Form_Load() {
     QCoreApplication::processEvents();
 
     std::string errorText;
-    if (!LoadConfiguration(errorText)) {
+    const bool loaded = LoadConfiguration(errorText);
+    // The start-up's blocking reset pause makes one tick late on purpose.
+    tickLateness_.clear();
+    if (!loaded) {
         SetStatus("Configuration Error: " + errorText);
         return;
     }
@@ -204,6 +221,7 @@ void ShutterForm::TimerAppTick_Timer() {
     // timer is re-armed for the next whole tick so its lateness never adds up.
     const int64_t elapsedNs = tickClock_.nsecsElapsed();
     constexpr int64_t kTickNs = int64_t{kTickMilliseconds} * 1'000'000;
+    if (tickLateness_.capacity() > 0) tickLateness_.push_back(elapsedNs - (ticksCounted_ + 1) * kTickNs);
     while (ticksCounted_ < elapsedNs / kTickNs) {
         ++ticksCounted_;
         AddAppTick();

@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "instruments/qt_serial_port.h"
 #include "sequencing/serial_devices.h"
@@ -57,6 +58,7 @@ private:
     void PowerCommandClick(bool (*command)(std::string&));
     void SetText(const std::string& text) override;
     void SetStatus(const std::string& text) { SetText(text); }
+    void WriteTickLateness();
 
     std::unique_ptr<Ui::ShutterForm> ui;
     QtSerialPort MSComm1{SerialDevicePath};
@@ -68,6 +70,7 @@ private:
     int64_t ticksCounted_ = 0;
     int handlersRunning_ = 0;
     QWidget* runsWindow_ = nullptr;
+    std::vector<int64_t> tickLateness_;  // ns, only while measured
 };
 
 // How a status text reads in the status field: CR LF and lone CR become line
