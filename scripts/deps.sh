@@ -3,7 +3,8 @@ VARNHOLT_PACKAGES=(cmake ninja-build g++ clang pkg-config googletest libgtest-de
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libinih-dev libgl-dev
     libclang-rt-14-dev libx11-dev xvfb xauth xdotool x11-utils imagemagick python3
     fontconfig fonts-dejavu-core libspdlog-dev dpkg-dev fakeroot lintian desktop-file-utils
-    appstream file libboost-math-dev python3-pandas)
+    appstream file libboost-math-dev python3-pandas libmosquitto-dev mosquitto
+    mosquitto-clients openssl)
 
 varnholt_install_deps() {
     local missing=()

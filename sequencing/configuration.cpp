@@ -4,6 +4,7 @@
 #include "instruments/shutter.h"
 #include "sequencing/ini_file.h"
 #include "sequencing/kestrane_ini.h"
+#include "sequencing/monitoring_settings.h"
 #include "sequencing/run_flags.h"
 #include "sequencing/serial_devices.h"
 #include "sequencing/trace_file.h"
@@ -12,12 +13,14 @@ namespace varnholt {
 namespace {
 
 TraceStarter traceStarter;
+MonitoringStarter monitoringStarter;
 int32_t sampleTimeTicks = BenchSettings{}.sampleTimeTicks;
 int32_t powerOffTicks = BenchSettings{}.powerOffTicks;
 
 }  // namespace
 
 void OnTraceFile(TraceStarter start) { traceStarter = std::move(start); }
+void OnMonitoring(MonitoringStarter start) { monitoringStarter = std::move(start); }
 
 int32_t SampleTimeTicks() { return sampleTimeTicks; }
 int32_t PowerOffTicks() { return powerOffTicks; }
@@ -33,11 +36,15 @@ bool LoadConfiguration(std::string& errorText) {
     if (!settings) return false;
     sampleTimeTicks = settings->sampleTimeTicks;
     powerOffTicks = settings->powerOffTicks;
+    const auto monitoring = ReadMonitoringSettings(ini, errorText);
+    if (!monitoring) return false;
     if (!settings->traceFile.empty() &&
         (!CheckTraceFile(settings->traceFile, errorText) ||
          (traceStarter && !traceStarter(settings->traceFile, errorText)))) {
         return false;
     }
+
+    if (monitoringStarter) monitoringStarter(*monitoring);
 
     OpenFailure failure;
     if (!PowerSupplyInit(settings->powerSupplyPort, errorText, &failure)) {

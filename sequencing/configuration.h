@@ -16,6 +16,12 @@ bool LoadConfiguration(std::string& errorText);
 using TraceStarter = std::function<bool(const std::string& file, std::string& errorText)>;
 void OnTraceFile(TraceStarter start);
 
+// Called during LoadConfiguration, once every value of kestrane.ini has been
+// checked and before any port opens, with the [Monitoring] settings.
+struct MonitoringSettings;
+using MonitoringStarter = std::function<void(const MonitoringSettings& settings)>;
+void OnMonitoring(MonitoringStarter start);
+
 // The test periods read at start-up, in ticks.
 int32_t SampleTimeTicks();
 int32_t PowerOffTicks();

@@ -123,7 +123,7 @@ private:
     void End(bool byFailure, const std::string& text) {
         ShowStatus(text);
         TestLogClose(log_);
-        TellRunEnded({kind_, log_.fileName, byFailure, text, lastCount_});
+        TellRunEnded({kind_, log_.fileName, byFailure, LoggedError(text), lastCount_});
     }
 
     TestLogKind kind_;

@@ -31,7 +31,7 @@ struct RunEnded {
     TestLogKind kind = TestLogKind::CycleTest;
     std::string log;
     bool byFailure = false;  // a failure ended it (a FAILURE row, or a row that could not be written)
-    std::string text;        // what the status line said
+    std::string text;        // what the status line said, device bytes as the log shows them
     int64_t lastCount = 0;   // the last row's Count, 0 without rows
 };
 

@@ -1,9 +1,17 @@
 #include <QApplication>
+#include <QDir>
+#include <QRegularExpression>
+#include <QSysInfo>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "timing/clock.h"
 #include "sequencing/configuration.h"
+#include "monitoring/mqtt_link.h"
+#include "monitoring/notifier.h"
+#include "sequencing/monitoring_settings.h"
+#include "sequencing/run_events.h"
 #include "window/event_pump.h"
 #include "window/shutterform.h"
 #include "window/termination_signals.h"
@@ -33,6 +41,51 @@ bool PrintedAndDone(int argc, char* argv[]) {
     return false;
 }
 
+// A topic level may not hold the MQTT wildcards or a '/'.
+std::string TopicLevel(QString text) {
+    text.replace(QRegularExpression(QStringLiteral("[#+/\\s]")), QStringLiteral("_"));
+    return text.isEmpty() ? std::string("bench") : text.toStdString();
+}
+
+// The monitoring: the run's events on MQTT and the notify command, both at
+// the edge of the program, started once kestrane.ini has been checked.
+struct Monitoring {
+    std::unique_ptr<varnholt::Notifier> notifier;
+    std::unique_ptr<varnholt::MonitorFeed> feed;
+    std::unique_ptr<varnholt::MqttLink> link;
+
+    void Start(const varnholt::MonitoringSettings& settings, varnholt::ShutterForm& form) {
+        if (settings.host.empty() && settings.notifyCommand.empty()) return;
+        if (!settings.notifyCommand.empty()) {
+            notifier = std::make_unique<varnholt::Notifier>(settings.notifyCommand);
+        }
+        feed = std::make_unique<varnholt::MonitorFeed>(
+            VARNHOLT_VERSION,
+            [this](const varnholt::MonitorMessage& message) {
+                if (link) link->queue().Put(message);
+            },
+            [this](const std::string& event, const std::string& log, int64_t count,
+                   const std::string& text) {
+                if (notifier) notifier->Notify(event, log, count, text);
+            });
+        varnholt::AddRunObserver(feed.get());
+        if (settings.host.empty()) return;
+        const std::string topic =
+            !settings.topic.empty()
+                ? settings.topic
+                : "varnholt/" + TopicLevel(QSysInfo::machineHostName()) + "/" +
+                      TopicLevel(QDir::current().dirName());
+        link = std::make_unique<varnholt::MqttLink>(
+            settings, topic, *feed, [&form](const std::string& text) { form.SetMonitoringText(text); });
+        form.SetMonitoringText("Monitoring: connecting to " + link->Where());
+    }
+
+    ~Monitoring() {
+        link.reset();  // sends what waits, then the offline status
+        if (feed) varnholt::RemoveRunObserver(feed.get());
+    }
+};
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -44,7 +97,11 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName("org.varnholt.Varnholt");
     varnholt::InstallQtEventPump();
     varnholt::OnTraceFile(varnholt::StartWireTrace);
+    Monitoring monitoring;
     varnholt::ShutterForm form;
+    varnholt::OnMonitoring([&monitoring, &form](const varnholt::MonitoringSettings& settings) {
+        monitoring.Start(settings, form);
+    });
     // A logout or Ctrl-C ends a running test as a stop, sends nothing more and
     // releases the ports (and their lock files), as closing the window does.
     varnholt::OnTerminationRequest([&form] { form.close(); });

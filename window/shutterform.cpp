@@ -202,6 +202,12 @@ void ShutterForm::PowerCutTestCmd_Click() {
                     &PowerCutTest, "Start Power Test", "Stop Power Test");
 }
 
+void ShutterForm::SetMonitoringText(const std::string& text) {
+    const QString shown = QString::fromStdString(ValidUtf8(text));
+    QMetaObject::invokeMethod(this, [this, shown] { ui->MonitoringText->setText(shown); },
+                              Qt::QueuedConnection);
+}
+
 // Opened at any time, a test running or not: it reads on a thread of its own.
 void ShutterForm::RunsCmd_Click() {
     if (runsWindow_ == nullptr) {

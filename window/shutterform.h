@@ -37,6 +37,10 @@ public:
     void SetTestControlsEnabled(bool enabled);
     void SetAllControlsEnabled(bool enabled);
 
+    // The monitoring's one short line beside the status ("Monitoring:
+    // connected to broker.lab:8883"); from any thread.
+    void SetMonitoringText(const std::string& text);
+
     // How many handlers are running right now, nested ones included.
     int HandlersRunning() const { return handlersRunning_; }
 

@@ -1,0 +1,112 @@
+#include "monitoring/monitor_feed.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "runlog/utf8_text.h"
+#include "sequencing/log_file.h"
+
+namespace varnholt {
+namespace {
+
+int64_t Now() {
+    const std::tm now = LocalTimeNow();
+    return LocalSeconds(now.tm_year + 1900, now.tm_mon + 1, now.tm_mday,
+                        now.tm_hour * 3600 + now.tm_min * 60 + now.tm_sec);
+}
+
+}  // namespace
+
+std::string JsonString(const std::string& raw) {
+    const std::string text = ValidUtf8(raw);
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"') out += "\\\"";
+        else if (c == '\\') out += "\\\\";
+        else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else out.push_back(c);
+    }
+    return out + "\"";
+}
+
+MonitorFeed::MonitorFeed(std::string version, Send send, Notify notify)
+    : version_(std::move(version)), send_(std::move(send)), notify_(std::move(notify)),
+      since_(Now()) {}
+
+std::string MonitorFeed::StatusPayload(uint64_t droppedSoFar) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string json = "{\"state\": \"" + state_ + "\", \"log\": " +
+                       (log_.empty() ? std::string("null") : JsonString(log_)) +
+                       ", \"cycle\": " + std::to_string(cycle_) +
+                       ", \"failures\": " + std::to_string(failures_) +
+                       ", \"since\": \"" + IsoLocalText(since_) + "\", \"version\": " +
+                       JsonString(version_);
+    if (droppedSoFar > 0) json += ", \"dropped\": " + std::to_string(droppedSoFar);
+    return json + "}";
+}
+
+std::string MonitorFeed::OfflinePayload() { return "{\"state\": \"offline\"}"; }
+
+void MonitorFeed::Status() { send_({"status", StatusPayload(dropped()), true}); }
+
+void MonitorFeed::Event(const char* event, const std::string& text) {
+    send_({"events", std::string("{\"event\": \"") + event + "\", \"log\": " +
+                         (log_.empty() ? std::string("null") : JsonString(log_)) +
+                         ", \"text\": " + JsonString(text) + "}",
+           false});
+}
+
+void MonitorFeed::OnRunStarted(const RunStarted& e) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        kind_ = e.kind;
+        state_ = NamesOf(e.kind).json;
+        log_ = e.log;
+        cycle_ = 0;
+        failures_ = 0;
+        since_ = e.started;
+    }
+    Status();
+    Event("started", std::string("The ") + NamesOf(e.kind).description + " started, writing " +
+                         e.log + ".");
+}
+
+void MonitorFeed::OnRowWritten(const RowWritten& e) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        cycle_ = e.count;
+        if (e.failure || (e.kind == TestLogKind::PowerCutTest && !e.error.empty())) ++failures_;
+    }
+    send_({"rows",
+           "{\"log\": " + JsonString(e.log) + ", \"count\": " + std::to_string(e.count) +
+               ", \"status\": \"" + (e.failure ? kLogFailure : kLogSuccess) + "\", \"time\": \"" +
+               IsoLocalText(e.when) + "\", \"error\": " + JsonString(e.error) + "}",
+           false});
+    Status();
+}
+
+void MonitorFeed::OnRunEnded(const RunEnded& e) {
+    if (e.byFailure) {
+        Event("failure", e.text);
+        if (notify_) notify_("failure", e.log, e.lastCount, e.text);
+    }
+    Event("ended", e.text);
+    if (notify_) notify_("ended", e.log, e.lastCount, e.text);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_ = "idle";
+        since_ = Now();
+    }
+    Status();
+}
+
+void MonitorFeed::OnLineChanged(const LineChanged& e) {
+    Event(e.back ? "line_back" : "line_dropped", e.text);
+    if (!e.back && notify_) notify_("line_dropped", log_, cycle_, e.text);
+}
+
+}  // namespace varnholt

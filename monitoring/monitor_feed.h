@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "sequencing/run_events.h"
+
+namespace varnholt {
+
+// One message for the broker: a topic under the bench's own, its JSON, and
+// whether the broker keeps it for late subscribers.
+struct MonitorMessage {
+    std::string subtopic;  // "status", "rows", "events"
+    std::string payload;
+    bool retain = false;
+};
+
+// A run's events as the monitoring's messages: the bench's status (retained),
+// every row, and the events; and the calls of the notify command. Kept free
+// of any MQTT library: it only hands messages on.
+class MonitorFeed : public RunObserver {
+public:
+    using Send = std::function<void(const MonitorMessage&)>;
+    using Notify = std::function<void(const std::string& event, const std::string& log,
+                                      int64_t count, const std::string& text)>;
+    MonitorFeed(std::string version, Send send, Notify notify);
+
+    // The status as it stands, with the count of messages dropped so far.
+    std::string StatusPayload(uint64_t droppedSoFar) const;
+    static std::string OfflinePayload();
+
+    void OnRunStarted(const RunStarted& event) override;
+    void OnRowWritten(const RowWritten& event) override;
+    void OnRunEnded(const RunEnded& event) override;
+    void OnLineChanged(const LineChanged& event) override;
+
+    // Set by the sender: how many messages the queue has dropped.
+    std::function<uint64_t()> dropped = [] { return uint64_t{0}; };
+
+private:
+    void Status();
+    void Event(const char* event, const std::string& text);
+
+    std::string version_;
+    Send send_;
+    // The link's thread reads the status when it (re)connects.
+    mutable std::mutex mutex_;
+    Notify notify_;
+    std::string state_ = "idle";
+    std::string log_;  // empty: null
+    int64_t cycle_ = 0, failures_ = 0;
+    int64_t since_ = 0;
+    TestLogKind kind_ = TestLogKind::CycleTest;
+};
+
+// JSON string text, always valid UTF-8.
+std::string JsonString(const std::string& text);
+
+}  // namespace varnholt

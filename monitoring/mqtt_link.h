@@ -1,0 +1,68 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "monitoring/monitor_feed.h"
+#include "sequencing/monitoring_settings.h"
+
+namespace varnholt {
+
+// Messages on their way to the broker. The test's thread only puts; past
+// the limit the oldest go, counted.
+class MessageQueue {
+public:
+    explicit MessageQueue(size_t limit = 10000) : limit_(limit) {}
+    void Put(MonitorMessage message);
+    // Waits up to the time given for a message; false when none came.
+    bool Take(MonitorMessage& message, std::chrono::milliseconds wait);
+    void PutBack(MonitorMessage message);  // at the front: it goes first
+    uint64_t Dropped() const;
+    size_t Size() const;
+    void Wake();
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<MonitorMessage> messages_;
+    size_t limit_;
+    uint64_t dropped_ = 0;
+    bool woken_ = false;
+};
+
+// The bench's link to an MQTT broker through libmosquitto, on a thread of its
+// own: name resolution, connecting, TLS and sending never happen on the
+// thread that runs the test. Reconnects with a backoff growing to 30 s;
+// messages wait meanwhile and go out after, each once. The Last Will marks
+// the bench offline when it dies.
+class MqttLink {
+public:
+    // linkText gets one short line for the window ("Monitoring: connected to
+    // broker.lab:8883"), from the link's thread.
+    MqttLink(MonitoringSettings settings, std::string topic, MonitorFeed& feed,
+             std::function<void(const std::string&)> linkText);
+    ~MqttLink();  // publishes the offline status, waits a moment for it, disconnects
+
+    MessageQueue& queue() { return queue_; }
+    std::string Where() const;  // host:port
+
+private:
+    void Run();
+
+    MonitoringSettings settings_;
+    std::string topic_;
+    MonitorFeed& feed_;
+    std::function<void(const std::string&)> linkText_;
+    MessageQueue queue_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+}  // namespace varnholt

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace varnholt {
+
+// The operator's NotifyCommand: one program, run without a shell with the
+// arguments EVENT LOG COUNT TEXT, on a thread of its own so that it never
+// delays the test; at most once a minute for each event kind (the calls due
+// inside that minute are counted, and the count goes to the next call as a
+// fifth argument), and killed after 10 s.
+class Notifier {
+public:
+    explicit Notifier(std::string program);
+    ~Notifier();
+    void Notify(const std::string& event, const std::string& log, int64_t count,
+                const std::string& text);
+
+private:
+    void Run();
+
+    std::string program_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::vector<std::string>> calls_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+// The platform's part: start a program with these arguments (no shell), see
+// whether it has ended (and reap it), end it.
+using ChildProcess = std::intptr_t;
+constexpr ChildProcess kNoChild = -1;
+ChildProcess StartProgram(const std::string& program, const std::vector<std::string>& arguments);
+bool ProgramEnded(ChildProcess child);
+void KillProgram(ChildProcess child);
+
+}  // namespace varnholt
