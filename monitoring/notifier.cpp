@@ -8,12 +8,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr auto kOncePer = 60s;
-constexpr auto kLongestRun = 10s;
 
 }  // namespace
 
-Notifier::Notifier(std::string program) : program_(std::move(program)) {
+Notifier::Notifier(std::string program, std::chrono::milliseconds oncePer,
+                   std::chrono::milliseconds longestRun)
+    : program_(std::move(program)), oncePer_(oncePer), longestRun_(longestRun) {
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -57,7 +57,7 @@ void Notifier::Run() {
             calls_.pop_front();
             Kind& kind = kinds[call[0]];
             const auto now = Clock::now();
-            if (kind.called && now - kind.last < kOncePer) {
+            if (kind.called && now - kind.last < oncePer_) {
                 ++kind.held;
                 continue;
             }
@@ -77,10 +77,10 @@ void Notifier::Run() {
         for (auto it = running.begin(); it != running.end();) {
             if (ProgramEnded(it->child)) {
                 it = running.erase(it);
-            } else if (Clock::now() - it->started > kLongestRun) {
+            } else if (Clock::now() - it->started > longestRun_) {
                 KillProgram(it->child);
-                std::fprintf(stderr, "varnholt: NotifyCommand %s ran longer than 10 s and was "
-                                     "ended.\n", program_.c_str());
+                std::fprintf(stderr, "varnholt: NotifyCommand %s ran longer than %g s and was "
+                                     "ended.\n", program_.c_str(), longestRun_.count() / 1000.0);
                 it = running.erase(it);
             } else {
                 ++it;

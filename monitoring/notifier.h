@@ -19,7 +19,9 @@ namespace varnholt {
 // fifth argument), and killed after 10 s.
 class Notifier {
 public:
-    explicit Notifier(std::string program);
+    explicit Notifier(std::string program,
+                      std::chrono::milliseconds oncePer = std::chrono::minutes(1),
+                      std::chrono::milliseconds longestRun = std::chrono::seconds(10));
     ~Notifier();
     void Notify(const std::string& event, const std::string& log, int64_t count,
                 const std::string& text);
@@ -28,6 +30,7 @@ private:
     void Run();
 
     std::string program_;
+    std::chrono::milliseconds oncePer_, longestRun_;
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<std::vector<std::string>> calls_;

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+
+#include "monitoring/monitor_feed.h"
+
+namespace varnholt {
+
+// Messages on their way to the broker. The test's thread only puts; past
+// the limit the oldest go, counted.
+class MessageQueue {
+public:
+    explicit MessageQueue(size_t limit = 10000) : limit_(limit) {}
+    void Put(MonitorMessage message);
+    // Waits up to the time given for a message; false when none came.
+    bool Take(MonitorMessage& message, std::chrono::milliseconds wait);
+    void PutBack(MonitorMessage message);  // at the front: it goes first
+    uint64_t Dropped() const;
+    size_t Size() const;
+    void Wake();
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<MonitorMessage> messages_;
+    size_t limit_;
+    uint64_t dropped_ = 0;
+    bool woken_ = false;
+};
+
+}  // namespace varnholt

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "monitoring/message_queue.h"
+#include "monitoring/monitor_feed.h"
+#include "monitoring/notifier.h"
+#include "sequencing/monitoring_settings.h"
+#include "tests/support/temp_dir.h"
+
+namespace varnholt {
+namespace {
+
+using testing::WorkingFolder;
+
+// [Monitoring] values: defaults, and each bad value refused with a sentence
+// that names the key and never shows the password.
+TEST(MonitoringSettings, KeysAreCheckedAndNamed) {
+    WorkingFolder folder;
+    folder.Write("ca.pem", "-----BEGIN CERTIFICATE-----\n");
+    folder.Write("mqtt.txt", "bench3\ns3cret-pw\n");
+    folder.Write("loose.txt", "bench3\ns3cret-pw\n");
+#ifndef _WIN32
+    ::chmod("mqtt.txt", 0600);
+    ::chmod("loose.txt", 0644);
+#endif
+    struct Case {
+        std::string text;
+        const char* refusal;  // nullptr: accepted
+        int port;
+    };
+    const Case cases[] = {
+        {"", nullptr, 1883},
+        {"MqttHost=broker.lab\n", nullptr, 1883},
+        {"MqttHost=broker.lab\nMqttCaFile=ca.pem\n", nullptr, 8883},
+        {"MqttHost=broker.lab\nMqttCaFile=ca.pem\nMqttPort=18883\n", nullptr, 18883},
+        {"MqttHost=broker.lab\nMqttPort=abc\n", "[Monitoring] MqttPort = 'abc' is not a port number", 0},
+        {"MqttHost=broker.lab\nMqttPort=0\n", "[Monitoring] MqttPort = '0' is not a port number", 0},
+        {"MqttHost=broker.lab\nMqttPort=65536\n", "[Monitoring] MqttPort = '65536' is not", 0},
+        {"MqttHost=broker.lab\nMqttCaFile=none.pem\n", "[Monitoring] MqttCaFile = 'none.pem' names no file", 0},
+        {"MqttHost=broker.lab\nMqttCredentials=none.txt\n", "[Monitoring] MqttCredentials = 'none.txt' names no file", 0},
+        {"MqttHost=broker.lab\nMqttTopic=lab/#\n", "[Monitoring] MqttTopic = 'lab/#' is not a topic", 0},
+        {"MqttHost=broker.lab\nMqttCredentials=mqtt.txt\n", nullptr, 1883},
+#ifndef _WIN32
+        {"MqttHost=broker.lab\nMqttCredentials=loose.txt\n",
+         "[Monitoring] MqttCredentials = 'loose.txt' can be read by other users", 0},
+        {"NotifyCommand=ca.pem\n", "[Monitoring] NotifyCommand = 'ca.pem' is not a program", 0},
+#endif
+    };
+    for (const Case& c : cases) {
+        const IniFile ini = ParseIniText("[Monitoring]\n" + c.text);
+        std::string errorText;
+        const auto settings = ReadMonitoringSettings(ini, errorText);
+        EXPECT_EQ(errorText.find("s3cret"), std::string::npos) << errorText;
+        if (c.refusal == nullptr) {
+            ASSERT_TRUE(settings) << c.text << errorText;
+            EXPECT_EQ(settings->port, c.port) << c.text;
+        } else {
+            EXPECT_FALSE(settings) << c.text;
+            EXPECT_EQ(errorText.rfind(std::string("kestrane.ini: ") + c.refusal, 0), 0u) << errorText;
+        }
+    }
+    std::string errorText;
+    const auto withCredentials = ReadMonitoringSettings(
+        ParseIniText("[Monitoring]\nMqttHost=b\nMqttCredentials=mqtt.txt\n"), errorText);
+    ASSERT_TRUE(withCredentials);
+    EXPECT_EQ(withCredentials->user, "bench3");
+    EXPECT_EQ(withCredentials->password, "s3cret-pw");
+}
+
+// The messages a run gives, in order, as dashboards read them.
+TEST(MonitorFeed, RunEventsBecomeStatusRowsAndEvents) {
+    std::vector<std::string> sent, notified;
+    MonitorFeed feed(
+        "1.2.0",
+        [&](const MonitorMessage& m) {
+            sent.push_back(m.subtopic + (m.retain ? " retained " : " ") + m.payload);
+        },
+        [&](const std::string& event, const std::string& log, int64_t count, const std::string& text) {
+            notified.push_back(event + "|" + log + "|" + std::to_string(count) + "|" + text);
+        });
+    EXPECT_EQ(feed.StatusPayload(0).rfind("{\"state\": \"idle\", \"log\": null, \"cycle\": 0, "
+                                          "\"failures\": 0, \"since\": \"", 0), 0u);
+    const int64_t started = LocalSeconds(2026, 12, 8, 15 * 3600 + 7 * 60 + 9);
+    feed.OnRunStarted({TestLogKind::PowerCutTest, "powercut_log3.txt", started});
+    feed.OnRowWritten({TestLogKind::PowerCutTest, "powercut_log3.txt", 1, false, started + 5,
+                       "OpenShutter Error: E2<TAB>JAM", 210, 190});
+    feed.dropped = [] { return uint64_t{7}; };
+    feed.OnRowWritten({TestLogKind::PowerCutTest, "powercut_log3.txt", 2, true, started + 86400,
+                       "PowerOn Error: -222,\"x\"", -1, -1});
+    feed.OnLineChanged({false, "/dev/ttyUSB0", "Serial port 2 (/dev/ttyUSB0) was disconnected"});
+    feed.OnRunEnded({TestLogKind::PowerCutTest, "powercut_log3.txt", true, "PowerOn Error: -222,\"x\"", 2});
+    ASSERT_EQ(sent.size(), 10u);
+    EXPECT_EQ(sent[0], "status retained {\"state\": \"powercut\", \"log\": \"powercut_log3.txt\", "
+                       "\"cycle\": 0, \"failures\": 0, \"since\": \"2026-12-08T15:07:09\", "
+                       "\"version\": \"1.2.0\"}");
+    EXPECT_EQ(sent[1].rfind("events {\"event\": \"started\", \"log\": \"powercut_log3.txt\", ", 0), 0u);
+    EXPECT_EQ(sent[2], "rows {\"log\": \"powercut_log3.txt\", \"count\": 1, \"status\": \"SUCCESS\", "
+                       "\"time\": \"2026-12-08T15:07:14\", \"error\": \"OpenShutter Error: E2<TAB>JAM\"}");
+    EXPECT_EQ(sent[3], "status retained {\"state\": \"powercut\", \"log\": \"powercut_log3.txt\", "
+                       "\"cycle\": 1, \"failures\": 1, \"since\": \"2026-12-08T15:07:09\", "
+                       "\"version\": \"1.2.0\"}");
+    EXPECT_EQ(sent[4], "rows {\"log\": \"powercut_log3.txt\", \"count\": 2, \"status\": \"FAILURE\", "
+                       "\"time\": \"2026-12-09T15:07:09\", \"error\": \"PowerOn Error: -222,\\\"x\\\"\"}");
+    EXPECT_NE(sent[5].find("\"cycle\": 2, \"failures\": 2, "), std::string::npos);
+    EXPECT_NE(sent[5].find(", \"dropped\": 7}"), std::string::npos);
+    EXPECT_EQ(sent[6], "events {\"event\": \"line_dropped\", \"log\": \"powercut_log3.txt\", \"text\": "
+                       "\"Serial port 2 (/dev/ttyUSB0) was disconnected\"}");
+    EXPECT_EQ(sent[7].rfind("events {\"event\": \"failure\", ", 0), 0u);
+    EXPECT_EQ(sent[8].rfind("events {\"event\": \"ended\", ", 0), 0u);
+    EXPECT_EQ(sent[9].rfind("status retained {\"state\": \"idle\", \"log\": \"powercut_log3.txt\", "
+                            "\"cycle\": 2, \"failures\": 2, ", 0), 0u);
+    EXPECT_EQ(notified, (std::vector<std::string>{
+                            "line_dropped|powercut_log3.txt|2|Serial port 2 (/dev/ttyUSB0) was disconnected",
+                            "failure|powercut_log3.txt|2|PowerOn Error: -222,\"x\"",
+                            "ended|powercut_log3.txt|2|PowerOn Error: -222,\"x\""}));
+}
+
+TEST(MessageQueue, PastTheLimitTheOldestGoAndAreCounted) {
+    MessageQueue queue(10000);
+    for (int i = 0; i < 10005; ++i) queue.Put({"rows", std::to_string(i), false});
+    EXPECT_EQ(queue.Size(), 10000u);
+    EXPECT_EQ(queue.Dropped(), 5u);
+    MonitorMessage first;
+    ASSERT_TRUE(queue.Take(first, std::chrono::milliseconds(0)));
+    EXPECT_EQ(first.payload, "5");
+    queue.PutBack(first);
+    MonitorMessage again;
+    ASSERT_TRUE(queue.Take(again, std::chrono::milliseconds(0)));
+    EXPECT_EQ(again.payload, "5");
+}
+
+// The notify command: arguments as text (no shell), once per interval for
+// each event kind with the held calls counted into the next, and ended when
+// it runs too long.
+TEST(Notifier, ArgumentsStayTextCallsAreLimitedAndLongRunsEnded) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the test's notify command is a POSIX shell script";
+#else
+    WorkingFolder folder;
+    const std::string script = folder.path() + "/notify.sh";
+    std::filesystem::create_directory("calls");
+    folder.Write("notify.sh", "#!/bin/sh\nfor a in \"$@\"; do printf '%s|' \"$a\"; done > " +
+                                  folder.path() + "/calls/$$\n[ \"$1\" = line_dropped ] && sleep 30\n"
+                                  "exit 0\n");
+    ::chmod(script.c_str(), 0755);
+    {
+        using std::chrono::milliseconds;
+        Notifier notifier(script, milliseconds(800), milliseconds(500));
+        notifier.Notify("ended", "cycle_log1.txt", 12, "x; rm -rf / $(touch pwned)");
+        notifier.Notify("ended", "cycle_log1.txt", 13, "held");
+        notifier.Notify("ended", "cycle_log1.txt", 14, "held");
+        notifier.Notify("failure", "cycle_log1.txt", 14, "other kind");
+        notifier.Notify("line_dropped", "", 14, "sleeps");
+        std::this_thread::sleep_for(milliseconds(1200));
+        notifier.Notify("ended", "cycle_log2.txt", 3, "after the interval");
+        std::this_thread::sleep_for(milliseconds(800));
+    }
+    std::vector<std::string> calls;
+    for (const auto& call : std::filesystem::directory_iterator("calls")) {
+        calls.push_back(folder.Read("calls/" + call.path().filename().string()));
+    }
+    std::sort(calls.begin(), calls.end());
+    EXPECT_EQ(calls, (std::vector<std::string>{
+                         "ended|cycle_log1.txt|12|x; rm -rf / $(touch pwned)|",
+                         "ended|cycle_log2.txt|3|after the interval|2|",
+                         "failure|cycle_log1.txt|14|other kind|",
+                         "line_dropped||14|sleeps|"}));
+    EXPECT_FALSE(std::filesystem::exists("pwned"));
+    // The sleeping one was ended after its half second, long before 30 s.
+    // (The bracket keeps the pattern from matching the shell that runs pgrep.)
+    const std::string ps = "pgrep -f '[n]otify.sh line_dropped' > /dev/null || pgrep -x -f 'sleep 30' > /dev/null";
+    EXPECT_NE(std::system(ps.c_str()), 0);
+#endif
+}
+
+}  // namespace
+}  // namespace varnholt
