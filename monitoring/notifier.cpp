@@ -80,7 +80,7 @@ void Notifier::Run() {
             } else if (Clock::now() - it->started > longestRun_) {
                 KillProgram(it->child);
                 std::fprintf(stderr, "varnholt: NotifyCommand %s ran longer than %g s and was "
-                                     "ended.\n", program_.c_str(), longestRun_.count() / 1000.0);
+                                     "ended.\n", program_.c_str(), static_cast<double>(longestRun_.count()) / 1000.0);
                 it = running.erase(it);
             } else {
                 ++it;
