@@ -29,10 +29,11 @@ void OnConnect(mosquitto*, void* user, int rc) {
 }
 
 // Why a connection failed, in the operator's words.
-std::string Reason(int rc, int connack) {
+std::string Reason(int rc, int connack, bool credentialsGiven) {
     if (connack > 0) {
-        if (connack == 4) return "user name or password refused";
-        if (connack == 5) return "not authorised";
+        // Mosquitto answers a wrong password with "not authorised" (5).
+        if (connack == 4 || (connack == 5 && credentialsGiven)) return "user name or password refused";
+        if (connack == 5) return "not authorised: the broker wants a user name and password (MqttCredentials)";
         return mosquitto_connack_string(connack);
     }
     switch (rc) {
@@ -124,7 +125,9 @@ void MqttLink::Run() {
             }
             if (stopping_) break;
             const std::string reason =
-                rc == MOSQ_ERR_SUCCESS && !session.connackSeen ? "no answer" : Reason(rc, session.connack);
+                rc == MOSQ_ERR_SUCCESS && !session.connackSeen
+                    ? "no answer"
+                    : Reason(rc, session.connack, !settings_.user.empty());
             mosquitto_disconnect(mosq);
             tell("Monitoring: not connected (" + reason + "), retrying",
                  "Monitoring: cannot publish to the MQTT broker " + where + ": " + reason +
@@ -146,7 +149,7 @@ void MqttLink::Run() {
         if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop(mosq, 100, 1);
         if (rc != MOSQ_ERR_SUCCESS) {
             connected = false;
-            const std::string reason = Reason(rc, -1);
+            const std::string reason = Reason(rc, -1, !settings_.user.empty());
             tell("Monitoring: not connected (" + reason + "), retrying",
                  "Monitoring: lost the MQTT broker " + where + ": " + reason + ". Retrying.");
         }

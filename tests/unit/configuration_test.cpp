@@ -1,4 +1,5 @@
 #include "sequencing/configuration.h"
+#include "sequencing/monitoring_settings.h"
 
 #include <gmock/gmock.h>
 #ifndef _WIN32
@@ -344,6 +345,21 @@ TEST_F(StartUpTest, TheTraceStartsBeforeAnyPortOpensAndOnlyWhenAsked) {
     EXPECT_EQ(errorText, "Cannot write the trace file wire.txt");
     EXPECT_THAT(supplyPort.setup, IsEmpty());
     OnTraceFile(nullptr);
+}
+
+TEST_F(HostileIniTest, ABadMonitoringKeyStopsTheStartUpBeforeAnyPortOpens) {
+    bool started = false;
+    OnMonitoring([&](const MonitoringSettings&) { started = true; });
+    folder.Write("kestrane.ini", "[Communications]\nPowerSupplyPort=2\n[Monitoring]\n"
+                                 "MqttHost=broker.lab\nMqttPort=1883x\n");
+    ExpectRefused("kestrane.ini: [Monitoring] MqttPort = '1883x' is not a port number; give a "
+                  "whole number from 1 to 65535");
+    EXPECT_FALSE(started);
+    folder.Write("kestrane.ini", "[Communications]\nPowerSupplyPort=0\nShutterPort=0\n"
+                                 "[Monitoring]\nMqttHost=broker.lab\n");
+    ASSERT_TRUE(LoadConfiguration(errorText)) << errorText;
+    EXPECT_TRUE(started);
+    OnMonitoring(nullptr);
 }
 
 // The trace may only ever append to a trace: never to the settings, a log
