@@ -8,7 +8,8 @@ Clock: the tick count against a steady clock (bench/tick_clock).
 Report: varnholt-report on a generated 1,000,000-row log beside pandas'
 read_csv on the same file; reading 1,000 appended rows; the tick and the
 latency of a cycle test with the Runs window open on that folder, beside the
-same without it.
+same without it. Monitoring: the cycle test's latency and CPU with
+monitoring off, on with the broker up and on with it down.
 """
 import os
 import re
@@ -173,8 +174,56 @@ def runs_window_figures(folder):
     return lines, ok
 
 
+def monitoring_figures():
+    """Reply latency and CPU of a cycle test with monitoring off, on with the
+    broker up, and on with the broker down."""
+    import socket
+    probe = socket.socket()
+    probe.bind(("127.0.0.1", 0))
+    port = probe.getsockname()[1]
+    probe.close()
+    folder = tempfile.mkdtemp(prefix="varnholt-broker-")
+    with open(os.path.join(folder, "broker.conf"), "w") as conf:
+        conf.write(f"listener {port} 127.0.0.1\nallow_anonymous true\nuser root\n")
+    broker = subprocess.Popen(["/usr/sbin/mosquitto", "-c", os.path.join(folder, "broker.conf")],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(0.5)
+    seconds = min(CPU_SECONDS, 20)
+    out = []
+    for label, monitoring in (("monitoring off", ""),
+                              ("monitoring on, broker up", f"MqttHost=127.0.0.1\nMqttPort={port}\n"),
+                              ("monitoring on, broker down", "MqttHost=127.0.0.1\nMqttPort=1\n")):
+        bench = Bench("--sample-time", "0", "--power-off", "0", "--move-ms", "200")
+        if monitoring:
+            with open(os.path.join(bench.dir, "kestrane.ini"), "a") as ini:
+                ini.write("[Monitoring]\nMqttTopic=varnholt/bench\n" + monitoring)
+        bench.start_program()
+        click(420, 256)
+        time.sleep(2)
+        before, t0 = cpu_jiffies(bench.app.pid), time.time()
+        time.sleep(seconds)
+        cpu = 100.0 * (cpu_jiffies(bench.app.pid) - before) / os.sysconf("SC_CLK_TCK") / \
+            (time.time() - t0)
+        replies = latencies(bench.log, r"^RDY", r"^(CLOSE|OUTP OFF)")
+        rows = sum(1 for line in open(os.path.join(bench.dir, "cycle_log1.txt")) if "\t" in line) - 1
+        bench.stop_program()
+        bench.close()
+        out.append((label, cpu, replies, rows))
+    broker.terminate()
+    broker.wait()
+    lines = [f"monitoring: {label}: reply latency {spread(replies)} over {len(replies)} replies, "
+             f"CPU {cpu:.2f} % of one core over {seconds} s ({rows} rows)"
+             for label, cpu, replies, rows in out]
+    base = statistics.median(out[0][2])
+    ok = all(statistics.median(r) - base < 1.0 and cpu - out[0][1] <= 0.2
+             for _label, cpu, r, _rows in out[1:])
+    return lines, ok
+
+
 def main():
     figures = []
+    monitoring_lines, monitoring_ok = monitoring_figures()
+    print("\n".join(monitoring_lines), flush=True)
     log_folder, report_lines, report_ok = report_figures()
     print("\n".join(report_lines), flush=True)
     runs_lines, runs_ok = runs_window_figures(log_folder)
@@ -249,7 +298,7 @@ def main():
                            capture_output=True, text=True)
     print(clock.stdout, end="")
     ok = cpu < 2.0 and statistics.median(all_latency) < 5.0 and clock.returncode == 0 and \
-        gone_cpu < 1.0 and statistics.median(traced) < 5.0 and report_ok and runs_ok
+        gone_cpu < 1.0 and statistics.median(traced) < 5.0 and report_ok and runs_ok and monitoring_ok
     print("benchmark:", "targets met" if ok else "TARGETS MISSED")
     return 0 if ok else 1
 
