@@ -17,22 +17,6 @@ int64_t Now() {
 
 }  // namespace
 
-std::string JsonString(const std::string& raw) {
-    const std::string text = ValidUtf8(raw);
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"') out += "\\\"";
-        else if (c == '\\') out += "\\\\";
-        else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else out.push_back(c);
-    }
-    return out + "\"";
-}
-
 MonitorFeed::MonitorFeed(std::string version, Send send, Notify notify)
     : version_(std::move(version)), send_(std::move(send)), notify_(std::move(notify)),
       since_(Now()) {}

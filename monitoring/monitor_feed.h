@@ -55,7 +55,5 @@ private:
     TestLogKind kind_ = TestLogKind::CycleTest;
 };
 
-// JSON string text, always valid UTF-8.
-std::string JsonString(const std::string& text);
 
 }  // namespace varnholt

@@ -36,22 +36,6 @@ bool ReportOrder(const std::string& a, const std::string& b) {
 
 // --- JSON -----------------------------------------------------------------
 
-std::string Quoted(const std::string& raw) {
-    const std::string text = ValidUtf8(raw);
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"') out += "\\\"";
-        else if (c == '\\') out += "\\\\";
-        else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else out.push_back(c);
-    }
-    return out + "\"";
-}
-
 std::string Number(double value) {
     char text[64];
     const auto result = std::to_chars(text, text + sizeof text, value);
@@ -66,7 +50,7 @@ std::string OrNull(const std::optional<int64_t>& value) {
     return value ? std::to_string(*value) : "null";
 }
 std::string Time(const std::optional<int64_t>& when) {
-    return when ? Quoted(IsoLocalText(*when)) : "null";
+    return when ? JsonString(IsoLocalText(*when)) : "null";
 }
 std::string SpreadJson(const std::optional<Spread>& s) {
     if (!s) return "null";
@@ -79,11 +63,11 @@ std::string RunJson(const RunFigures& r) {
     std::string modes;
     for (const FailureMode& m : r.failureModes) {
         if (!modes.empty()) modes += ", ";
-        modes += "{\"error\": " + Quoted(m.error) + ", \"count\": " + std::to_string(m.count) +
+        modes += "{\"error\": " + JsonString(m.error) + ", \"count\": " + std::to_string(m.count) +
                  ", \"first_cycle\": " + std::to_string(m.firstCycle) +
                  ", \"last_cycle\": " + std::to_string(m.lastCycle) + "}";
     }
-    return "{\"file\": " + Quoted(r.file) + ", \"folder\": " + Quoted(r.folder) +
+    return "{\"file\": " + JsonString(r.file) + ", \"folder\": " + JsonString(r.folder) +
            ", \"kind\": \"" + NamesOf(r.kind).json + "\", \"started\": " + Time(r.started) +
            ", \"last_row\": " + Time(r.lastRow) + ", \"cycles\": " + std::to_string(r.cycles) +
            ", \"failures\": " + std::to_string(r.failures) +
@@ -272,8 +256,8 @@ std::string ReportJson(const Report& report) {
            ", \"mcbf_lower_90\": " + Number(total.mcbfLower90) + "},\n \"problems\": [";
     for (size_t i = 0; i < report.problems.size(); ++i) {
         out += (i == 0 ? "\n  " : ",\n  ") + std::string("{\"file\": ") +
-               Quoted(report.problems[i].file) +
-               ", \"problem\": " + Quoted(report.problems[i].problem) + "}";
+               JsonString(report.problems[i].file) +
+               ", \"problem\": " + JsonString(report.problems[i].problem) + "}";
     }
     return out + "]}\n";
 }

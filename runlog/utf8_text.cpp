@@ -1,6 +1,7 @@
 #include "runlog/utf8_text.h"
 
 #include <cstddef>
+#include <cstdio>
 
 namespace varnholt {
 namespace {
@@ -50,6 +51,22 @@ std::string ValidUtf8(const std::string& bytes) {
         out.push_back(static_cast<char>(0x80 | (latin1 & 0x3F)));
     }
     return out;
+}
+
+std::string JsonString(const std::string& bytes) {
+    const std::string text = ValidUtf8(bytes);
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"') out += "\\\"";
+        else if (c == '\\') out += "\\\\";
+        else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else out.push_back(c);
+    }
+    return out + "\"";
 }
 
 }  // namespace varnholt

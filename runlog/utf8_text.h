@@ -9,4 +9,7 @@ namespace varnholt {
 // through whole; a device's stray byte 0xFF becomes "ÿ", never a broken text.
 std::string ValidUtf8(const std::string& bytes);
 
+// The text as a JSON string, quotes included: valid UTF-8 whatever its bytes.
+std::string JsonString(const std::string& bytes);
+
 }  // namespace varnholt

@@ -19,16 +19,6 @@ std::string Lower(std::string text) {
     return text;
 }
 
-std::string KindOf(fs::file_type type) {
-    switch (type) {
-        case fs::file_type::directory: return "a folder";
-        case fs::file_type::fifo: return "a named pipe (FIFO)";
-        case fs::file_type::character:
-        case fs::file_type::block: return "a device";
-        case fs::file_type::socket: return "a socket";
-        default: return "not a plain file";
-    }
-}
 
 std::string Trimmed(const std::string& line) {
     const size_t begin = line.find_first_not_of(" \t");
@@ -187,7 +177,7 @@ bool ReadIniFile(const std::string& name, IniFile& ini, std::string& errorText) 
         if (fs::is_symlink(fs::symlink_status(name, error))) {
             link = " (a link to " + fs::read_symlink(name, error).string() + ")";
         }
-        errorText = where + link + " is " + KindOf(status.type()) +
+        errorText = where + link + " is " + FileKindText(status.type()) +
                     ", not a plain file; replace it with a plain text file of settings.";
         return false;
     }

@@ -35,15 +35,6 @@ bool StartsLikeATrace(const std::string& path) {
     return true;
 }
 
-std::string KindOf(fs::file_type type) {
-    switch (type) {
-        case fs::file_type::directory: return "a folder";
-        case fs::file_type::fifo: return "a named pipe (FIFO)";
-        case fs::file_type::character:
-        case fs::file_type::block: return "a device";
-        default: return "not a plain file";
-    }
-}
 
 // Empty when the name may be used; else why not.
 std::string Problem(const std::string& name) {
@@ -53,7 +44,7 @@ std::string Problem(const std::string& name) {
     if (fs::equivalent(name, kConfigurationFile, error)) return "is the settings file itself";
     const fs::file_status status = fs::status(name, error);
     if (status.type() == fs::file_type::not_found) return {};
-    if (status.type() != fs::file_type::regular) return "is " + KindOf(status.type());
+    if (status.type() != fs::file_type::regular) return "is " + FileKindText(status.type());
     if (!StartsLikeATrace(name)) return "holds something other than a wire trace";
     return {};
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <signal.h>
 #include <sys/stat.h>
 #endif
 
@@ -147,8 +148,8 @@ TEST(Notifier, ArgumentsStayTextCallsAreLimitedAndLongRunsEnded) {
     const std::string script = folder.path() + "/notify.sh";
     std::filesystem::create_directory("calls");
     folder.Write("notify.sh", "#!/bin/sh\nfor a in \"$@\"; do printf '%s|' \"$a\"; done > " +
-                                  folder.path() + "/calls/$$\n[ \"$1\" = line_dropped ] && sleep 30\n"
-                                  "exit 0\n");
+                                  folder.path() + "/calls/$$\n[ \"$1\" = line_dropped ] && { echo $$ > " + folder.path() +
+                                  "/sleeper; sleep 30; }\nexit 0\n");
     ::chmod(script.c_str(), 0755);
     {
         using std::chrono::milliseconds;
@@ -160,7 +161,7 @@ TEST(Notifier, ArgumentsStayTextCallsAreLimitedAndLongRunsEnded) {
         notifier.Notify("line_dropped", "", 14, "sleeps");
         std::this_thread::sleep_for(milliseconds(1200));
         notifier.Notify("ended", "cycle_log2.txt", 3, "after the interval");
-        std::this_thread::sleep_for(milliseconds(800));
+        std::this_thread::sleep_for(milliseconds(1500));
     }
     std::vector<std::string> calls;
     for (const auto& call : std::filesystem::directory_iterator("calls")) {
@@ -173,10 +174,13 @@ TEST(Notifier, ArgumentsStayTextCallsAreLimitedAndLongRunsEnded) {
                          "failure|cycle_log1.txt|14|other kind|",
                          "line_dropped||14|sleeps|"}));
     EXPECT_FALSE(std::filesystem::exists("pwned"));
-    // The sleeping one was ended after its half second, long before 30 s.
-    // (The bracket keeps the pattern from matching the shell that runs pgrep.)
-    const std::string ps = "pgrep -f '[n]otify.sh line_dropped' > /dev/null || pgrep -x -f 'sleep 30' > /dev/null";
-    EXPECT_NE(std::system(ps.c_str()), 0);
+    // The sleeping one was ended after its half second, long before 30 s,
+    // with what it started (its process group).
+    const pid_t sleeper = std::stoi(folder.Read("sleeper"));
+    for (int i = 0; i < 40 && ::kill(-sleeper, 0) == 0; ++i) {  // a zombie's reaping
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_NE(::kill(-sleeper, 0), 0);
 #endif
 }
 
