@@ -195,8 +195,13 @@ int main(int argc, char* argv[]) {
     const std::string out = arguments.json ? ReportJson(report) : ReportTable(report);
     std::fwrite(out.data(), 1, out.size(), stdout);
     if (drawing && !report.runs.empty()) {
-        // Charts are drawn without a display (cron, a server).
+        // Charts are drawn without a display (cron, a server), where Qt's
+        // remark on a missing XDG_RUNTIME_DIR would only be noise in a mail.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type == QtDebugMsg || text.startsWith(QStringLiteral("QStandardPaths:"))) return;
+            std::fprintf(stderr, "varnholt-report: %s\n", text.toLocal8Bit().constData());
+        });
         QGuiApplication app(argc, argv);
         if (!arguments.png.empty() && !WritePngs(report, arguments.png)) return 1;
         if (!arguments.pdf.empty() && !WritePdf(report, arguments.pdf)) return 1;

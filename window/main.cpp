@@ -97,8 +97,9 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName("org.varnholt.Varnholt");
     varnholt::InstallQtEventPump();
     varnholt::OnTraceFile(varnholt::StartWireTrace);
-    Monitoring monitoring;
     varnholt::ShutterForm form;
+    // Ends before the window: its link's thread writes the window's line.
+    Monitoring monitoring;
     varnholt::OnMonitoring([&monitoring, &form](const varnholt::MonitoringSettings& settings) {
         monitoring.Start(settings, form);
     });
