@@ -155,9 +155,13 @@ bool RunFile::Refresh() {
 }
 
 RunFigures RunFile::Figures() const {
+    const uint64_t read = reader_.offset + moves_.offset;
+    if (figures_ && figuresAt_ == read) return *figures_;
     RunFigures f = run_.Figures(reader_);
     f.file = name_;
     f.folder = folder_;
+    figures_ = f;
+    figuresAt_ = read;
     return f;
 }
 

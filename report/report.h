@@ -14,7 +14,9 @@ public:
     // Reads what was appended since the last call; false with problem when
     // the file is not (or no longer) a readable log.
     bool Refresh();
+    // Worked out again only when the log has grown since.
     RunFigures Figures() const;
+    uint64_t BytesRead() const { return reader_.offset; }
 
     const std::string& path() const { return path_; }
     const RunAccumulator& series() const { return run_; }
@@ -26,6 +28,8 @@ private:
     MovesReader moves_;
     RunAccumulator run_;
     bool started_ = false;
+    mutable std::optional<RunFigures> figures_;
+    mutable uint64_t figuresAt_ = 0;
 };
 
 struct ReportProblem {

@@ -24,6 +24,8 @@ QString Figure(const std::optional<double>& value) {
 
 }  // namespace
 
+void RunsReader::ForgetSeries() { sentPath_.clear(); }
+
 void RunsReader::Refresh(const QString& selected) {
     auto snapshot = std::make_shared<RunsSnapshot>();
     snapshot->selected = selected.toStdString();
@@ -36,8 +38,11 @@ void RunsReader::Refresh(const QString& selected) {
             snapshot->problems.push_back({path, file->problem});
         } else {
             snapshot->runs.push_back(file->Figures());
-            if (path == snapshot->selected) {
+            if (path == snapshot->selected &&
+                (path != sentPath_ || file->BytesRead() != sentBytes_)) {
                 snapshot->series = std::make_shared<RunAccumulator>(file->series());
+                sentPath_ = path;
+                sentBytes_ = file->BytesRead();
             }
         }
         kept.emplace(path, std::move(file));
@@ -100,6 +105,7 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     reader_->moveToThread(&thread_);
     connect(&thread_, &QThread::finished, reader_, &QObject::deleteLater);
     connect(this, &RunsWindow::RefreshWanted, reader_, &RunsReader::Refresh);
+    connect(this, &RunsWindow::ForgetSeries, reader_, &RunsReader::ForgetSeries);
     connect(reader_, &RunsReader::Ready, this, &RunsWindow::Show);
     thread_.start(QThread::LowPriority);
     soon_.setSingleShot(true);
@@ -114,6 +120,7 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     });
     connect(list_, &QTreeWidget::currentItemChanged, this, [this] {
         charts_->Show(nullptr);
+        emit ForgetSeries();
         AskSoon();
     });
     AddRunObserver(this);
@@ -177,7 +184,7 @@ void RunsWindow::Show(const std::shared_ptr<const RunsSnapshot>& snapshot) {
                      : r->endedByFailure ? QStringLiteral("failure")
                                          : r->cycles == 0 ? QStringLiteral("no rows")
                                                           : QStringLiteral("stop")});
-        item->setData(0, Qt::UserRole, Q("./" + r->file).mid(2));
+        item->setData(0, Qt::UserRole, Q(r->file));
         if (running) {
             QFont bold = item->font(0);
             bold.setBold(true);

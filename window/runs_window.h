@@ -22,7 +22,7 @@ struct RunsSnapshot {
     std::vector<RunFigures> runs;
     std::vector<ReportProblem> problems;
     std::string selected;
-    std::shared_ptr<const RunAccumulator> series;
+    std::shared_ptr<const RunAccumulator> series;  // null: unchanged since the last snapshot
 };
 
 // Reads the bench folder's logs on its own thread, each only as far as it
@@ -33,11 +33,16 @@ public:
     using QObject::QObject;
 public slots:
     void Refresh(const QString& selected);
+    // The window dropped its charts (another run selected): send them again.
+    void ForgetSeries();
 signals:
     void Ready(std::shared_ptr<const RunsSnapshot> snapshot);
 
 private:
     std::map<std::string, std::unique_ptr<RunFile>> files_;
+    // The series last handed over: not copied again while unchanged.
+    std::string sentPath_;
+    uint64_t sentBytes_ = 0;
 };
 
 class RunChartsView : public QWidget {
@@ -63,6 +68,7 @@ public:
 
 signals:
     void RefreshWanted(const QString& selected);
+    void ForgetSeries();
 
 private:
     void OnRunStarted(const RunStarted& event) override;
