@@ -9,11 +9,7 @@
 namespace varnholt {
 namespace {
 
-int64_t Now() {
-    const std::tm now = LocalTimeNow();
-    return LocalSeconds(now.tm_year + 1900, now.tm_mon + 1, now.tm_mday,
-                        now.tm_hour * 3600 + now.tm_min * 60 + now.tm_sec);
-}
+int64_t Now() { return LocalSecondsOf(LocalTimeNow()); }
 
 }  // namespace
 

@@ -172,19 +172,9 @@ std::vector<std::string> LogFilesIn(const std::string& folder,
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
         if (!IsTestLogName(name)) continue;
-        const std::string path = Joined(folder, name);
-        std::error_code typeError;
-        // status(), not an open: a FIFO is never opened.
-        const fs::file_type type = it->status(typeError).type();
-        if (type == fs::file_type::regular) {
-            files.push_back(path);
-        } else {
-            problems.push_back({path, NotRead(path, type == fs::file_type::directory
-                                                        ? "it is a folder, not a log"
-                                                        : type == fs::file_type::fifo
-                                                              ? "it is a named pipe (FIFO), not a log"
-                                                              : "it is not a plain file")});
-        }
+        // A folder or FIFO with a log's name is kept: the reader names it
+        // as a problem, without opening it.
+        files.push_back(Joined(folder, name));
     }
     if (error) {
         problems.push_back({folder, "The folder " + folder + " could not be read: " +

@@ -43,9 +43,10 @@ struct Report {
     std::vector<RunAccumulator> series;  // beside runs, when asked for (for charts)
 };
 
-// The log files of a folder in report order: cycle logs before power-cut
-// logs, each by number. Entries with a log's name that are not plain files
-// (a FIFO, a folder) are problems; other names are passed over.
+// The entries of a folder with a log's name, in report order: cycle logs
+// before power-cut logs, each by number. Other names are passed over; an
+// entry that is not a plain file (a FIFO, a folder) is left for the reader to
+// name as a problem.
 std::vector<std::string> LogFilesIn(const std::string& folder, std::vector<ReportProblem>& problems);
 
 // Each path a folder (its logs) or a file (that log).

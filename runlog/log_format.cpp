@@ -150,6 +150,12 @@ int64_t LocalSeconds(int year, int month, int day, int secondsOfDay) {
            secondsOfDay;
 }
 
+int SecondOfDay(const std::tm& when) { return when.tm_hour * 3600 + when.tm_min * 60 + when.tm_sec; }
+
+int64_t LocalSecondsOf(const std::tm& when) {
+    return LocalSeconds(when.tm_year + 1900, when.tm_mon + 1, when.tm_mday, SecondOfDay(when));
+}
+
 std::string IsoLocalText(int64_t localSeconds) {
     int64_t days = localSeconds / 86400;
     int64_t rest = localSeconds % 86400;

@@ -67,6 +67,8 @@ std::string MovesFileName(const std::string& logFileName);
 // A local date and time without a zone, as the logs carry them, counted in
 // seconds from 1970-01-01 00:00:00 of the same calendar.
 int64_t LocalSeconds(int year, int month, int day, int secondsOfDay);
+int64_t LocalSecondsOf(const std::tm& when);
+int SecondOfDay(const std::tm& when);
 // 2026-12-08T15:07:09
 std::string IsoLocalText(int64_t localSeconds);
 

@@ -32,13 +32,6 @@ std::string WithSignSpace(int64_t count) {
     return (count >= 0 ? " " : "") + std::to_string(count);
 }
 
-int64_t LocalSecondsOf(const std::tm& when) {
-    return LocalSeconds(when.tm_year + 1900, when.tm_mon + 1, when.tm_mday,
-                        when.tm_hour * 3600 + when.tm_min * 60 + when.tm_sec);
-}
-
-int SecondOfDay(const std::tm& when) { return when.tm_hour * 3600 + when.tm_min * 60 + when.tm_sec; }
-
 // The Error column as logged, without the device's own final line end.
 std::string LoggedError(const std::string& errorText) {
     std::string field = LogFieldText(errorText);

@@ -35,7 +35,6 @@ bool StartsLikeATrace(const std::string& path) {
     return true;
 }
 
-
 // Empty when the name may be used; else why not.
 std::string Problem(const std::string& name) {
     const std::string base = fs::path(name).filename().string();
