@@ -2,9 +2,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "sequencing/ini_file.h"
-#include "sequencing/kestrane_ini.h"
-#include "sequencing/serial_devices.h"
+#include "settings/ini_file.h"
+#include "settings/kestrane_ini.h"
+#include "settings/serial_devices.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const varnholt::IniFile ini =

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "runlog/utf8_text.h"
-#include "sequencing/log_file.h"
+#include "runlog/log_file.h"
 
 namespace varnholt {
 namespace {

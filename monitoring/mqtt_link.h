@@ -12,7 +12,7 @@
 
 #include "monitoring/message_queue.h"
 #include "monitoring/monitor_feed.h"
-#include "sequencing/monitoring_settings.h"
+#include "settings/monitoring_settings.h"
 
 namespace varnholt {
 

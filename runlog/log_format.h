@@ -1,6 +1,6 @@
 #pragma once
 
-// The test logs' format, written (sequencing/test_log) and read (log_reader)
+// The test logs' format, written (log_writer) and read (log_reader)
 // from these definitions only:
 //
 //   Shutter Cycle Test                       (or Shutter Power Cut Test)

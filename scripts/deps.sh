@@ -16,8 +16,8 @@ varnholt_install_deps() {
         echo "Installing: ${missing[*]}"
         local sudo=""
         [[ $(id -u) -eq 0 ]] || sudo="sudo"
-        $sudo apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        $sudo apt-get -o DPkg::Lock::Timeout=300 update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=300 install -y -qq --no-install-recommends \
             "${missing[@]}"
     fi
 }

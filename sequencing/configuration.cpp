@@ -2,12 +2,12 @@
 
 #include "instruments/power_supply.h"
 #include "instruments/shutter.h"
-#include "sequencing/ini_file.h"
-#include "sequencing/kestrane_ini.h"
-#include "sequencing/monitoring_settings.h"
+#include "settings/ini_file.h"
+#include "settings/kestrane_ini.h"
+#include "settings/monitoring_settings.h"
 #include "sequencing/run_flags.h"
-#include "sequencing/serial_devices.h"
-#include "sequencing/trace_file.h"
+#include "settings/serial_devices.h"
+#include "settings/trace_file.h"
 
 namespace varnholt {
 namespace {

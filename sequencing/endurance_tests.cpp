@@ -10,7 +10,7 @@
 #include "sequencing/run_events.h"
 #include "sequencing/run_flags.h"
 #include "sequencing/status_line.h"
-#include "sequencing/test_log.h"
+#include "runlog/log_writer.h"
 
 namespace varnholt {
 namespace {

@@ -10,7 +10,7 @@
 #include "sequencing/configuration.h"
 #include "monitoring/mqtt_link.h"
 #include "monitoring/notifier.h"
-#include "sequencing/monitoring_settings.h"
+#include "settings/monitoring_settings.h"
 #include "sequencing/run_events.h"
 #include "window/event_pump.h"
 #include "window/shutterform.h"

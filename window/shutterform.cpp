@@ -11,7 +11,7 @@
 #include "sequencing/configuration.h"
 #include "sequencing/endurance_tests.h"
 #include "sequencing/run_flags.h"
-#include "sequencing/test_log.h"
+#include "runlog/log_writer.h"
 #include "runlog/utf8_text.h"
 #include "ui_shutterform.h"
 #include "window/runs_window.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "instruments/qt_serial_port.h"
-#include "sequencing/serial_devices.h"
+#include "settings/serial_devices.h"
 #include "sequencing/status_line.h"
 
 namespace Ui {

@@ -8,8 +8,8 @@
 #include <cstdio>
 
 #include "instruments/qt_serial_port.h"
-#include "sequencing/trace_file.h"
-#include "sequencing/working_directory.h"
+#include "settings/trace_file.h"
+#include "runlog/working_directory.h"
 
 namespace varnholt {
 namespace {

@@ -12,7 +12,7 @@
 #include <QElapsedTimer>
 
 #include "instruments/line_exchange.h"
-#include "sequencing/serial_devices.h"
+#include "settings/serial_devices.h"
 #include "tests/qt/pty_pair.h"
 
 namespace varnholt {

@@ -1,5 +1,5 @@
 #include "sequencing/configuration.h"
-#include "sequencing/monitoring_settings.h"
+#include "settings/monitoring_settings.h"
 
 #include <gmock/gmock.h>
 #ifndef _WIN32
@@ -12,10 +12,10 @@
 #include "instruments/power_supply.h"
 #include "instruments/shutter.h"
 #include "timing/clock.h"
-#include "sequencing/ini_file.h"
-#include "sequencing/kestrane_ini.h"
+#include "settings/ini_file.h"
+#include "settings/kestrane_ini.h"
 #include "sequencing/run_flags.h"
-#include "sequencing/serial_devices.h"
+#include "settings/serial_devices.h"
 #include "tests/support/fake_bench.h"
 #include "tests/support/temp_dir.h"
 

@@ -3,9 +3,9 @@
 // difference between the two readers fails here.
 #include <gtest/gtest.h>
 
-#include "sequencing/ini_file.h"
-#include "sequencing/kestrane_ini.h"
-#include "sequencing/serial_devices.h"
+#include "settings/ini_file.h"
+#include "settings/kestrane_ini.h"
+#include "settings/serial_devices.h"
 #include "tests/support/temp_dir.h"
 
 namespace varnholt {

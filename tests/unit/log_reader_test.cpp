@@ -9,7 +9,7 @@
 #include <fstream>
 #include <vector>
 
-#include "sequencing/test_log.h"
+#include "runlog/log_writer.h"
 #include "tests/support/temp_dir.h"
 
 namespace varnholt {

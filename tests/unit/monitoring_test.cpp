@@ -12,7 +12,7 @@
 #include "monitoring/message_queue.h"
 #include "monitoring/monitor_feed.h"
 #include "monitoring/notifier.h"
-#include "sequencing/monitoring_settings.h"
+#include "settings/monitoring_settings.h"
 #include "tests/support/temp_dir.h"
 
 namespace varnholt {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "runlog/log_format.h"
-#include "sequencing/log_file.h"
+#include "runlog/log_file.h"
 
 namespace varnholt {
 

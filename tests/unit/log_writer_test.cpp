@@ -1,4 +1,4 @@
-#include "sequencing/test_log.h"
+#include "runlog/log_writer.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "sequencing/ini_file.h"
+#include "settings/ini_file.h"
 
 namespace varnholt {
 

@@ -1,4 +1,4 @@
-#include "sequencing/kestrane_ini.h"
+#include "settings/kestrane_ini.h"
 
 #include <limits>
 

@@ -1,7 +1,7 @@
 // kestrane.ini through inih, the reader Debian ships.
 #include <ini.h>
 
-#include "sequencing/ini_file.h"
+#include "settings/ini_file.h"
 
 namespace varnholt {
 namespace {

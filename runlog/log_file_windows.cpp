@@ -3,7 +3,7 @@
 
 #include <ctime>
 
-#include "sequencing/log_file.h"
+#include "runlog/log_file.h"
 
 namespace varnholt {
 namespace {

@@ -1,11 +1,11 @@
-#include "sequencing/test_log.h"
+#include "runlog/log_writer.h"
 
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 
 #include "instruments/leading_number.h"
-#include "sequencing/working_directory.h"
+#include "runlog/working_directory.h"
 
 namespace varnholt {
 namespace {

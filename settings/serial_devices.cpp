@@ -1,9 +1,9 @@
-#include "sequencing/serial_devices.h"
+#include "settings/serial_devices.h"
 
 #include <map>
 
-#include "sequencing/kestrane_ini.h"
-#include "sequencing/working_directory.h"
+#include "settings/kestrane_ini.h"
+#include "runlog/working_directory.h"
 
 namespace varnholt {
 

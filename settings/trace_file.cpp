@@ -1,12 +1,12 @@
-#include "sequencing/trace_file.h"
+#include "settings/trace_file.h"
 
 #include <cctype>
 #include <filesystem>
 #include <fstream>
 
-#include "sequencing/kestrane_ini.h"
-#include "sequencing/test_log.h"
-#include "sequencing/working_directory.h"
+#include "settings/kestrane_ini.h"
+#include "runlog/log_writer.h"
+#include "runlog/working_directory.h"
 
 namespace varnholt {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "timing/clock.h"
-#include "sequencing/ini_file.h"
+#include "settings/ini_file.h"
 
 namespace varnholt {
 

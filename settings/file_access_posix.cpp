@@ -2,7 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "sequencing/monitoring_settings.h"
+#include "settings/monitoring_settings.h"
 
 namespace varnholt {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "instruments/serial_port.h"
-#include "sequencing/ini_file.h"
+#include "settings/ini_file.h"
 
 namespace varnholt {
 

@@ -1,11 +1,11 @@
-#include "sequencing/ini_file.h"
+#include "settings/ini_file.h"
 
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
 
-#include "sequencing/working_directory.h"
+#include "runlog/working_directory.h"
 
 namespace varnholt {
 namespace {

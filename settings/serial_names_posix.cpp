@@ -1,4 +1,4 @@
-#include "sequencing/serial_devices.h"
+#include "settings/serial_devices.h"
 
 namespace varnholt {
 

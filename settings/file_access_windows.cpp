@@ -2,7 +2,7 @@
 // is a file that exists.
 #include <windows.h>
 
-#include "sequencing/monitoring_settings.h"
+#include "settings/monitoring_settings.h"
 
 namespace varnholt {
 

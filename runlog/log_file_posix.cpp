@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "sequencing/log_file.h"
+#include "runlog/log_file.h"
 
 namespace varnholt {
 namespace {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <vector>
 
-#include "sequencing/ini_file.h"
+#include "settings/ini_file.h"
 
 namespace varnholt {
 namespace {

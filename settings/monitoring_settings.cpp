@@ -1,10 +1,10 @@
-#include "sequencing/monitoring_settings.h"
+#include "settings/monitoring_settings.h"
 
 #include <filesystem>
 #include <fstream>
 
-#include "sequencing/kestrane_ini.h"
-#include "sequencing/working_directory.h"
+#include "settings/kestrane_ini.h"
+#include "runlog/working_directory.h"
 
 namespace varnholt {
 namespace {
