@@ -65,12 +65,15 @@ std::string RunJson(const RunFigures& r) {
         if (!modes.empty()) modes += ", ";
         modes += "{\"error\": " + JsonString(m.error) + ", \"count\": " + std::to_string(m.count) +
                  ", \"first_cycle\": " + std::to_string(m.firstCycle) +
-                 ", \"last_cycle\": " + std::to_string(m.lastCycle) + "}";
+                 ", \"last_cycle\": " + std::to_string(m.lastCycle) +
+                 ", \"class\": \"" + FailureClassName(m.kind) + "\"}";
     }
     return "{\"file\": " + JsonString(r.file) + ", \"folder\": " + JsonString(r.folder) +
            ", \"kind\": \"" + NamesOf(r.kind).json + "\", \"started\": " + Time(r.started) +
            ", \"last_row\": " + Time(r.lastRow) + ", \"cycles\": " + std::to_string(r.cycles) +
            ", \"failures\": " + std::to_string(r.failures) +
+           ", \"shutter_failures\": " + std::to_string(r.shutterFailures) +
+           ", \"bench_faults\": " + std::to_string(r.benchFaults) +
            ", \"ended_by_failure\": " + Bool(r.endedByFailure) +
            ", \"first_failure_cycle\": " + OrNull(r.firstFailureCycle) +
            ", \"mcbf\": " + OrNull(r.mcbf) + ", \"mcbf_lower_90\": " + Number(r.mcbfLower90) +
@@ -112,8 +115,8 @@ std::string Row(const std::vector<std::string>& cells, const std::vector<int>& w
 
 std::string TotalLine(const char* label, const TotalFigures& t) {
     return std::string(label) + ": " + std::to_string(t.runs) + (t.runs == 1 ? " run, " : " runs, ") +
-           std::to_string(t.cycles) + " cycles, " + std::to_string(t.failures) +
-           " failures, MCBF " + Fixed(t.mcbf) + " cycles (90 % lower bound " +
+           std::to_string(t.cycles) + " cycles, " + std::to_string(t.shutterFailures) +
+           " shutter failures, " + std::to_string(t.benchFaults) + " bench faults, MCBF " + Fixed(t.mcbf) + " cycles (90 % lower bound " +
            Fixed(t.mcbfLower90) + ")\n";
 }
 
@@ -246,7 +249,9 @@ std::string ReportJson(const Report& report) {
     const TotalFigures total = Total(report.runs);
     out += "],\n \"total\": {\"runs\": " + std::to_string(total.runs) +
            ", \"cycles\": " + std::to_string(total.cycles) +
-           ", \"failures\": " + std::to_string(total.failures) + ", \"mcbf\": " + OrNull(total.mcbf) +
+           ", \"failures\": " + std::to_string(total.failures) +
+           ", \"shutter_failures\": " + std::to_string(total.shutterFailures) +
+           ", \"bench_faults\": " + std::to_string(total.benchFaults) + ", \"mcbf\": " + OrNull(total.mcbf) +
            ", \"mcbf_lower_90\": " + Number(total.mcbfLower90) + "},\n \"problems\": [";
     for (size_t i = 0; i < report.problems.size(); ++i) {
         out += (i == 0 ? "\n  " : ",\n  ") + std::string("{\"file\": ") +
@@ -257,7 +262,7 @@ std::string ReportJson(const Report& report) {
 }
 
 std::string ReportTable(const Report& report) {
-    const std::vector<int> widths = {-18, -8, -19, 8, 8, 7, 9, 9, 12, 7, -8};
+    const std::vector<int> widths = {-18, -8, -19, 8, 7, 5, 7, 9, 9, 12, 7, -8};
     std::string out;
     for (const std::string& folder : report.folders) {
         std::vector<RunFigures> runs;
@@ -265,14 +270,14 @@ std::string ReportTable(const Report& report) {
             if (run.folder == folder) runs.push_back(run);
         }
         out += "Folder " + ValidUtf8(folder) + "\n";
-        out += Row({"Log", "Kind", "Started", "Cycles", "Failures", "First", "MCBF", "MCBF 90%",
+        out += Row({"Log", "Kind", "Started", "Cycles", "Shutter", "Bench", "First", "MCBF", "MCBF 90%",
                     "Cycle s", "Laplace", "Ended"},
                    widths);
         for (const RunFigures& r : runs) {
             std::string started = IsoLocalText(r.started);
             started[10] = ' ';
             out += Row({r.file, NamesOf(r.kind).json, started, std::to_string(r.cycles),
-                        std::to_string(r.failures),
+                        std::to_string(r.shutterFailures), std::to_string(r.benchFaults),
                         r.firstFailureCycle ? std::to_string(*r.firstFailureCycle) : "-",
                         Fixed(r.mcbf), Fixed(r.mcbfLower90), SpreadText(r.cycleSeconds),
                         Fixed(r.laplace, "%.2f"),
@@ -280,7 +285,8 @@ std::string ReportTable(const Report& report) {
                        widths);
             for (size_t i = 0; i < r.failureModes.size() && i < 3; ++i) {
                 const FailureMode& m = r.failureModes[i];
-                out += "    " + std::to_string(m.count) + " x " + ValidUtf8(m.error) +
+                out += "    " + std::to_string(m.count) + " x " + FailureClassName(m.kind) + ": " +
+                       ValidUtf8(m.error) +
                        " (cycles " + std::to_string(m.firstCycle) + ".." +
                        std::to_string(m.lastCycle) + ")\n";
             }
@@ -293,7 +299,9 @@ std::string ReportTable(const Report& report) {
     if (report.folders.size() > 1) out += TotalLine("All folders", Total(report.runs));
     if (report.runs.empty()) out += "No logs were found.\n";
     for (const ReportProblem& p : report.problems) out += "Problem: " + ValidUtf8(p.problem) + "\n";
-    out += "(Cycle s: median/p99/max seconds per cycle; MCBF: mean cycles between failures; "
+    out += "(Shutter: shutter failures; Bench: bench faults (supply, lines), not counted against "
+           "the shutter; Cycle s: median/p99/max seconds per cycle; MCBF: mean cycles between "
+           "shutter failures; "
            "Laplace > 0: failures come faster.)\n";
     return out;
 }

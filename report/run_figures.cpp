@@ -53,11 +53,14 @@ TotalFigures Total(const std::vector<RunFigures>& runs) {
         ++total.runs;
         total.cycles += run.cycles;
         total.failures += run.failures;
+        total.shutterFailures += run.shutterFailures;
+        total.benchFaults += run.benchFaults;
     }
-    if (total.failures > 0) {
-        total.mcbf = static_cast<double>(total.cycles) / static_cast<double>(total.failures);
+    if (total.shutterFailures > 0) {
+        total.mcbf =
+            static_cast<double>(total.cycles) / static_cast<double>(total.shutterFailures);
     }
-    total.mcbfLower90 = McbfLower90(total.cycles, total.failures, false);
+    total.mcbfLower90 = McbfLower90(total.cycles, total.shutterFailures, false);
     return total;
 }
 
@@ -82,13 +85,23 @@ void RunAccumulator::Add(const LogRow& row) {
         row.failure || (kind_ == TestLogKind::PowerCutTest && !row.error.empty());
     failed.push_back(failure);
     lastFailed_ = row.failure;
+    lastShutterFailed_ = false;
     if (!failure) return;
-    failureCycles.push_back(row.count);
+    ++failures_;
+    const FailureClass kind = ClassOfFailure(row.error);
+    if (kind == FailureClass::Shutter) {
+        failureCycles.push_back(row.count);
+        lastShutterFailed_ = row.failure;
+    } else {
+        ++benchFaults_;
+        if (failureCycles.empty()) ++benchBeforeFirst_;
+    }
     auto [it, added] = modes_.try_emplace(std::string(row.error));
     FailureMode& mode = it->second;
     if (added) {
         mode.error = it->first;
         mode.firstCycle = row.count;
+        mode.kind = kind;
     }
     ++mode.count;
     mode.lastCycle = row.count;
@@ -104,13 +117,17 @@ RunFigures RunAccumulator::Figures(const LogReader& reader) const {
     f.started = started_;
     if (any_) f.lastRow = last_;
     f.cycles = static_cast<int64_t>(intervals.size());
-    f.failures = static_cast<int64_t>(failureCycles.size());
+    f.failures = failures_;
+    f.shutterFailures = static_cast<int64_t>(failureCycles.size());
+    f.benchFaults = benchFaults_;
+    f.benchFaultsBeforeFirstFailure = benchBeforeFirst_;
     f.endedByFailure = any_ && lastFailed_;
     if (!failureCycles.empty()) {
         f.firstFailureCycle = failureCycles.front();
-        f.mcbf = static_cast<double>(f.cycles) / static_cast<double>(f.failures);
+        f.mcbf = static_cast<double>(f.cycles) / static_cast<double>(f.shutterFailures);
     }
-    f.mcbfLower90 = McbfLower90(f.cycles, f.failures, f.endedByFailure);
+    // A run ended by a bench fault is time-terminated for the shutter.
+    f.mcbfLower90 = McbfLower90(f.cycles, f.shutterFailures, any_ && lastShutterFailed_);
     f.cycleSeconds = SpreadOf(std::vector<int64_t>(intervals.begin(), intervals.end()));
     f.laplace = Laplace(failureCycles, f.cycles);
     for (const auto& [error, mode] : modes_) f.failureModes.push_back(mode);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "runlog/failure_class.h"
 #include "runlog/log_reader.h"
 #include "runlog/moves_reader.h"
 
@@ -21,6 +22,7 @@ std::optional<Spread> SpreadOf(std::vector<int64_t> values);
 struct FailureMode {
     std::string error;  // as logged, escapes kept
     int64_t count = 0, firstCycle = 0, lastCycle = 0;
+    FailureClass kind = FailureClass::Shutter;
 };
 
 // One run's figures, as the report's JSON defines them.
@@ -29,9 +31,13 @@ struct RunFigures {
     TestLogKind kind = TestLogKind::CycleTest;
     int64_t started = 0;                  // LocalSeconds
     std::optional<int64_t> lastRow;       // LocalSeconds
-    int64_t cycles = 0, failures = 0;
-    bool endedByFailure = false;
+    int64_t cycles = 0, failures = 0;       // failures of either class
+    int64_t shutterFailures = 0, benchFaults = 0;
+    bool endedByFailure = false;            // the last row is a FAILURE row
+    // The first shutter failure's Count; the MCBF, its bound and the Laplace
+    // trend count shutter failures only.
     std::optional<int64_t> firstFailureCycle;
+    int64_t benchFaultsBeforeFirstFailure = 0;
     std::optional<double> mcbf;
     double mcbfLower90 = 0;
     std::optional<Spread> cycleSeconds, openMs, closeMs;
@@ -45,7 +51,7 @@ struct RunFigures {
 
 // The cycles and failures of several runs taken together.
 struct TotalFigures {
-    int64_t runs = 0, cycles = 0, failures = 0;
+    int64_t runs = 0, cycles = 0, failures = 0, shutterFailures = 0, benchFaults = 0;
     std::optional<double> mcbf;
     double mcbfLower90 = 0;
 };
@@ -73,13 +79,14 @@ public:
     std::vector<int32_t> intervals;
     std::vector<int64_t> counts;
     std::vector<bool> failed;
-    std::vector<int64_t> failureCycles;
+    std::vector<int64_t> failureCycles;  // shutter failures only
     std::vector<MoveRow> moves;
 
 private:
     TestLogKind kind_ = TestLogKind::CycleTest;
     int64_t started_ = 0, last_ = 0;
-    bool any_ = false, lastFailed_ = false;
+    bool any_ = false, lastFailed_ = false, lastShutterFailed_ = false;
+    int64_t failures_ = 0, benchFaults_ = 0, benchBeforeFirst_ = 0;
     int64_t timeWentBack_ = 0, firstBackLine_ = 0;
     std::map<std::string, FailureMode> modes_;
 };

@@ -46,11 +46,14 @@ TEST(RunFigures, FiguresOfRunsAsDefined) {
     const RunFigures& c = report.runs[0];
     EXPECT_EQ(c.file, "cycle_log1.txt");
     EXPECT_EQ(c.cycles, 5);
+    // A supply fault ends the run but is the bench's: for the shutter the
+    // run is time-terminated, 2T/chi2(0.90, 2r+2) with r = 0.
     EXPECT_EQ(c.failures, 1);
+    EXPECT_EQ(c.shutterFailures, 0);
+    EXPECT_EQ(c.benchFaults, 1);
     EXPECT_TRUE(c.endedByFailure);
-    EXPECT_EQ(c.firstFailureCycle, 5);
-    EXPECT_DOUBLE_EQ(*c.mcbf, 5.0);
-    EXPECT_NEAR(c.mcbfLower90, 10 / 4.605170, 1e-5);  // failure-terminated: 2r
+    EXPECT_FALSE(c.firstFailureCycle || c.mcbf);
+    EXPECT_NEAR(c.mcbfLower90, 10 / 4.605170, 1e-5);
     ASSERT_TRUE(c.cycleSeconds);                        // 5 5 5 6 31
     EXPECT_EQ(c.cycleSeconds->median, 5);
     EXPECT_EQ(c.cycleSeconds->p99, 31);
@@ -82,7 +85,10 @@ TEST(RunFigures, FiguresOfRunsAsDefined) {
     const TotalFigures total = Total(report.runs);
     EXPECT_EQ(total.cycles, 15);
     EXPECT_EQ(total.failures, 4);
-    EXPECT_NEAR(total.mcbfLower90, McbfLower90(15, 4, false), 1e-12);
+    EXPECT_EQ(total.shutterFailures, 3);
+    EXPECT_EQ(total.benchFaults, 1);
+    EXPECT_NEAR(*total.mcbf, 5.0, 1e-12);
+    EXPECT_NEAR(total.mcbfLower90, McbfLower90(15, 3, false), 1e-12);
     EXPECT_NEAR(McbfLower90(15, 0, false), 15 / std::log(10.0), 1e-9);  // zero-failure bound
     // Nearest rank: ceil(0.99 * 100) = 99th of 1..100; ceil(0.5 * 4) = 2nd of 1..4.
     std::vector<int64_t> hundred;
