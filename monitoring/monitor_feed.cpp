@@ -21,6 +21,7 @@ std::string MonitorFeed::StatusPayload(uint64_t droppedSoFar) const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::string json = "{\"state\": \"" + state_ + "\", \"log\": " +
                        (log_.empty() ? std::string("null") : JsonString(log_)) +
+                       ", \"unit\": " + JsonString(unit_) + ", \"lot\": " + JsonString(lot_) +
                        ", \"cycle\": " + std::to_string(cycle_) +
                        ", \"failures\": " + std::to_string(failures_) +
                        ", \"since\": \"" + IsoLocalText(since_) + "\", \"version\": " +
@@ -46,6 +47,8 @@ void MonitorFeed::OnRunStarted(const RunStarted& e) {
         kind_ = e.kind;
         state_ = NamesOf(e.kind).json;
         log_ = e.log;
+        unit_ = e.unit;
+        lot_ = e.lot;
         cycle_ = 0;
         failures_ = 0;
         since_ = e.started;
@@ -62,7 +65,8 @@ void MonitorFeed::OnRowWritten(const RowWritten& e) {
         if (e.failure || (e.kind == TestLogKind::PowerCutTest && !e.error.empty())) ++failures_;
     }
     send_({"rows",
-           "{\"log\": " + JsonString(e.log) + ", \"count\": " + std::to_string(e.count) +
+           "{\"log\": " + JsonString(e.log) + ", \"unit\": " + JsonString(e.unit) +
+               ", \"count\": " + std::to_string(e.count) +
                ", \"status\": \"" + (e.failure ? kLogFailure : kLogSuccess) + "\", \"time\": \"" +
                IsoLocalText(e.when) + "\", \"error\": " + JsonString(e.error) + "}",
            false});
@@ -72,10 +76,10 @@ void MonitorFeed::OnRowWritten(const RowWritten& e) {
 void MonitorFeed::OnRunEnded(const RunEnded& e) {
     if (e.byFailure) {
         Event("failure", e.text);
-        if (notify_) notify_("failure", e.log, e.lastCount, e.text);
+        if (notify_) notify_("failure", e.log, e.lastCount, e.text, e.unit);
     }
     Event("ended", e.text);
-    if (notify_) notify_("ended", e.log, e.lastCount, e.text);
+    if (notify_) notify_("ended", e.log, e.lastCount, e.text, e.unit);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         state_ = "idle";
@@ -86,7 +90,7 @@ void MonitorFeed::OnRunEnded(const RunEnded& e) {
 
 void MonitorFeed::OnLineChanged(const LineChanged& e) {
     Event(e.back ? "line_back" : "line_dropped", e.text);
-    if (!e.back && notify_) notify_("line_dropped", log_, cycle_, e.text);
+    if (!e.back && notify_) notify_("line_dropped", log_, cycle_, e.text, unit_);
 }
 
 }  // namespace varnholt

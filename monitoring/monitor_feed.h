@@ -24,7 +24,8 @@ class MonitorFeed : public RunObserver {
 public:
     using Send = std::function<void(const MonitorMessage&)>;
     using Notify = std::function<void(const std::string& event, const std::string& log,
-                                      int64_t count, const std::string& text)>;
+                                      int64_t count, const std::string& text,
+                                      const std::string& unit)>;
     MonitorFeed(std::string version, Send send, Notify notify);
 
     // The status as it stands, with the count of messages dropped so far.
@@ -50,6 +51,7 @@ private:
     Notify notify_;
     std::string state_ = "idle";
     std::string log_;  // empty: null
+    std::string unit_, lot_;
     int64_t cycle_ = 0, failures_ = 0;
     int64_t since_ = 0;
     TestLogKind kind_ = TestLogKind::CycleTest;

@@ -27,10 +27,10 @@ Notifier::~Notifier() {
 }
 
 void Notifier::Notify(const std::string& event, const std::string& log, int64_t count,
-                      const std::string& text) {
+                      const std::string& text, const std::string& unit) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        calls_.push_back({event, log, std::to_string(count), text});
+        calls_.push_back({{event, log, std::to_string(count), text}, unit});
     }
     ready_.notify_one();
 }
@@ -53,7 +53,8 @@ void Notifier::Run() {
     while (!stopping_ || !calls_.empty()) {
         ready_.wait_for(lock, 100ms, [this] { return stopping_ || !calls_.empty(); });
         while (!calls_.empty()) {
-            std::vector<std::string> call = std::move(calls_.front());
+            std::vector<std::string> call = std::move(calls_.front().arguments);
+            const std::string unit = std::move(calls_.front().unit);
             calls_.pop_front();
             Kind& kind = kinds[call[0]];
             const auto now = Clock::now();
@@ -61,7 +62,8 @@ void Notifier::Run() {
                 ++kind.held;
                 continue;
             }
-            if (kind.held > 0) call.push_back(std::to_string(kind.held));
+            if (kind.held > 0 || !unit.empty()) call.push_back(std::to_string(kind.held));
+            if (!unit.empty()) call.push_back(unit);
             kind = {now, true, 0};
             lock.unlock();
             const ChildProcess child = StartProgram(program_, call);

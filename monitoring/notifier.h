@@ -16,7 +16,8 @@ namespace varnholt {
 // arguments EVENT LOG COUNT TEXT, on a thread of its own so that it never
 // delays the test; at most once a minute for each event kind (the calls due
 // inside that minute are counted, and the count goes to the next call as a
-// fifth argument), and killed after 10 s.
+// fifth argument), and killed after 10 s. When the run names its unit, the
+// unit is the sixth argument and the fifth is always given (0: none held).
 class Notifier {
 public:
     explicit Notifier(std::string program,
@@ -24,7 +25,7 @@ public:
                       std::chrono::milliseconds longestRun = std::chrono::seconds(10));
     ~Notifier();
     void Notify(const std::string& event, const std::string& log, int64_t count,
-                const std::string& text);
+                const std::string& text, const std::string& unit = std::string());
 
 private:
     void Run();
@@ -33,7 +34,11 @@ private:
     std::chrono::milliseconds oncePer_, longestRun_;
     std::mutex mutex_;
     std::condition_variable ready_;
-    std::deque<std::vector<std::string>> calls_;
+    struct Call {
+        std::vector<std::string> arguments;
+        std::string unit;
+    };
+    std::deque<Call> calls_;
     bool stopping_ = false;
     std::thread thread_;
 };

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <utility>
 
+#include "runlog/run_record.h"
 #include "runlog/utf8_text.h"
 
 namespace varnholt {
@@ -58,6 +60,48 @@ std::string SpreadJson(const std::optional<Spread>& s) {
            ", \"max\": " + std::to_string(s->max) + "}";
 }
 const char* Bool(bool value) { return value ? "true" : "false"; }
+// A bound the likelihood does not close is no figure: null.
+std::string Figure(double value) { return std::isfinite(value) ? Number(value) : "null"; }
+
+std::string UnitJson(const UnitFigures& u) {
+    std::string runs;
+    for (const UnitRun& run : u.runs) {
+        if (!runs.empty()) runs += ", ";
+        runs += "{\"folder\": " + JsonString(run.folder) + ", \"file\": " + JsonString(run.file) + "}";
+    }
+    return "{\"unit\": " + JsonString(u.unit) + ", \"named\": " + Bool(u.named) +
+           ", \"lot\": " + JsonString(u.lot) + ", \"kind\": \"" + NamesOf(u.kind).json +
+           "\", \"runs\": [" + runs + "], \"cycles\": " + std::to_string(u.cycles) +
+           ", \"failed\": " + Bool(u.failed) +
+           ", \"cycles_to_failure\": " + OrNull(u.cyclesToFailure) +
+           ", \"bench_faults\": " + std::to_string(u.benchFaults) +
+           ", \"running\": " + Bool(u.running) + "}";
+}
+
+std::string LotJson(const LotFigures& lot) {
+    std::string weibull = "null";
+    if (lot.weibull) {
+        const WeibullFit& w = *lot.weibull;
+        weibull = "{\"beta\": " + Figure(w.beta) + ", \"eta\": " + Figure(w.eta) +
+                  ", \"beta_90\": [" + Figure(w.betaLow90) + ", " + Figure(w.betaHigh90) + "]" +
+                  ", \"eta_90\": [" + Figure(w.etaLow90) + ", " + Figure(w.etaHigh90) + "]" +
+                  ", \"b1\": " + Figure(w.b1) + ", \"b10\": " + Figure(w.b10) +
+                  ", \"b50\": " + Figure(w.b50) + ", \"b10_lower_90\": " + Figure(w.b10Lower90) +
+                  "}";
+    }
+    std::string weibayes = "null";
+    if (lot.weibayes) {
+        weibayes = "{\"beta_assumed\": " + Number(lot.weibayes->betaAssumed) +
+                   ", \"eta_lower_90\": " + Figure(lot.weibayes->etaLower90) +
+                   ", \"b10_lower_90\": " + Figure(lot.weibayes->b10Lower90) + "}";
+    }
+    return "{\"lot\": " + JsonString(lot.lot) + ", \"kind\": \"" + NamesOf(lot.kind).json +
+           "\", \"units\": " + std::to_string(lot.units) +
+           ", \"failures\": " + std::to_string(lot.failures) +
+           ", \"suspensions\": " + std::to_string(lot.suspensions) + ", \"weibull\": " + weibull +
+           ", \"weibull_note\": " + (lot.weibull ? "null" : JsonString(lot.weibullNote)) +
+           ", \"weibayes\": " + weibayes + "}";
+}
 
 std::string RunJson(const RunFigures& r) {
     std::string modes;
@@ -70,6 +114,8 @@ std::string RunJson(const RunFigures& r) {
     }
     return "{\"file\": " + JsonString(r.file) + ", \"folder\": " + JsonString(r.folder) +
            ", \"kind\": \"" + NamesOf(r.kind).json + "\", \"started\": " + Time(r.started) +
+           ", \"unit\": " + (r.hasRecord ? JsonString(r.unit) : "null") +
+           ", \"lot\": " + (r.hasRecord ? JsonString(r.lot) : "null") +
            ", \"last_row\": " + Time(r.lastRow) + ", \"cycles\": " + std::to_string(r.cycles) +
            ", \"failures\": " + std::to_string(r.failures) +
            ", \"shutter_failures\": " + std::to_string(r.shutterFailures) +
@@ -120,7 +166,48 @@ std::string TotalLine(const char* label, const TotalFigures& t) {
            Fixed(t.mcbfLower90) + ")\n";
 }
 
+std::string Cycles(double value) {
+    if (!std::isfinite(value)) return "-";
+    char text[48];
+    std::snprintf(text, sizeof text, "%.0f", value);
+    return text;
+}
+
+std::string Printable(const std::string& name) {
+    std::string text = ValidUtf8(name.substr(0, 60));
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
+    return name.size() > 60 ? text + "..." : text;
+}
+
 }  // namespace
+
+std::string UnitStateText(const UnitFigures& u) {
+    if (u.failed) return "failed at " + std::to_string(*u.cyclesToFailure);
+    return u.running ? "running" : "suspended";
+}
+
+std::string LotSummary(const LotFigures& lot) {
+    std::string out = std::to_string(lot.units) + (lot.units == 1 ? " unit, " : " units, ") +
+                      std::to_string(lot.failures) + " failed, " +
+                      std::to_string(lot.suspensions) + " suspended. ";
+    if (lot.weibull) {
+        const WeibullFit& w = *lot.weibull;
+        out += "Weibull beta " + Fixed(w.beta, "%.3g") + " [" + Fixed(w.betaLow90, "%.3g") + ", " +
+               Fixed(w.betaHigh90, "%.3g") + "], eta " + Cycles(w.eta) + " [" +
+               Cycles(w.etaLow90) + ", " + Cycles(w.etaHigh90) + "] cycles (90 %); B10 " +
+               Cycles(w.b10) + ", at least " + Cycles(w.b10Lower90) + " (90 %). ";
+    } else {
+        out += "No Weibull fit: " + lot.weibullNote + ". ";
+    }
+    if (lot.weibayes) {
+        out += "Weibayes, beta " + Fixed(lot.weibayes->betaAssumed, "%g") + " assumed: eta at least " +
+               Cycles(lot.weibayes->etaLower90) + ", B10 at least " +
+               Cycles(lot.weibayes->b10Lower90) + " cycles (90 %).";
+    }
+    return out;
+}
 
 RunFile::RunFile(std::string folder, std::string path)
     : folder_(std::move(folder)), path_(std::move(path)),
@@ -187,8 +274,9 @@ std::vector<std::string> LogFilesIn(const std::string& folder,
     return files;
 }
 
-Report BuildReport(const std::vector<std::string>& paths, bool keepSeries) {
+Report BuildReport(const std::vector<std::string>& paths, bool keepSeries, double assumedBeta) {
     Report report;
+    report.assumedBeta = assumedBeta;
     // Files named one by one are grouped by their folder, in report order.
     std::vector<std::pair<std::string, std::vector<std::string>>> groups;
     const auto group = [&](const std::string& folder) -> std::vector<std::string>& {
@@ -234,9 +322,26 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries) {
                                     : std::string()) +
                                "."});
             }
+            std::string recordProblem;
+            if (const auto record = ReadRunRecordOf(path, recordProblem)) {
+                figures.hasRecord = true;
+                figures.unit = record->unit;
+                figures.lot = record->lot;
+                figures.startedUtc = record->startedUtc;
+                figures.recordEnded = record->ended.has_value();
+            } else if (!recordProblem.empty()) {
+                report.problems.push_back(
+                    {path, "The run record " + RunRecordName(figures.file) + " beside " + path +
+                               " was not read: " + recordProblem +
+                               "; the log was read as if it had none."});
+            }
             report.runs.push_back(std::move(figures));
             if (keepSeries) report.series.push_back(run.series());
         }
+    }
+    report.unitsAndLots = BuildUnitsAndLots(report.runs, assumedBeta);
+    for (const std::string& problem : report.unitsAndLots.problems) {
+        report.problems.push_back({"", problem});
     }
     return report;
 }
@@ -252,7 +357,16 @@ std::string ReportJson(const Report& report) {
            ", \"failures\": " + std::to_string(total.failures) +
            ", \"shutter_failures\": " + std::to_string(total.shutterFailures) +
            ", \"bench_faults\": " + std::to_string(total.benchFaults) + ", \"mcbf\": " + OrNull(total.mcbf) +
-           ", \"mcbf_lower_90\": " + Number(total.mcbfLower90) + "},\n \"problems\": [";
+           ", \"mcbf_lower_90\": " + Number(total.mcbfLower90) + "},\n \"units\": [";
+    const UnitsAndLots& ul = report.unitsAndLots;
+    for (size_t i = 0; i < ul.units.size(); ++i) {
+        out += (i == 0 ? "\n  " : ",\n  ") + UnitJson(ul.units[i]);
+    }
+    out += "],\n \"lots\": [";
+    for (size_t i = 0; i < ul.lots.size(); ++i) {
+        out += (i == 0 ? "\n  " : ",\n  ") + LotJson(ul.lots[i]);
+    }
+    out += "],\n \"problems\": [";
     for (size_t i = 0; i < report.problems.size(); ++i) {
         out += (i == 0 ? "\n  " : ",\n  ") + std::string("{\"file\": ") +
                JsonString(report.problems[i].file) +
@@ -297,6 +411,24 @@ std::string ReportTable(const Report& report) {
         out += TotalLine("Total", Total(runs)) + "\n";
     }
     if (report.folders.size() > 1) out += TotalLine("All folders", Total(report.runs));
+    const UnitsAndLots& ul = report.unitsAndLots;
+    const bool anyNamed = std::any_of(ul.units.begin(), ul.units.end(),
+                                      [](const UnitFigures& u) { return u.named; });
+    if (anyNamed) {
+        const std::vector<int> unitWidths = {-20, -10, -8, 5, 10, -20, 6};
+        out += "\nUnits\n" +
+               Row({"Unit", "Lot", "Kind", "Runs", "Cycles", "State", "Bench"}, unitWidths);
+        for (const UnitFigures& u : ul.units) {
+            out += Row({Printable(u.unit), Printable(u.lot), NamesOf(u.kind).json,
+                        std::to_string(u.runs.size()), std::to_string(u.cycles), UnitStateText(u),
+                        std::to_string(u.benchFaults)},
+                       unitWidths);
+        }
+        for (const LotFigures& lot : ul.lots) {
+            out += "Lot " + (lot.lot.empty() ? std::string("(none)") : Printable(lot.lot)) + ", " +
+                   NamesOf(lot.kind).description + ": " + LotSummary(lot) + "\n";
+        }
+    }
     if (report.runs.empty()) out += "No logs were found.\n";
     for (const ReportProblem& p : report.problems) out += "Problem: " + ValidUtf8(p.problem) + "\n";
     out += "(Shutter: shutter failures; Bench: bench faults (supply, lines), not counted against "

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "report/run_figures.h"
+#include "report/units.h"
 
 namespace varnholt {
 
@@ -41,6 +42,8 @@ struct Report {
     std::vector<RunFigures> runs;      // by folder, cycle logs before power-cut logs, by number
     std::vector<ReportProblem> problems;
     std::vector<RunAccumulator> series;  // beside runs, when asked for (for charts)
+    UnitsAndLots unitsAndLots;
+    double assumedBeta = 2.0;            // for the Weibayes bound
 };
 
 // The entries of a folder with a log's name, in report order: cycle logs
@@ -50,9 +53,15 @@ struct Report {
 std::vector<std::string> LogFilesIn(const std::string& folder, std::vector<ReportProblem>& problems);
 
 // Each path a folder (its logs) or a file (that log).
-Report BuildReport(const std::vector<std::string>& paths, bool keepSeries = false);
+// assumedBeta: the Weibull shape the Weibayes bound assumes.
+Report BuildReport(const std::vector<std::string>& paths, bool keepSeries = false,
+                   double assumedBeta = 2.0);
 
 std::string ReportJson(const Report& report);
+// "failed at 790001", "running", "suspended".
+std::string UnitStateText(const UnitFigures& unit);
+// A lot's figures in one paragraph of words.
+std::string LotSummary(const LotFigures& lot);
 // The readable table: runs grouped by folder with a total for each, and one
 // over all when there are several folders.
 std::string ReportTable(const Report& report);

@@ -47,6 +47,11 @@ struct RunFigures {
     bool partialLastLine = false;
     int64_t timeWentBack = 0;             // rows read a day on after a small step back
     int64_t firstTimeWentBackLine = 0;
+    // From the run record beside the log, when it has a readable one.
+    bool hasRecord = false;
+    std::string unit, lot;
+    std::optional<int64_t> startedUtc;
+    bool recordEnded = false;
 };
 
 // The cycles and failures of several runs taken together.

@@ -7,13 +7,19 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "charts/run_charts.h"
+#include "reliability/weibull.h"
 #include "report/report.h"
+#include "report_program/assign_unit.h"
+#include "runlog/run_record.h"
 #include "runlog/utf8_text.h"
 
 namespace {
@@ -21,16 +27,27 @@ namespace {
 using namespace varnholt;
 
 constexpr char kHelp[] =
-    "Usage: varnholt-report [--json] [--pdf FILE] [--png DIR] [PATH...]\n"
+    "Usage: varnholt-report [--json] [--beta B] [--pdf FILE] [--png DIR] [PATH...]\n"
+    "       varnholt-report --plan --target T [--reliability R] [--confidence C]\n"
+    "                       [--beta B] (--units N | --cycles T) [--json]\n"
+    "       varnholt-report --assign-unit SERIAL [--lot LOT] FILE...\n"
     "Summarises Varnholt's test logs: cycles, failures, mean cycles between failures\n"
     "with its 90 % lower bound, cycle and move times, the Laplace trend and the\n"
-    "failure modes of each run, and the total of each folder.\n"
+    "failure modes of each run, and the total of each folder; the units (shutters)\n"
+    "over their runs and each lot's Weibull life with its bounds.\n"
     "  PATH        a bench folder (its cycle_log<N>.txt and powercut_log<N>.txt) or\n"
     "              one log file; the current folder when none is given\n"
     "  --json      print the figures as JSON instead of the table\n"
     "  --pdf FILE  also write a report of a few pages: the table, each run's charts\n"
     "              and failure modes\n"
     "  --png DIR   also write each run's charts as PNG images into DIR\n"
+    "  --beta B    the Weibull shape the Weibayes bound assumes (default 2.0)\n"
+    "  --plan      how many cycles each of N units (--units) must pass without a\n"
+    "              shutter failure, or how many units must pass T cycles (--cycles),\n"
+    "              to show reliability R (default 0.90) at the target T cycles with\n"
+    "              confidence C (default 0.90), the shape B assumed\n"
+    "  --assign-unit SERIAL [--lot LOT] FILE...\n"
+    "              give old logs without a run record one naming their unit\n"
     "  --help, --version\n"
     "Exit status: 0 when something could be reported (even with problem files),\n"
     "1 when nothing could, 2 for a bad argument. See varnholt-report(1).\n";
@@ -39,7 +56,19 @@ struct Arguments {
     bool json = false;
     std::string pdf, png;
     std::vector<std::string> paths;
+    double beta = 2.0;
+    bool plan = false;
+    double target = 0, reliability = 0.90, confidence = 0.90, units = 0, cycles = 0;
+    bool assign = false;
+    std::string unit, lot;
 };
+
+// A number for an option, whole text read: "1e6" and "1000000" alike.
+bool Number(const char* text, double& value) {
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return end != text && *end == '\0' && std::isfinite(value);
+}
 
 // 0: go on; otherwise the exit status.
 int Parse(int argc, char* argv[], Arguments& a) {
@@ -58,6 +87,43 @@ int Parse(int argc, char* argv[], Arguments& a) {
             return -1;
         } else if (arg == "--json") {
             a.json = true;
+        } else if (arg == "--plan") {
+            a.plan = true;
+        } else if (arg == "--beta" || arg == "--target" || arg == "--reliability" ||
+                   arg == "--confidence" || arg == "--units" || arg == "--cycles") {
+            double* value = arg == "--beta"          ? &a.beta
+                            : arg == "--target"      ? &a.target
+                            : arg == "--reliability" ? &a.reliability
+                            : arg == "--confidence"  ? &a.confidence
+                            : arg == "--units"       ? &a.units
+                                                     : &a.cycles;
+            if (i + 1 >= argc || !Number(argv[i + 1], *value)) {
+                std::fprintf(stderr, "varnholt-report: %s needs a number after it; see "
+                                     "varnholt-report --help.\n", arg.c_str());
+                return 2;
+            }
+            ++i;
+        } else if (arg == "--assign-unit" || arg == "--lot") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "varnholt-report: %s needs a name after it; see "
+                                     "varnholt-report --help.\n", arg.c_str());
+                return 2;
+            }
+            const std::string name = argv[++i];
+            const std::string problem = UnitNameProblem(name, arg == "--lot" ? "lot" : "unit");
+            if (!problem.empty() || (arg == "--assign-unit" && name.empty())) {
+                std::fprintf(stderr, "varnholt-report: %s\n",
+                             problem.empty() ? "--assign-unit needs a serial number that is not "
+                                               "empty."
+                                             : problem.c_str());
+                return 2;
+            }
+            if (arg == "--lot") {
+                a.lot = name;
+            } else {
+                a.assign = true;
+                a.unit = name;
+            }
         } else if (arg == "--pdf" || arg == "--png") {
             if (i + 1 >= argc || argv[i + 1][0] == '\0') {
                 std::fprintf(stderr, "varnholt-report: %s needs a %s name after it; see "
@@ -72,8 +138,95 @@ int Parse(int argc, char* argv[], Arguments& a) {
             return 2;
         }
     }
+    if (!(a.beta > 0)) {
+        std::fputs("varnholt-report: --beta must be above 0 (a Weibull shape such as 2.0).\n", stderr);
+        return 2;
+    }
+    if (a.plan) {
+        const char* wrong =
+            !(a.target > 0)                                ? "--target must be a number of cycles above 0"
+            : !(a.reliability > 0 && a.reliability < 1)    ? "--reliability must lie between 0 and 1 (0.90 for 90 %)"
+            : !(a.confidence > 0 && a.confidence < 1)      ? "--confidence must lie between 0 and 1 (0.90 for 90 %)"
+            : (a.units > 0) == (a.cycles > 0)              ? "give either --units (above 0) or --cycles (above 0)"
+            : a.units > 0 && a.units != std::floor(a.units) ? "--units must be a whole number"
+                                                           : nullptr;
+        if (wrong != nullptr) {
+            std::fprintf(stderr, "varnholt-report: %s; see varnholt-report --help.\n", wrong);
+            return 2;
+        }
+        return 0;
+    }
+    if (a.assign && a.paths.empty()) {
+        std::fputs("varnholt-report: --assign-unit needs one or more log files after it.\n", stderr);
+        return 2;
+    }
+    if (!a.assign && !a.lot.empty()) {
+        std::fputs("varnholt-report: --lot goes with --assign-unit.\n", stderr);
+        return 2;
+    }
     if (a.paths.empty()) a.paths.push_back(".");
     return 0;
+}
+
+std::string Whole(double value) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.0f", value);
+    return text;
+}
+
+// The shortest text that reads back as the same number, as JSON wants it.
+std::string Short(double value) {
+    char text[48];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    std::string out(text, end);
+    if (out.find_first_of(".e") == std::string::npos) out += ".0";
+    return out;
+}
+
+std::string Plain(double value) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+int Plan(const Arguments& a) {
+    std::string json = "{\"target\": " + Whole(a.target) + ", \"reliability\": " +
+                       Short(a.reliability) + ", \"confidence\": " + Short(a.confidence) +
+                       ", \"beta\": " + Short(a.beta);
+    std::string text;
+    const std::string shown = "reliability " + Plain(a.reliability * 100) + " % at " +
+                              Whole(a.target) + " cycles with " + Plain(a.confidence * 100) +
+                              " % confidence (Weibull shape " + Plain(a.beta) + " assumed)";
+    if (a.units > 0) {
+        const double each =
+            std::ceil(ZeroFailureCycles(a.target, a.reliability, a.confidence, a.beta, a.units));
+        json += ", \"units\": " + Whole(a.units) + ", \"cycles_each\": " + Whole(each) + "}\n";
+        text = "Each of " + Whole(a.units) + " shutters must pass " + Whole(each) +
+               " cycles without a shutter failure to show " + shown + ".\n";
+    } else {
+        const double units =
+            std::ceil(ZeroFailureUnits(a.target, a.reliability, a.confidence, a.beta, a.cycles));
+        json += ", \"cycles_each\": " + Whole(a.cycles) + ", \"units_needed\": " + Whole(units) + "}\n";
+        text = Whole(units) + " shutters must each pass " + Whole(a.cycles) +
+               " cycles without a shutter failure to show " + shown + ".\n";
+    }
+    const std::string& out = a.json ? json : text;
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
+}
+
+int Assign(const Arguments& a) {
+    int status = 0;
+    for (const std::string& path : a.paths) {
+        std::string sentence;
+        if (AssignUnit(path, a.unit, a.lot, sentence)) {
+            std::printf("Wrote %s\n", sentence.c_str());
+        } else {
+            std::fprintf(stderr, "varnholt-report: %s\n", sentence.c_str());
+            status = 1;
+        }
+    }
+    return status;
 }
 
 QString Q(const std::string& text) { return QString::fromStdString(ValidUtf8(text)); }
@@ -190,8 +343,10 @@ bool WritePdf(const Report& report, const std::string& file) {
 int main(int argc, char* argv[]) {
     Arguments arguments;
     if (const int status = Parse(argc, argv, arguments); status != 0) return status < 0 ? 0 : status;
+    if (arguments.plan) return Plan(arguments);
+    if (arguments.assign) return Assign(arguments);
     const bool drawing = !arguments.pdf.empty() || !arguments.png.empty();
-    const Report report = BuildReport(arguments.paths, drawing);
+    const Report report = BuildReport(arguments.paths, drawing, arguments.beta);
     const std::string out = arguments.json ? ReportJson(report) : ReportTable(report);
     std::fwrite(out.data(), 1, out.size(), stdout);
     if (drawing && !report.runs.empty()) {

@@ -32,6 +32,10 @@ bool AppendDurably(LogFile& file, const std::string& text, FileFault& fault);
 bool TruncateFile(LogFile& file, uint64_t size);
 void CloseFile(LogFile& file);
 void RemoveFile(const std::string& name);
+// Puts the finished file temp in name's place in one step: a reader sees the
+// old file or the new one, never a piece. Without replace, an existing name
+// is kept and the call fails.
+bool PublishFile(const std::string& temp, const std::string& name, bool replace, FileFault& fault);
 
 std::tm LocalTimeNow();
 

@@ -57,6 +57,26 @@ void CloseFile(LogFile& file) {
 
 void RemoveFile(const std::string& name) { ::unlink(name.c_str()); }
 
+bool PublishFile(const std::string& temp, const std::string& name, bool replace, FileFault& fault) {
+    // link() fails on an existing name where rename() would replace it.
+    const bool done = replace ? ::rename(temp.c_str(), name.c_str()) == 0
+                              : ::link(temp.c_str(), name.c_str()) == 0;
+    if (!done) {
+        fault = FaultOf(errno);
+        return false;
+    }
+    if (!replace) ::unlink(temp.c_str());
+    // The new name is on disk only once its folder is.
+    const size_t slash = name.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash + 1);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
 std::tm LocalTimeNow() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};

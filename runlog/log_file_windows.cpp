@@ -84,6 +84,15 @@ void CloseFile(LogFile& file) {
 
 void RemoveFile(const std::string& name) { DeleteFileW(Wide(name).c_str()); }
 
+bool PublishFile(const std::string& temp, const std::string& name, bool replace, FileFault& fault) {
+    // Without MOVEFILE_REPLACE_EXISTING an existing name makes the move fail.
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (MoveFileExW(Wide(temp).c_str(), Wide(name).c_str(), flags)) return true;
+    fault = FaultOf(GetLastError());
+    DeleteFileW(Wide(temp).c_str());
+    return false;
+}
+
 std::tm LocalTimeNow() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};

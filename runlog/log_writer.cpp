@@ -23,7 +23,7 @@ std::string WriteFailure(const std::string& fileName, const FileFault& fault) {
 
 // A row goes in whole or not at all.
 bool WriteWhole(LogFile& file, uint64_t& size, const std::string& fileName,
-                const std::string& text, std::string& problem) {
+                const std::string& text, std::string& problem, bool& diskFull) {
     if (!file.IsOpen()) {
         problem = "the log " + fileName + " is not open";
         return false;
@@ -34,6 +34,7 @@ bool WriteWhole(LogFile& file, uint64_t& size, const std::string& fileName,
         return true;
     }
     problem = WriteFailure(fileName, fault);
+    diskFull = fault.diskFull;
     if (!TruncateFile(file, size)) {
         problem += " The last row of " + fileName + " may be incomplete.";
     }
@@ -41,7 +42,7 @@ bool WriteWhole(LogFile& file, uint64_t& size, const std::string& fileName,
 }
 
 bool WriteWhole(TestLog& log, const std::string& text) {
-    return WriteWhole(log.file, log.size, log.fileName, text, log.problem);
+    return WriteWhole(log.file, log.size, log.fileName, text, log.problem, log.diskFull);
 }
 
 std::string Milliseconds(int32_t ms) { return ms < 0 ? std::string() : std::to_string(ms); }
@@ -110,6 +111,7 @@ bool TestLogCreate(TestLogKind kind, TestLog& log, std::string& errorText) {
         log.fileName = name;
         break;
     }
+    log.startedUtc = static_cast<int64_t>(std::time(nullptr));
     const std::tm now = LocalTimeNow();
     log.started = now;
     log.lastRow = now;
@@ -126,8 +128,9 @@ bool TestLogCreate(TestLogKind kind, TestLog& log, std::string& errorText) {
     const std::string movesName = MovesFileName(log.fileName);
     if (CreateNewFile(movesName, log.moves, fault) == CreateOutcome::Created) {
         std::string ignored;
+        bool full = false;
         if (!WriteWhole(log.moves, log.movesSize, movesName,
-                        std::string(kMovesColumns) + kLogLineEnd, ignored)) {
+                        std::string(kMovesColumns) + kLogLineEnd, ignored, full)) {
             CloseFile(log.moves);
         }
     }
@@ -146,10 +149,11 @@ bool TestLogWriteRow(TestLog& log, int64_t count, const std::string& status,
 void TestLogWriteMoves(TestLog& log, int64_t count, int32_t openMs, int32_t closeMs) {
     if (!log.moves.IsOpen()) return;
     std::string ignored;
+    bool full = false;
     if (!WriteWhole(log.moves, log.movesSize, MovesFileName(log.fileName),
                     std::to_string(count) + "\t" + Milliseconds(openMs) + "\t" +
                         Milliseconds(closeMs) + kLogLineEnd,
-                    ignored)) {
+                    ignored, full)) {
         CloseFile(log.moves);
     }
 }
@@ -157,6 +161,53 @@ void TestLogWriteMoves(TestLog& log, int64_t count, int32_t openMs, int32_t clos
 void TestLogClose(TestLog& log) {
     CloseFile(log.file);
     CloseFile(log.moves);
+}
+
+}  // namespace varnholt
+
+namespace varnholt {
+
+bool WriteFileWhole(const std::string& name, const std::string& text, bool replace,
+                    FileFault& fault) {
+    // Hidden, and never a log's name: the numbering passes it over.
+    const size_t slash = name.rfind('/');
+    const std::string temp = slash == std::string::npos
+                                 ? "." + name + ".tmp"
+                                 : name.substr(0, slash + 1) + "." + name.substr(slash + 1) + ".tmp";
+    RemoveFile(temp);  // left by a crash
+    LogFile file;
+    if (CreateNewFile(temp, file, fault) != CreateOutcome::Created) return false;
+    const bool written = AppendDurably(file, text, fault);
+    CloseFile(file);
+    if (!written || !PublishFile(temp, name, replace, fault)) {
+        RemoveFile(temp);
+        return false;
+    }
+    return true;
+}
+
+void TestLogStartRecord(TestLog& log, RunRecord record) {
+    record.log = log.fileName;
+    record.startedUtc = log.startedUtc;
+    // The header's local time less UTC, to the minute.
+    const int64_t offset = LocalSecondsOf(log.started) - log.startedUtc;
+    record.utcOffsetMinutes = static_cast<int>((offset + (offset < 0 ? -30 : 30)) / 60);
+    record.ended.reset();
+    record.endedUtc.reset();
+    record.lastCount = 0;
+    log.record = std::move(record);
+    FileFault fault;
+    log.recordKept = WriteFileWhole(RunRecordName(log.fileName), RunRecordJson(log.record),
+                                    false, fault);
+}
+
+void TestLogEndRecord(TestLog& log, const std::string& ended, int64_t lastCount) {
+    if (!log.recordKept) return;
+    log.record.ended = ended;
+    log.record.endedUtc = static_cast<int64_t>(std::time(nullptr));
+    log.record.lastCount = lastCount;
+    FileFault fault;
+    WriteFileWhole(RunRecordName(log.fileName), RunRecordJson(log.record), true, fault);
 }
 
 }  // namespace varnholt

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "runlog/log_format.h"
+#include "runlog/run_record.h"
 #include "runlog/log_file.h"
 
 namespace varnholt {
@@ -24,6 +25,12 @@ struct TestLog {
     // matters more.
     LogFile moves;
     uint64_t movesSize = 0;
+    int64_t startedUtc = 0;  // the header's time, seconds since 1970 UTC
+    bool diskFull = false;   // the last write failed for want of space
+    // The run record beside the log (cycle_log3-run.json), kept only when
+    // this run made it.
+    RunRecord record;
+    bool recordKept = false;
 };
 
 // Creates the next numbered log in the working directory and writes its
@@ -35,6 +42,18 @@ bool TestLogWriteRow(TestLog& log, int64_t count, const std::string& status,
 // A row of the companion: -1 for a move that did not happen or complete.
 void TestLogWriteMoves(TestLog& log, int64_t count, int32_t openMs, int32_t closeMs);
 void TestLogClose(TestLog& log);
+
+// The run record: made when the run starts (never over a file already there;
+// that run then has none) and written again, whole, when it ends. Each write
+// goes to a temporary file, is synced and renamed over, so a crash leaves the
+// old record or the new one.
+void TestLogStartRecord(TestLog& log, RunRecord record);
+void TestLogEndRecord(TestLog& log, const std::string& ended, int64_t lastCount);
+
+// Writes name whole through a temporary file (see above); false, with
+// fault, when it could not, or when !replace and name exists.
+bool WriteFileWhole(const std::string& name, const std::string& text, bool replace,
+                    FileFault& fault);
 
 // One above the highest number among the kind's logs in directory; more than
 // 32767 when no number is left. holder, when given, receives the name of the

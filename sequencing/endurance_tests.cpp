@@ -6,11 +6,13 @@
 #include "instruments/power_supply.h"
 #include "instruments/shutter.h"
 #include "timing/clock.h"
+#include "runlog/failure_class.h"
 #include "sequencing/configuration.h"
 #include "sequencing/run_events.h"
 #include "sequencing/run_flags.h"
 #include "sequencing/status_line.h"
 #include "runlog/log_writer.h"
+#include "sequencing/unit_under_test.h"
 
 namespace varnholt {
 namespace {
@@ -53,7 +55,15 @@ public:
             return false;
         }
         dates_.Start(LocalSecondsOf(log_.started));
-        TellRunStarted({kind_, log_.fileName, LocalSecondsOf(log_.started)});
+        unit_ = CurrentUnitUnderTest();
+        RunRecord record;
+        record.kind = NamesOf(kind_).json;
+        record.unit = unit_.unit;
+        record.lot = unit_.lot;
+        record.sampleTimeTicks = SampleTimeTicks();
+        record.powerOffTicks = PowerOffTicks();
+        TestLogStartRecord(log_, record);
+        TellRunStarted({kind_, log_.fileName, LocalSecondsOf(log_.started), unit_.unit, unit_.lot});
         return true;
     }
 
@@ -66,21 +76,22 @@ public:
         if (ShutdownRequested()) return Stop();
         const std::string text = prefix + errorText;
         if (WriteRow("FAILURE", text)) {
-            End(true, text);
+            End(true, text, IsLineFault(text) ? "line_dropped" : "failure");
         } else {
-            End(true, text + " " + log_.problem);
+            End(true, text + " " + log_.problem, WriteFault());
         }
         return false;
     }
 
     bool Stop() {
-        End(false, "Test stopped by user");
+        End(false, "Test stopped by user",
+            !ShutdownRequested() ? "stopped" : ShutdownBySignal() ? "signal" : "closed");
         return false;
     }
 
     bool Success(const std::string& errorColumn, const char* statusPrefix) {
         if (!WriteRow("SUCCESS", errorColumn)) {
-            End(true, log_.problem);
+            End(true, log_.problem, WriteFault());
             return false;
         }
         ShowStatus(statusPrefix + WithSignSpace(count));
@@ -109,14 +120,18 @@ private:
         row.error = LoggedError(errorText);
         row.openMs = openMs;
         row.closeMs = closeMs;
+        row.unit = unit_.unit;
         TellRowWritten(row);
         return true;
     }
 
-    void End(bool byFailure, const std::string& text) {
+    const char* WriteFault() const { return log_.diskFull ? "disk_full" : "write_failed"; }
+
+    void End(bool byFailure, const std::string& text, const char* how) {
         ShowStatus(text);
         TestLogClose(log_);
-        TellRunEnded({kind_, log_.fileName, byFailure, LoggedError(text), lastCount_});
+        TestLogEndRecord(log_, how, lastCount_);
+        TellRunEnded({kind_, log_.fileName, byFailure, LoggedError(text), lastCount_, unit_.unit});
     }
 
     TestLogKind kind_;
@@ -124,6 +139,7 @@ private:
     TestLog log_;
     RowDates dates_;
     int64_t lastCount_ = 0;
+    UnitUnderTest unit_;
 };
 
 }  // namespace

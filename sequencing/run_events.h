@@ -15,6 +15,7 @@ struct RunStarted {
     TestLogKind kind = TestLogKind::CycleTest;
     std::string log;  // cycle_log3.txt
     int64_t started = 0;
+    std::string unit, lot;  // the shutter tested, as the operator gave them; may be empty
 };
 
 struct RowWritten {
@@ -25,6 +26,7 @@ struct RowWritten {
     int64_t when = 0;
     std::string error;     // the Error column as logged, without the device's final line end
     int32_t openMs = -1, closeMs = -1;  // the cycle's moves; -1: none
+    std::string unit;
 };
 
 struct RunEnded {
@@ -33,6 +35,7 @@ struct RunEnded {
     bool byFailure = false;  // a failure ended it (a FAILURE row, or a row that could not be written)
     std::string text;        // what the status line said, device bytes as the log shows them
     int64_t lastCount = 0;   // the last row's Count, 0 without rows
+    std::string unit;
 };
 
 struct LineChanged {

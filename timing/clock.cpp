@@ -60,4 +60,6 @@ bool ShutdownRequested() { return shutdownRequested || shutdownSignalled; }
 
 void RequestShutdownFromSignal() { shutdownSignalled = true; }
 
+bool ShutdownBySignal() { return shutdownSignalled; }
+
 }  // namespace varnholt

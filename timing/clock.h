@@ -44,5 +44,7 @@ bool ShutdownRequested();
 // supply's blocking pause): safe there, and seen by the next check, so that
 // nothing more is sent before the event loop gets to close the window.
 void RequestShutdownFromSignal();
+// A signal, not the window's close, asked for the end.
+bool ShutdownBySignal();
 
 }  // namespace varnholt

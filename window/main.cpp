@@ -65,8 +65,8 @@ struct Monitoring {
                 if (link) link->queue().Put(message);
             },
             [this](const std::string& event, const std::string& log, int64_t count,
-                   const std::string& text) {
-                if (notifier) notifier->Notify(event, log, count, text);
+                   const std::string& text, const std::string& unit) {
+                if (notifier) notifier->Notify(event, log, count, text, unit);
             });
         varnholt::AddRunObserver(feed.get());
         if (settings.host.empty()) return;

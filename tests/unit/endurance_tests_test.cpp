@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <regex>
 
@@ -18,6 +19,8 @@
 #include "sequencing/run_events.h"
 #include "sequencing/run_flags.h"
 #include "sequencing/status_line.h"
+#include "sequencing/unit_under_test.h"
+#include "runlog/run_record.h"
 #include "tests/support/fake_bench.h"
 #include "tests/support/log_pattern.h"
 #include "tests/support/temp_dir.h"
@@ -472,6 +475,77 @@ TEST_F(EnduranceTest, AShutterLinePulledDuringTheHoldIsOneFailureRowNamingTheLin
               Header("Shutter Cycle Test") +
                   Row(1, "FAILURE", std::regex_replace(text, std::regex(R"([()])"), R"(\$&)")));
     EXPECT_EQ(AppTicks() - start, 57);  // at once, where the close would have gone out
+}
+
+}  // namespace
+}  // namespace varnholt
+
+namespace varnholt {
+namespace {
+
+// The run record beside each log: made at the start with the unit and lot,
+// ended null while the run goes on, and written again at its end with how it
+// ended and the last Count. One left from elsewhere is never written over.
+TEST_F(EnduranceTest, ARunRecordFollowsEachRunFromStartToEnd) {
+    struct Seen : RunObserver {
+        Seen() { AddRunObserver(this); }
+        ~Seen() override { RemoveRunObserver(this); }
+        void OnRowWritten(const RowWritten& e) override {
+            if (e.count == 1) whileRunning = ReadWhole(RunRecordName(e.log));
+        }
+        static std::string ReadWhole(const std::string& name) {
+            std::ifstream in(name, std::ios::binary);
+            return std::string(std::istreambuf_iterator<char>(in), {});
+        }
+        std::string whileRunning;
+    };
+    SetUnitUnderTest({"SN-0012", "L7"});
+    {
+        Seen seen;
+        StartBench();
+        StopWhenStatusIs(CycleTestRunning(), "Cycle Test:  2");
+        RunCycleTest();
+        std::string problem;
+        const auto during = ParseRunRecord(seen.whileRunning, problem);
+        ASSERT_TRUE(during) << problem;
+        EXPECT_FALSE(during->ended || during->endedUtc);
+        EXPECT_EQ(during->unit, "SN-0012");
+        const auto after = ParseRunRecord(Log("cycle_log1-run.json"), problem);
+        ASSERT_TRUE(after) << problem;
+        EXPECT_EQ(after->log, "cycle_log1.txt");
+        EXPECT_EQ(after->kind, "cycle");
+        EXPECT_EQ(after->lot, "L7");
+        EXPECT_EQ(after->ended, "stopped");
+        EXPECT_EQ(after->lastCount, 2);
+        ASSERT_TRUE(after->endedUtc);
+        EXPECT_GE(*after->endedUtc, after->startedUtc);
+        EXPECT_LE(std::abs(after->utcOffsetMinutes), 14 * 60);
+    }
+    const struct {
+        int failCommand;
+        const char* ended;
+    } endings[] = {{3, "failure"}};
+    for (const auto& ending : endings) {
+        shutter.commands = 0;
+        shutter.failCommand = ending.failCommand;
+        SetUnitUnderTest({});
+        StartBench();
+        RunCycleTest();
+        std::string problem;
+        const auto record = ParseRunRecord(Log("cycle_log2-run.json"), problem);
+        ASSERT_TRUE(record) << problem;
+        EXPECT_EQ(record->ended, ending.ended);
+        EXPECT_EQ(record->unit, "");
+        EXPECT_EQ(record->lastCount, 1);
+    }
+    // A record already there for the next log's name is left alone.
+    folder.Write("cycle_log3-run.json", "not ours");
+    shutter.commands = 0;
+    StartBench();
+    RunCycleTest();
+    EXPECT_EQ(Log("cycle_log3-run.json"), "not ours");
+    EXPECT_NE(Log("cycle_log3.txt").find("FAILURE"), std::string::npos);
+    SetUnitUnderTest({});
 }
 
 }  // namespace

@@ -83,31 +83,35 @@ TEST(MonitorFeed, RunEventsBecomeStatusRowsAndEvents) {
         [&](const MonitorMessage& m) {
             sent.push_back(m.subtopic + (m.retain ? " retained " : " ") + m.payload);
         },
-        [&](const std::string& event, const std::string& log, int64_t count, const std::string& text) {
-            notified.push_back(event + "|" + log + "|" + std::to_string(count) + "|" + text);
+        [&](const std::string& event, const std::string& log, int64_t count, const std::string& text,
+            const std::string& unit) {
+            notified.push_back(event + "|" + log + "|" + std::to_string(count) + "|" + text + "|" +
+                               unit);
         });
-    EXPECT_EQ(feed.StatusPayload(0).rfind("{\"state\": \"idle\", \"log\": null, \"cycle\": 0, "
+    EXPECT_EQ(feed.StatusPayload(0).rfind("{\"state\": \"idle\", \"log\": null, \"unit\": \"\", "
+                                          "\"lot\": \"\", \"cycle\": 0, "
                                           "\"failures\": 0, \"since\": \"", 0), 0u);
     const int64_t started = LocalSeconds(2026, 12, 8, 15 * 3600 + 7 * 60 + 9);
-    feed.OnRunStarted({TestLogKind::PowerCutTest, "powercut_log3.txt", started});
+    feed.OnRunStarted({TestLogKind::PowerCutTest, "powercut_log3.txt", started, "SN-0012", "L7"});
     feed.OnRowWritten({TestLogKind::PowerCutTest, "powercut_log3.txt", 1, false, started + 5,
-                       "OpenShutter Error: E2<TAB>JAM", 210, 190});
+                       "OpenShutter Error: E2<TAB>JAM", 210, 190, "SN-0012"});
     feed.dropped = [] { return uint64_t{7}; };
     feed.OnRowWritten({TestLogKind::PowerCutTest, "powercut_log3.txt", 2, true, started + 86400,
-                       "PowerOn Error: -222,\"x\"", -1, -1});
+                       "PowerOn Error: -222,\"x\"", -1, -1, "SN-0012"});
     feed.OnLineChanged({false, "/dev/ttyUSB0", "Serial port 2 (/dev/ttyUSB0) was disconnected"});
-    feed.OnRunEnded({TestLogKind::PowerCutTest, "powercut_log3.txt", true, "PowerOn Error: -222,\"x\"", 2});
+    feed.OnRunEnded({TestLogKind::PowerCutTest, "powercut_log3.txt", true, "PowerOn Error: -222,\"x\"", 2,
+                     "SN-0012"});
     ASSERT_EQ(sent.size(), 10u);
     EXPECT_EQ(sent[0], "status retained {\"state\": \"powercut\", \"log\": \"powercut_log3.txt\", "
-                       "\"cycle\": 0, \"failures\": 0, \"since\": \"2026-12-08T15:07:09\", "
+                       "\"unit\": \"SN-0012\", \"lot\": \"L7\", \"cycle\": 0, \"failures\": 0, \"since\": \"2026-12-08T15:07:09\", "
                        "\"version\": \"1.2.0\"}");
     EXPECT_EQ(sent[1].rfind("events {\"event\": \"started\", \"log\": \"powercut_log3.txt\", ", 0), 0u);
-    EXPECT_EQ(sent[2], "rows {\"log\": \"powercut_log3.txt\", \"count\": 1, \"status\": \"SUCCESS\", "
+    EXPECT_EQ(sent[2], "rows {\"log\": \"powercut_log3.txt\", \"unit\": \"SN-0012\", \"count\": 1, \"status\": \"SUCCESS\", "
                        "\"time\": \"2026-12-08T15:07:14\", \"error\": \"OpenShutter Error: E2<TAB>JAM\"}");
     EXPECT_EQ(sent[3], "status retained {\"state\": \"powercut\", \"log\": \"powercut_log3.txt\", "
-                       "\"cycle\": 1, \"failures\": 1, \"since\": \"2026-12-08T15:07:09\", "
+                       "\"unit\": \"SN-0012\", \"lot\": \"L7\", \"cycle\": 1, \"failures\": 1, \"since\": \"2026-12-08T15:07:09\", "
                        "\"version\": \"1.2.0\"}");
-    EXPECT_EQ(sent[4], "rows {\"log\": \"powercut_log3.txt\", \"count\": 2, \"status\": \"FAILURE\", "
+    EXPECT_EQ(sent[4], "rows {\"log\": \"powercut_log3.txt\", \"unit\": \"SN-0012\", \"count\": 2, \"status\": \"FAILURE\", "
                        "\"time\": \"2026-12-09T15:07:09\", \"error\": \"PowerOn Error: -222,\\\"x\\\"\"}");
     EXPECT_NE(sent[5].find("\"cycle\": 2, \"failures\": 2, "), std::string::npos);
     EXPECT_NE(sent[5].find(", \"dropped\": 7}"), std::string::npos);
@@ -116,11 +120,11 @@ TEST(MonitorFeed, RunEventsBecomeStatusRowsAndEvents) {
     EXPECT_EQ(sent[7].rfind("events {\"event\": \"failure\", ", 0), 0u);
     EXPECT_EQ(sent[8].rfind("events {\"event\": \"ended\", ", 0), 0u);
     EXPECT_EQ(sent[9].rfind("status retained {\"state\": \"idle\", \"log\": \"powercut_log3.txt\", "
-                            "\"cycle\": 2, \"failures\": 2, ", 0), 0u);
+                            "\"unit\": \"SN-0012\", \"lot\": \"L7\", \"cycle\": 2, \"failures\": 2, ", 0), 0u);
     EXPECT_EQ(notified, (std::vector<std::string>{
-                            "line_dropped|powercut_log3.txt|2|Serial port 2 (/dev/ttyUSB0) was disconnected",
-                            "failure|powercut_log3.txt|2|PowerOn Error: -222,\"x\"",
-                            "ended|powercut_log3.txt|2|PowerOn Error: -222,\"x\""}));
+                            "line_dropped|powercut_log3.txt|2|Serial port 2 (/dev/ttyUSB0) was disconnected|SN-0012",
+                            "failure|powercut_log3.txt|2|PowerOn Error: -222,\"x\"|SN-0012",
+                            "ended|powercut_log3.txt|2|PowerOn Error: -222,\"x\"|SN-0012"}));
 }
 
 TEST(MessageQueue, PastTheLimitTheOldestGoAndAreCounted) {
@@ -157,7 +161,7 @@ TEST(Notifier, ArgumentsStayTextCallsAreLimitedAndLongRunsEnded) {
         notifier.Notify("ended", "cycle_log1.txt", 12, "x; rm -rf / $(touch pwned)");
         notifier.Notify("ended", "cycle_log1.txt", 13, "held");
         notifier.Notify("ended", "cycle_log1.txt", 14, "held");
-        notifier.Notify("failure", "cycle_log1.txt", 14, "other kind");
+        notifier.Notify("failure", "cycle_log1.txt", 14, "other kind", "SN-0012");
         notifier.Notify("line_dropped", "", 14, "sleeps");
         std::this_thread::sleep_for(milliseconds(1200));
         notifier.Notify("ended", "cycle_log2.txt", 3, "after the interval");
@@ -171,7 +175,7 @@ TEST(Notifier, ArgumentsStayTextCallsAreLimitedAndLongRunsEnded) {
     EXPECT_EQ(calls, (std::vector<std::string>{
                          "ended|cycle_log1.txt|12|x; rm -rf / $(touch pwned)|",
                          "ended|cycle_log2.txt|3|after the interval|2|",
-                         "failure|cycle_log1.txt|14|other kind|",
+                         "failure|cycle_log1.txt|14|other kind|0|SN-0012|",
                          "line_dropped||14|sleeps|"}));
     EXPECT_FALSE(std::filesystem::exists("pwned"));
     // The sleeping one was ended after its half second, long before 30 s,

@@ -1,0 +1,102 @@
+#include "report/units.h"
+
+#include <algorithm>
+#include <map>
+#include <tuple>
+
+#include "runlog/run_record.h"
+#include "runlog/utf8_text.h"
+
+namespace varnholt {
+namespace {
+
+// A log's start in UTC: from its record, or its header's local time read in
+// this machine's zone.
+int64_t StartUtc(const RunFigures& run) {
+    return run.startedUtc ? *run.startedUtc : UtcOfLocalSeconds(run.started);
+}
+
+std::string Shown(const std::string& name) {
+    std::string text = ValidUtf8(name.substr(0, 80));
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
+    return name.size() > 80 ? text + "..." : text;
+}
+
+}  // namespace
+
+UnitsAndLots BuildUnitsAndLots(const std::vector<RunFigures>& runs, double assumedBeta) {
+    UnitsAndLots out;
+    // Unnamed runs never merge with a named unit of the same text.
+    using Key = std::tuple<int, bool, std::string>;
+    std::map<Key, std::vector<const RunFigures*>> byUnit;
+    for (const RunFigures& run : runs) {
+        const bool named = !run.unit.empty();
+        const std::string name =
+            named ? run.unit : (run.folder == "." ? run.file : run.folder + "/" + run.file);
+        byUnit[{static_cast<int>(run.kind), !named, name}].push_back(&run);
+    }
+    for (auto& [key, unitRuns] : byUnit) {
+        std::stable_sort(unitRuns.begin(), unitRuns.end(),
+                         [](const RunFigures* a, const RunFigures* b) {
+                             return StartUtc(*a) < StartUtc(*b);
+                         });
+        UnitFigures u;
+        u.kind = static_cast<TestLogKind>(std::get<0>(key));
+        u.named = !std::get<1>(key);
+        u.unit = std::get<2>(key);
+        std::string otherLot;
+        for (const RunFigures* run : unitRuns) {
+            u.runs.push_back({run->folder, run->file});
+            if (!run->lot.empty()) {
+                if (!u.lot.empty() && run->lot != u.lot) otherLot = u.lot;
+                u.lot = run->lot;  // the newest that names one
+            }
+            if (u.failed) continue;  // its life ended before this run
+            if (run->firstFailureCycle) {
+                u.failed = true;
+                u.cyclesToFailure = u.cycles + *run->firstFailureCycle;
+                u.cycles = *u.cyclesToFailure;
+                u.benchFaults += run->benchFaultsBeforeFirstFailure;
+            } else {
+                u.cycles += run->cycles;
+                u.benchFaults += run->benchFaults;
+            }
+        }
+        if (!otherLot.empty()) {
+            out.problems.push_back("The runs of unit " + Shown(u.unit) + " name different lots (" +
+                                   Shown(otherLot) + " and " + Shown(u.lot) +
+                                   "); it was counted in lot " + Shown(u.lot) +
+                                   ", named by its newest run.");
+        }
+        const RunFigures& newest = *unitRuns.back();
+        u.running = newest.hasRecord && !newest.recordEnded;
+        out.units.push_back(std::move(u));
+    }
+    std::map<std::pair<int, std::string>, LotFigures> lots;
+    for (const UnitFigures& u : out.units) {
+        LotFigures& lot = lots[{static_cast<int>(u.kind), u.lot}];
+        lot.lot = u.lot;
+        lot.kind = u.kind;
+        ++lot.units;
+        if (u.failed) {
+            ++lot.failures;
+            lot.life.failures.push_back(static_cast<double>(*u.cyclesToFailure));
+        } else {
+            ++lot.suspensions;
+            // A unit that ran no cycle tells the fit nothing.
+            if (u.cycles > 0) lot.life.suspensions.push_back(static_cast<double>(u.cycles));
+        }
+    }
+    for (auto& [key, lot] : lots) {
+        lot.weibull = FitWeibull(lot.life, lot.weibullNote);
+        std::vector<double> cycles = lot.life.failures;
+        cycles.insert(cycles.end(), lot.life.suspensions.begin(), lot.life.suspensions.end());
+        lot.weibayes = WeibayesBound(lot.failures, cycles, assumedBeta);
+        out.lots.push_back(std::move(lot));
+    }
+    return out;
+}
+
+}  // namespace varnholt

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "reliability/weibull.h"
+#include "report/run_figures.h"
+
+namespace varnholt {
+
+struct UnitRun {
+    std::string folder, file;
+};
+
+// One shutter over all its runs of one test kind.
+struct UnitFigures {
+    std::string unit;       // the serial number, or folder/file for a run that names none
+    bool named = true;
+    std::string lot;
+    TestLogKind kind = TestLogKind::CycleTest;
+    std::vector<UnitRun> runs;  // in order of start
+    int64_t cycles = 0;         // up to its first shutter failure
+    bool failed = false;
+    std::optional<int64_t> cyclesToFailure;
+    int64_t benchFaults = 0;    // within its life
+    bool running = false;       // its newest run's record has not ended
+};
+
+struct LotFigures {
+    std::string lot;
+    TestLogKind kind = TestLogKind::CycleTest;
+    int64_t units = 0, failures = 0, suspensions = 0;
+    std::optional<WeibullFit> weibull;
+    std::string weibullNote;  // why there is no fit
+    LifeData life;            // what the fit was made from
+    std::optional<Weibayes> weibayes;
+};
+
+struct UnitsAndLots {
+    std::vector<UnitFigures> units;  // by kind, then unit name
+    std::vector<LotFigures> lots;    // by kind, then lot name
+    std::vector<std::string> problems;  // sentences
+};
+
+// Runs are those of a report, each with its record's unit and lot. beta is
+// the shape the Weibayes bound assumes.
+UnitsAndLots BuildUnitsAndLots(const std::vector<RunFigures>& runs, double assumedBeta);
+
+}  // namespace varnholt
