@@ -387,4 +387,24 @@ std::optional<RunRecord> ReadRunRecordOf(const std::string& logPath, std::string
     return record;
 }
 
+std::optional<RunRecord> NewestRunRecordIn(const std::string& folder) {
+    namespace fs = std::filesystem;
+    constexpr std::string_view suffix = "-run.json";
+    std::optional<RunRecord> newest;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= suffix.size() ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+            continue;
+        }
+        const std::string log = name.substr(0, name.size() - suffix.size()) + ".txt";
+        if (!IsTestLogName(log)) continue;
+        std::string problem;
+        auto record = ReadRunRecordOf((fs::path(folder) / log).string(), problem);
+        if (record && (!newest || record->startedUtc > newest->startedUtc)) newest = std::move(record);
+    }
+    return newest;
+}
+
 }  // namespace varnholt

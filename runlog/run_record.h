@@ -60,4 +60,8 @@ namespace varnholt {
 // had none. Only a plain file of at most kRunRecordMaxBytes is opened.
 std::optional<RunRecord> ReadRunRecordOf(const std::string& logPath, std::string& problem);
 
+// The readable record in folder that started last, to propose its unit and
+// lot for the next run (a restart after the weekend keeps the shutter).
+std::optional<RunRecord> NewestRunRecordIn(const std::string& folder);
+
 }  // namespace varnholt

@@ -11,7 +11,9 @@
 #include "sequencing/configuration.h"
 #include "sequencing/endurance_tests.h"
 #include "sequencing/run_flags.h"
+#include "sequencing/unit_under_test.h"
 #include "runlog/log_writer.h"
+#include "runlog/run_record.h"
 #include "runlog/utf8_text.h"
 #include "ui_shutterform.h"
 #include "window/runs_window.h"
@@ -45,6 +47,7 @@ void TestButtonClick(ShutterForm& form, QPushButton* own,
         running = false;
         return;
     }
+    if (!form.TakeUnitForRun()) return;
     own->setText(runningCaption);
     form.SetShutterControlsEnabled(false);
     form.SetPowerControlsEnabled(false);
@@ -53,6 +56,7 @@ void TestButtonClick(ShutterForm& form, QPushButton* own,
     test();
     running = false;
     own->setText(idleCaption);
+    form.ReleaseUnitFields();
     if (!ShutdownRequested()) form.SetAllControlsEnabled(true);
 }
 
@@ -123,6 +127,10 @@ void ShutterForm::Form_Load() {
     BindShutterPort(shutterPort_);
     BindPowerSupplyPort(powerSupplyPort_);
     BindStatusLine(this);
+    if (const auto last = NewestRunRecordIn(".")) {
+        ui->UnitText->setText(QString::fromStdString(ValidUtf8(last->unit)));
+        ui->LotText->setText(QString::fromStdString(ValidUtf8(last->lot)));
+    }
     show();
     ui->StatusText->setFocus();
     // Paint the window before the start-up's blocking pause.
@@ -159,6 +167,26 @@ void ShutterForm::SetAllControlsEnabled(bool enabled) {
     SetShutterControlsEnabled(enabled);
     SetPowerControlsEnabled(enabled);
     SetTestControlsEnabled(enabled);
+}
+
+bool ShutterForm::TakeUnitForRun() {
+    const std::string unit = ui->UnitText->text().trimmed().toStdString();
+    const std::string lot = ui->LotText->text().trimmed().toStdString();
+    for (const std::string& problem : {UnitNameProblem(unit, "unit"), UnitNameProblem(lot, "lot")}) {
+        if (!problem.empty()) {
+            SetStatus(problem);
+            return false;
+        }
+    }
+    SetUnitUnderTest({unit, lot});
+    ui->UnitText->setReadOnly(true);
+    ui->LotText->setReadOnly(true);
+    return true;
+}
+
+void ShutterForm::ReleaseUnitFields() {
+    ui->UnitText->setReadOnly(false);
+    ui->LotText->setReadOnly(false);
 }
 
 void ShutterForm::OpenCmd_Click() { ShutterCommandClick(&OpenShutter); }

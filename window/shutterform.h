@@ -37,6 +37,12 @@ public:
     void SetTestControlsEnabled(bool enabled);
     void SetAllControlsEnabled(bool enabled);
 
+    // The Unit and Lot fields: taken for a run as it starts (false, with a
+    // sentence on the status line, when they cannot be used), locked while
+    // it runs, editable again after.
+    bool TakeUnitForRun();
+    void ReleaseUnitFields();
+
     // The monitoring's one short line beside the status ("Monitoring:
     // connected to broker.lab:8883"); from any thread.
     void SetMonitoringText(const std::string& text);

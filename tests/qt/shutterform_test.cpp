@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSet>
@@ -17,6 +18,7 @@
 #include "timing/clock.h"
 #include "sequencing/configuration.h"
 #include "sequencing/run_flags.h"
+#include "runlog/run_record.h"
 #include "tests/support/fake_bench.h"
 #include "tests/support/temp_dir.h"
 #include "window/event_pump.h"
@@ -335,7 +337,54 @@ TEST_F(WindowTest, ControlsHaveTheirNamesCaptionsGeometryAndTabOrder) {
         auto* b = Button(name);
         EXPECT_GT(colours(QRect(b->mapTo(form.get(), QPoint(0, 0)), b->size())), 3) << name;
     }
-    EXPECT_EQ(colours(QRect(320, 10, 190, 100)), 1);
+    // Above the Unit field the window's top right stays empty.
+    EXPECT_EQ(colours(QRect(320, 4, 190, 28)), 1);
+}
+
+// The Unit and Lot fields: proposed from the newest run record of the
+// folder, locked while a test runs, and written into the run's record.
+TEST_F(WindowTest, TheUnitFieldsLeadToTheRunRecord) {
+    RunRecord older, newer;
+    older.log = "cycle_log1.txt";
+    older.kind = "cycle";
+    older.unit = "SN-0001";
+    older.startedUtc = 1000;
+    newer = older;
+    newer.log = "cycle_log2.txt";
+    newer.unit = "SN-0012";
+    newer.lot = "L7";
+    newer.startedUtc = 2000;
+    folder.Write("cycle_log1-run.json", RunRecordJson(older));
+    folder.Write("cycle_log2-run.json", RunRecordJson(newer));
+    folder.Write("cycle_log2.txt", "");  // a record counts only beside its log's name
+    StartWithoutDevices();
+    auto* unit = form->findChild<QLineEdit*>("UnitText");
+    auto* lot = form->findChild<QLineEdit*>("LotText");
+    ASSERT_TRUE(unit && lot);
+    EXPECT_EQ(unit->text(), "SN-0012");
+    EXPECT_EQ(lot->text(), "L7");
+    EXPECT_FALSE(unit->isReadOnly());
+
+    unit->setText("SN-00\t13");
+    Click("CycleTestCmd");
+    EXPECT_EQ(Status(), "The unit holds a control character (a tab or line end); type it again.");
+    EXPECT_FALSE(QFile::exists("cycle_log3.txt"));
+
+    unit->setText("  SN-0013 ");
+    bool lockedWhileRunning = false;
+    Later(300, [&] {
+        lockedWhileRunning = unit->isReadOnly() && lot->isReadOnly();
+        Click("CycleTestCmd");
+    });
+    Click("CycleTestCmd");
+    EXPECT_TRUE(lockedWhileRunning);
+    EXPECT_FALSE(unit->isReadOnly());
+    std::string problem;
+    const auto record = ReadRunRecordOf("cycle_log3.txt", problem);
+    ASSERT_TRUE(record) << problem;
+    EXPECT_EQ(record->unit, "SN-0013");
+    EXPECT_EQ(record->lot, "L7");
+    EXPECT_EQ(record->ended, "stopped");
 }
 
 // Device bytes in the log's visible form, the final line end a line break,
