@@ -147,6 +147,31 @@ bool Usable(double t) { return std::isfinite(t) && t > 0; }
 
 }  // namespace
 
+std::vector<PlotPoint> MedianRanks(const LifeData& life) {
+    struct Unit {
+        double t;
+        bool failed;
+    };
+    std::vector<Unit> units;
+    for (const double t : life.failures) units.push_back({t, true});
+    for (const double t : life.suspensions) units.push_back({t, false});
+    // At equal cycles a failure comes before a suspension: the suspended unit
+    // was known to outlive it.
+    std::sort(units.begin(), units.end(), [](const Unit& a, const Unit& b) {
+        return a.t != b.t ? a.t < b.t : a.failed > b.failed;
+    });
+    const auto n = static_cast<double>(units.size());
+    double previous = 0;
+    std::vector<PlotPoint> points;
+    for (size_t i = 0; i < units.size(); ++i) {
+        if (!units[i].failed) continue;
+        const double reverse = n - static_cast<double>(i);
+        previous += (n + 1 - previous) / (1 + reverse);
+        points.push_back({units[i].t, (previous - 0.3) / (n + 0.4)});
+    }
+    return points;
+}
+
 double BLife(double beta, double eta, double percent) {
     return eta * std::pow(-std::log1p(-percent / 100.0), 1.0 / beta);
 }

@@ -30,6 +30,14 @@ struct WeibullFit {
 // times that are not positive and finite.
 std::optional<WeibullFit> FitWeibull(const LifeData& data, std::string& note);
 
+// Unreliability of each failure by Johnson's adjusted rank and Bernard's
+// approximation (adjusted rank - 0.3) / (n + 0.4), so that suspensions count;
+// in order of cycles.
+struct PlotPoint {
+    double cycles, unreliability;
+};
+std::vector<PlotPoint> MedianRanks(const LifeData& life);
+
 // The life by which percent % have failed.
 double BLife(double beta, double eta, double percent);
 

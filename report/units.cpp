@@ -91,6 +91,11 @@ UnitsAndLots BuildUnitsAndLots(const std::vector<RunFigures>& runs, double assum
     }
     for (auto& [key, lot] : lots) {
         lot.weibull = FitWeibull(lot.life, lot.weibullNote);
+        if (lot.weibull) {
+            for (const double percent : kBandPercents) {
+                lot.band90.push_back(BLifeInterval(lot.life, *lot.weibull, percent, 0.90));
+            }
+        }
         std::vector<double> cycles = lot.life.failures;
         cycles.insert(cycles.end(), lot.life.suspensions.begin(), lot.life.suspensions.end());
         lot.weibayes = WeibayesBound(lot.failures, cycles, assumedBeta);

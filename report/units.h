@@ -35,8 +35,13 @@ struct LotFigures {
     std::optional<WeibullFit> weibull;
     std::string weibullNote;  // why there is no fit
     LifeData life;            // what the fit was made from
+    // The fit's two-sided 90 % likelihood-ratio bounds on the B-life at
+    // kBandPercents, for the probability plot.
+    std::vector<Interval> band90;
     std::optional<Weibayes> weibayes;
 };
+
+inline constexpr double kBandPercents[] = {1, 2, 5, 10, 20, 30, 50, 63.2, 70, 80, 90, 95, 99};
 
 struct UnitsAndLots {
     std::vector<UnitFigures> units;  // by kind, then unit name

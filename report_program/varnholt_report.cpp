@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "charts/run_charts.h"
+#include "charts/weibull_plot.h"
 #include "reliability/weibull.h"
 #include "report/report.h"
 #include "report_program/assign_unit.h"
@@ -243,6 +244,18 @@ QString ImageName(const Report& report, size_t run, RunChart chart) {
     return base + QLatin1Char('-') + RunChartFileTag(chart) + QStringLiteral(".png");
 }
 
+// A file name for a lot's plot: the lot's letters and digits alone, so no
+// lot name becomes a path.
+QString LotImageName(const LotFigures& lot) {
+    QString name;
+    for (const QChar c : Q(lot.lot).left(40)) {
+        name += c.isLetterOrNumber() || c == QLatin1Char('-') ? c : QLatin1Char('_');
+    }
+    return QStringLiteral("lot-") + (name.isEmpty() ? QStringLiteral("none") : name) +
+           QLatin1Char('-') + QString::fromLatin1(NamesOf(lot.kind).json) +
+           QStringLiteral("-weibull.png");
+}
+
 bool WritePngs(const Report& report, const std::string& folder) {
     QDir dir(Q(folder));
     if (!dir.exists() && !QDir().mkpath(dir.path())) {
@@ -264,6 +277,20 @@ bool WritePngs(const Report& report, const std::string& folder) {
                              path.toLocal8Bit().constData());
                 return false;
             }
+        }
+    }
+    for (const LotFigures& lot : report.unitsAndLots.lots) {
+        QImage image(1000, 800, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        DrawWeibullPlot(painter, QRectF(0, 0, 1000, 800), lot);
+        painter.end();
+        const QString path = dir.filePath(LotImageName(lot));
+        if (!image.save(path, "PNG")) {
+            std::fprintf(stderr, "varnholt-report: cannot write %s; check that the folder can be "
+                                 "written and the disk is not full.\n",
+                         path.toLocal8Bit().constData());
+            return false;
         }
     }
     return true;
@@ -334,6 +361,36 @@ bool WritePdf(const Report& report, const std::string& file) {
         }
         if (r.failureModes.empty()) modes += QStringLiteral(" none");
         Text(p, room, modes, body);
+    }
+    // A page per lot: its figures in words, its Weibull plot, its units.
+    for (const LotFigures& lot : report.unitsAndLots.lots) {
+        pdf.newPage();
+        room = page;
+        Text(p, room,
+             QStringLiteral("Lot %1, %2 test")
+                 .arg(lot.lot.empty() ? QStringLiteral("(none)") : Q(lot.lot).left(60),
+                      QString::fromLatin1(NamesOf(lot.kind).description)),
+             heading);
+        Text(p, room, Q(LotSummary(lot)), body);
+        const double height = std::min(page.height() * 0.5, room.width() * 0.75);
+        DrawWeibullPlot(p, QRectF(room.left(), room.top(), room.width(), height), lot);
+        room.setTop(room.top() + height + body.pointSizeF() * 2);
+        QString units = QStringLiteral("Units:");
+        int listed = 0;
+        for (const UnitFigures& u : report.unitsAndLots.units) {
+            if (u.lot != lot.lot || u.kind != lot.kind) continue;
+            if (++listed > 60) {
+                units += QStringLiteral("\n... and more; see varnholt-report --json");
+                break;
+            }
+            units += QStringLiteral("\n%1: %2 cycles in %3 run(s), %4, %5 bench fault(s)")
+                         .arg(Q(u.unit).left(60))
+                         .arg(u.cycles)
+                         .arg(u.runs.size())
+                         .arg(Q(UnitStateText(u)))
+                         .arg(u.benchFaults);
+        }
+        Text(p, room, units, body);
     }
     return p.end();
 }

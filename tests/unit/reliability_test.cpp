@@ -87,6 +87,28 @@ TEST(WeibullTest, ExtremeLotsGiveFiniteFiguresOrNaNBoundsWithoutHanging) {
     }
 }
 
+TEST(WeibullTest, MedianRanksCountSuspensionsByJohnsonsAdjustedRank) {
+    // Complete: (i - 0.3) / (n + 0.4). With a suspension between two
+    // failures of three units the second failure's adjusted rank is
+    // 1 + (3 + 1 - 1) / (1 + 1) = 2.5; a suspension tied with a failure
+    // counts as outliving it.
+    const struct {
+        LifeData life;
+        std::vector<double> expected;
+    } cases[] = {
+        {{{30, 10, 20}, {}}, {0.7 / 3.4, 1.7 / 3.4, 2.7 / 3.4}},
+        {{{10, 30}, {20}}, {0.7 / 3.4, 2.2 / 3.4}},
+        {{{10}, {10}}, {0.7 / 2.4}},
+    };
+    for (const auto& c : cases) {
+        const auto points = MedianRanks(c.life);
+        ASSERT_EQ(points.size(), c.expected.size());
+        for (size_t i = 0; i < points.size(); ++i) {
+            EXPECT_NEAR(points[i].unreliability, c.expected[i], 1e-12) << i;
+        }
+    }
+}
+
 TEST(WeibullTest, WeibayesAndTheZeroFailurePlanByHand) {
     // 5 units at 70,000 cycles, none failed, beta 2: (2 * 5 * 70000^2 /
     // chi2(0.90, 2))^(1/2) with chi2(0.90, 2) = 2 ln 10 = 4.605170.

@@ -1,0 +1,187 @@
+#include "charts/weibull_plot.h"
+
+#include <QFontMetricsF>
+#include <QLocale>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+
+namespace varnholt {
+namespace {
+
+double WeibullY(double unreliability) { return std::log(-std::log1p(-unreliability)); }
+
+QString Count(double value) {
+    return std::isfinite(value) ? QLocale(QLocale::English).toString(std::llround(value))
+                                : QStringLiteral("-");
+}
+
+}  // namespace
+
+void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.fillRect(area, Qt::white);
+    QFont font = p.font();
+    font.setPointSizeF(std::max(6.0, std::min(area.height(), area.width()) / 70.0));
+    p.setFont(font);
+    const QFontMetricsF metrics(font);
+    const double line = metrics.height();
+    QFont bold = font;
+    bold.setBold(true);
+    p.setFont(bold);
+    const QString lotName = lot.lot.empty() ? QStringLiteral("(no lot)")
+                                            : QString::fromStdString(lot.lot).left(40);
+    p.drawText(QRectF(area.left(), area.top(), area.width(), line * 1.4), Qt::AlignCenter,
+               QStringLiteral("Weibull plot, lot %1, %2: %3 units, %4 failed")
+                   .arg(lotName, QString::fromLatin1(NamesOf(lot.kind).description))
+                   .arg(lot.units)
+                   .arg(lot.failures));
+    p.setFont(font);
+    QRectF frame(area.left() + metrics.horizontalAdvance(QStringLiteral("99.9 %")) + line * 1.6,
+                 area.top() + line * 1.8, 0, 0);
+    frame.setRight(area.right() - line);
+    frame.setBottom(area.bottom() - line * 5.8);
+
+    const std::vector<PlotPoint> ranks = MedianRanks(lot.life);
+    double lowT = HUGE_VAL, highT = 0;
+    const auto widen = [&](double t) {
+        if (std::isfinite(t) && t > 0) {
+            lowT = std::min(lowT, t);
+            highT = std::max(highT, t);
+        }
+    };
+    for (const double t : lot.life.failures) widen(t);
+    for (const double t : lot.life.suspensions) widen(t);
+    if (lot.weibull) {
+        widen(BLife(lot.weibull->beta, lot.weibull->eta, 1));
+        widen(BLife(lot.weibull->beta, lot.weibull->eta, 99));
+    } else if (lot.weibayes) {
+        widen(lot.weibayes->b10Lower90);
+        widen(lot.weibayes->etaLower90);
+    }
+    if (!(highT > 0)) {
+        lowT = 1;
+        highT = 10;
+    }
+    const double x0 = std::floor(std::log10(lowT)), x1 = std::max(x0 + 1, std::ceil(std::log10(highT)));
+    const double y0 = WeibullY(0.01), y1 = WeibullY(0.99);
+    const auto toX = [&](double t) {
+        return frame.left() + (std::log10(t) - x0) / (x1 - x0) * frame.width();
+    };
+    const auto toY = [&](double w) {
+        return frame.bottom() - (std::clamp(w, y0 - 0.5, y1 + 0.5) - y0) / (y1 - y0) * frame.height();
+    };
+
+    // Grid: percent lines on the Weibull scale, decades and their 2 and 5.
+    for (const double percent : {1.0, 2.0, 5.0, 10.0, 20.0, 30.0, 50.0, 63.2, 80.0, 90.0, 99.0}) {
+        const double y = toY(WeibullY(percent / 100));
+        p.setPen(QPen(percent == 63.2 ? QColor(200, 200, 240) : QColor(225, 225, 225), 0));
+        p.drawLine(QPointF(frame.left(), y), QPointF(frame.right(), y));
+        p.setPen(Qt::black);
+        p.drawText(QRectF(area.left(), y - line / 2, frame.left() - area.left() - 4, line),
+                   Qt::AlignRight | Qt::AlignVCenter, QString::number(percent) + QStringLiteral(" %"));
+    }
+    // A label only where it clears the one before; the decades come first.
+    std::vector<std::pair<double, double>> taken;  // label extents
+    for (const double m : {1.0, 5.0, 2.0}) {
+        for (double decade = x0; decade <= x1; ++decade) {
+            const double t = m * std::pow(10.0, decade);
+            if (std::log10(t) > x1 + 1e-9) break;
+            const double x = toX(t);
+            p.setPen(QPen(QColor(225, 225, 225), 0));
+            p.drawLine(QPointF(x, frame.top()), QPointF(x, frame.bottom()));
+            p.setPen(Qt::black);
+            p.drawLine(QPointF(x, frame.bottom()), QPointF(x, frame.bottom() + 3));
+            const QString text = Count(t);
+            const double half = metrics.horizontalAdvance(text) / 2 + line * 0.4;
+            const bool clear = std::none_of(taken.begin(), taken.end(), [&](const auto& e) {
+                return x + half > e.first && x - half < e.second;
+            });
+            if (!clear) continue;
+            // The last decade's label stays inside the picture.
+            const double left = std::min(x - half, area.right() - 2 * half);
+            taken.emplace_back(left, left + 2 * half);
+            p.drawText(QRectF(left, frame.bottom() + 3, 2 * half, line), Qt::AlignHCenter, text);
+        }
+    }
+    p.setPen(Qt::black);
+    p.drawRect(frame);
+    p.drawText(QRectF(frame.left(), frame.bottom() + line * 1.2, frame.width(), line),
+               Qt::AlignHCenter, QStringLiteral("Cycles (log scale)"));
+    p.save();
+    p.translate(area.left() + line * 0.1, frame.center().y());
+    p.rotate(-90);
+    p.drawText(QRectF(-frame.height() / 2, 0, frame.height(), line), Qt::AlignHCenter,
+               QStringLiteral("Unreliability (failed)"));
+    p.restore();
+
+    p.setClipRect(frame.adjusted(-6, -6, 6, 6));
+    const QColor fitColour(30, 90, 200), boundColour(120, 150, 220), failColour(200, 30, 30);
+    if (lot.weibull) {
+        const WeibullFit& w = *lot.weibull;
+        p.setPen(QPen(fitColour, 1.6));
+        p.drawLine(QPointF(toX(BLife(w.beta, w.eta, 0.5)), toY(WeibullY(0.005))),
+                   QPointF(toX(BLife(w.beta, w.eta, 99.5)), toY(WeibullY(0.995))));
+        for (const bool upper : {false, true}) {
+            QPainterPath bound;
+            bool started = false;
+            for (size_t i = 0; i < lot.band90.size() && i < std::size(kBandPercents); ++i) {
+                const double t = upper ? lot.band90[i].high : lot.band90[i].low;
+                if (!std::isfinite(t) || t <= 0) continue;
+                const QPointF point(toX(t), toY(WeibullY(kBandPercents[i] / 100)));
+                started ? bound.lineTo(point) : bound.moveTo(point);
+                started = true;
+            }
+            p.setPen(QPen(boundColour, 1.0, Qt::DashLine));
+            p.setBrush(Qt::NoBrush);
+            p.drawPath(bound);
+        }
+    } else if (lot.weibayes && lot.weibayes->etaLower90 > 0) {
+        const Weibayes& w = *lot.weibayes;
+        p.setPen(QPen(fitColour, 1.4, Qt::DashDotLine));
+        p.drawLine(QPointF(toX(BLife(w.betaAssumed, w.etaLower90, 0.5)), toY(WeibullY(0.005))),
+                   QPointF(toX(BLife(w.betaAssumed, w.etaLower90, 99.5)), toY(WeibullY(0.995))));
+    }
+    p.setPen(QPen(failColour, 1.5));
+    p.setBrush(failColour);
+    for (const PlotPoint& point : ranks) {
+        p.drawEllipse(QPointF(toX(point.cycles), toY(WeibullY(point.unreliability))), 3.0, 3.0);
+    }
+    // Suspensions: a triangle each along the bottom, at the cycles survived.
+    p.setPen(QPen(QColor(60, 60, 60), 1.0));
+    p.setBrush(Qt::NoBrush);
+    for (const double t : lot.life.suspensions) {
+        const double x = toX(t), y = frame.bottom() - 2;
+        const QPointF triangle[] = {{x, y - 10}, {x - 5, y}, {x + 5, y}};
+        p.drawPolygon(triangle, 3);
+    }
+    p.setClipping(false);
+
+    QString legend;
+    if (lot.weibull) {
+        const WeibullFit& w = *lot.weibull;
+        legend = QStringLiteral("Fit (blue): \u03b2 %1 [%2, %3], \u03b7 %4 [%5, %6] cycles; "
+                                "B10 %7, at least %8 (90 %). Dashed: 90 % bounds.")
+                     .arg(w.beta, 0, 'g', 3)
+                     .arg(w.betaLow90, 0, 'g', 3)
+                     .arg(w.betaHigh90, 0, 'g', 3)
+                     .arg(Count(w.eta), Count(w.etaLow90), Count(w.etaHigh90), Count(w.b10),
+                          Count(w.b10Lower90));
+    } else {
+        legend = QString::fromStdString(lot.weibullNote);
+        if (lot.weibayes) {
+            legend += QStringLiteral(". Weibayes (dash-dot), \u03b2 %1 assumed: \u03b7 at least %2, "
+                                     "B10 at least %3 cycles (90 %).")
+                          .arg(lot.weibayes->betaAssumed, 0, 'g', 3)
+                          .arg(Count(lot.weibayes->etaLower90), Count(lot.weibayes->b10Lower90));
+        }
+    }
+    legend += QStringLiteral(" Red: failures at median ranks; triangles: suspensions.");
+    p.setPen(Qt::black);
+    p.drawText(QRectF(frame.left(), frame.bottom() + line * 2.4, frame.width(), line * 3.4),
+               Qt::TextWordWrap | Qt::AlignHCenter, legend);
+    p.restore();
+}
+
+}  // namespace varnholt
