@@ -238,10 +238,24 @@ bool RunFile::Refresh() {
         started_ = true;
     }
     problem.clear();
+    ReadRecord();
     std::vector<MoveRow> rows;
     moves_.ReadAppended(Joined(fs::path(path_).parent_path().string(), MovesFileName(name_)), rows);
     run_.AddMoves(rows);
     return true;
+}
+
+void RunFile::ReadRecord() {
+    const fs::path path = fs::path(path_).parent_path() / RunRecordName(name_);
+    std::error_code error;
+    const auto stamp = fs::last_write_time(path, error);
+    const int64_t when = error ? -1 : static_cast<int64_t>(stamp.time_since_epoch().count());
+    const uint64_t size = error ? 0 : fs::file_size(path, error);
+    if (when == recordStamp_ && size == recordSize_) return;
+    recordStamp_ = when;
+    recordSize_ = size;
+    record_ = ReadRunRecordOf(path_, recordProblem);
+    figures_.reset();
 }
 
 RunFigures RunFile::Figures() const {
@@ -250,6 +264,13 @@ RunFigures RunFile::Figures() const {
     RunFigures f = run_.Figures(reader_);
     f.file = name_;
     f.folder = folder_;
+    if (record_) {
+        f.hasRecord = true;
+        f.unit = record_->unit;
+        f.lot = record_->lot;
+        f.startedUtc = record_->startedUtc;
+        f.recordEnded = record_->ended.has_value();
+    }
     figures_ = f;
     figuresAt_ = read;
     return f;
@@ -322,17 +343,10 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries, doubl
                                     : std::string()) +
                                "."});
             }
-            std::string recordProblem;
-            if (const auto record = ReadRunRecordOf(path, recordProblem)) {
-                figures.hasRecord = true;
-                figures.unit = record->unit;
-                figures.lot = record->lot;
-                figures.startedUtc = record->startedUtc;
-                figures.recordEnded = record->ended.has_value();
-            } else if (!recordProblem.empty()) {
+            if (!run.recordProblem.empty()) {
                 report.problems.push_back(
                     {path, "The run record " + RunRecordName(figures.file) + " beside " + path +
-                               " was not read: " + recordProblem +
+                               " was not read: " + run.recordProblem +
                                "; the log was read as if it had none."});
             }
             report.runs.push_back(std::move(figures));

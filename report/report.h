@@ -5,6 +5,7 @@
 
 #include "report/run_figures.h"
 #include "report/units.h"
+#include "runlog/run_record.h"
 
 namespace varnholt {
 
@@ -22,8 +23,12 @@ public:
     const std::string& path() const { return path_; }
     const RunAccumulator& series() const { return run_; }
     std::string problem;
+    // Why the run record beside the log was not read, or empty.
+    std::string recordProblem;
 
 private:
+    void ReadRecord();
+
     std::string folder_, path_, name_;
     LogReader reader_;
     MovesReader moves_;
@@ -31,6 +36,11 @@ private:
     bool started_ = false;
     mutable std::optional<RunFigures> figures_;
     mutable uint64_t figuresAt_ = 0;
+    // The record as last read, and the size and time it had then: it is read
+    // again only when it changes.
+    std::optional<RunRecord> record_;
+    int64_t recordStamp_ = -1;
+    uint64_t recordSize_ = 0;
 };
 
 struct ReportProblem {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QSplitter>
+#include <QStackedWidget>
+#include <QTabWidget>
 #include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
@@ -23,6 +26,7 @@ struct RunsSnapshot {
     std::vector<ReportProblem> problems;
     std::string selected;
     std::shared_ptr<const RunAccumulator> series;  // null: unchanged since the last snapshot
+    UnitsAndLots unitsAndLots;  // worked out here, off the window's thread
 };
 
 // Reads the bench folder's logs on its own thread, each only as far as it
@@ -57,6 +61,19 @@ private:
     std::shared_ptr<const RunAccumulator> series_;
 };
 
+// A lot's Weibull plot, for the Units view.
+class WeibullView : public QWidget {
+public:
+    explicit WeibullView(QWidget* parent = nullptr) : QWidget(parent) {}
+    void Show(std::optional<LotFigures> lot);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::optional<LotFigures> lot_;
+};
+
 // The runs of the bench folder, newest first, the running one marked and
 // brought up to date as its rows arrive, with the folder total and the
 // selected run's charts.
@@ -77,10 +94,20 @@ private:
     void Show(const std::shared_ptr<const RunsSnapshot>& snapshot);
     void AskSoon();
     QString Selected() const;
+    void ShowUnits();
 
     QTreeWidget* list_;
     QLabel* total_;
     RunChartsView* charts_;
+    // The Units view: the folder's shutters, the lot's figures and its plan.
+    QTabWidget* tabs_;
+    QTreeWidget* units_;
+    QLabel* lotText_;
+    QDoubleSpinBox *planTarget_, *planReliability_, *planConfidence_, *planBeta_;
+    QStackedWidget* right_;
+    WeibullView* weibull_;
+    std::shared_ptr<const RunsSnapshot> last_;
+    std::string runningLot_;
     QThread thread_;
     RunsReader* reader_;
     QTimer soon_;

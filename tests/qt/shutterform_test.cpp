@@ -122,7 +122,7 @@ TEST_F(WindowTest, TheRunsWindowFollowsARunningTestWithoutStoppingIt) {
         Later(ms, [&] {
             list = form->findChild<QTreeWidget*>("RunsList");
             if (list != nullptr && list->topLevelItemCount() > 0) {
-                seen << list->topLevelItem(0)->text(0) + " " + list->topLevelItem(0)->text(2);
+                seen << list->topLevelItem(0)->text(0) + " " + list->topLevelItem(0)->text(3);
             }
         });
     }
@@ -339,6 +339,47 @@ TEST_F(WindowTest, ControlsHaveTheirNamesCaptionsGeometryAndTabOrder) {
     }
     // Above the Unit field the window's top right stays empty.
     EXPECT_EQ(colours(QRect(320, 4, 190, 28)), 1);
+}
+
+// The Runs window's Units view: the folder's shutters over their runs, the
+// lot's Weibull figures and how far its units are along the plan.
+TEST_F(WindowTest, TheUnitsViewShowsUnitsTheirLotAndThePlan) {
+    const int failAt[] = {150, 230, 310, 420, 480, 560, 700, 910};
+    for (int i = 0; i < 8; ++i) {
+        const std::string name = "cycle_log" + std::to_string(i + 1) + ".txt";
+        std::string log = "Shutter Cycle Test\r\nStarted on 12/1/2026 at 8:00:00 AM\r\n\r\n"
+                          "Count\tStatus\tTime\tError\r\n";
+        for (int row = 1; row <= failAt[i]; ++row) {
+            log += std::to_string(row) +
+                   (row == failAt[i] ? "\tFAILURE\t9:00:00 AM\tOpenShutter Error: JAM\r\n"
+                                     : "\tSUCCESS\t9:00:00 AM\tNONE\r\n");
+        }
+        folder.Write(name, log);
+        RunRecord record;
+        record.log = name;
+        record.kind = "cycle";
+        record.unit = "SN-" + std::to_string(i + 1);
+        record.lot = "L7";
+        record.ended = "failure";
+        folder.Write(RunRecordName(name), RunRecordJson(record));
+    }
+    StartWithoutDevices();
+    Click("RunsCmd");
+    QTreeWidget* units = nullptr;
+    for (int i = 0; i < 100 && (units == nullptr || units->topLevelItemCount() < 8); ++i) {
+        QTest::qWait(50);
+        units = form->findChild<QTreeWidget*>("UnitsList");
+    }
+    ASSERT_NE(units, nullptr);
+    ASSERT_EQ(units->topLevelItemCount(), 8);
+    EXPECT_EQ(units->topLevelItem(1)->text(5), "failed at 230");
+    units->setCurrentItem(units->topLevelItem(0));
+    const QString lot = form->findChild<QLabel*>("LotFigures")->text();
+    // The fit as R's survreg gives it for these eight failures.
+    EXPECT_TRUE(lot.contains("Weibull beta 2.14 [1.28, 3.24], eta 533")) << lot.toStdString();
+    // (ln 0.1 / (8 ln 0.9))^(1/2) = 1.6528137 times the target, rounded up.
+    EXPECT_TRUE(lot.contains("each of its 8 units must pass 1,652,814 cycles")) << lot.toStdString();
+    EXPECT_TRUE(lot.contains("8 failed: a failure breaks a zero-failure plan")) << lot.toStdString();
 }
 
 // The Unit and Lot fields: proposed from the newest run record of the
