@@ -80,6 +80,7 @@ UnitsAndLots BuildUnitsAndLots(const std::vector<RunFigures>& runs, double assum
         lot.lot = u.lot;
         lot.kind = u.kind;
         ++lot.units;
+        if (u.named) ++lot.namedUnits;
         if (u.failed) {
             ++lot.failures;
             lot.life.failures.push_back(static_cast<double>(*u.cyclesToFailure));

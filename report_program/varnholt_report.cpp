@@ -280,6 +280,8 @@ bool WritePngs(const Report& report, const std::string& folder) {
         }
     }
     for (const LotFigures& lot : report.unitsAndLots.lots) {
+        // Old logs without records are no lot a lab has named.
+        if (lot.namedUnits == 0) continue;
         QImage image(1000, 800, QImage::Format_RGB32);
         image.fill(Qt::white);
         QPainter painter(&image);
@@ -364,6 +366,7 @@ bool WritePdf(const Report& report, const std::string& file) {
     }
     // A page per lot: its figures in words, its Weibull plot, its units.
     for (const LotFigures& lot : report.unitsAndLots.lots) {
+        if (lot.namedUnits == 0) continue;
         pdf.newPage();
         room = page;
         Text(p, room,

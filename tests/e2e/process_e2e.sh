@@ -59,7 +59,12 @@ if [[ $case == kill ]]; then
     n=$(rows)
     (( n >= offs - 2 && n <= offs - 1 )) || fail "$n rows for $offs power-offs"
     grep -qv $'\tSUCCESS\t' <(tail -n +5 "$log" | tr -d '\r') && fail "a row is not a SUCCESS"
-    echo "kill -9: $n rows on disk, $offs power-offs on the wire"
+    # Its record says the run started and never ended; no temporary copy left.
+    python3 -c 'import json, sys; r = json.load(open(sys.argv[1]));
+assert r["log"] == "cycle_log1.txt" and r["ended"] is None and r["ended_utc"] is None, r' \
+        "$work/cycle_log1-run.json" || fail "the record after kill -9 is not a started run's"
+    ls -a "$work" | grep -q '\.tmp$' && fail "a temporary record was left"
+    echo "kill -9: $n rows on disk, $offs power-offs on the wire, the record's ended null"
 else
     # Lock files for the two devices, where a Qt build keeps them (Debian's Qt
     # 6.4 keeps none and locks the tty itself).
@@ -86,6 +91,11 @@ else
     grep -q FAILURE "$work/cycle_log1.txt" && fail "a FAILURE row after a close"
     [[ $(tail -c 2 "$work/cycle_log1.txt" | od -An -c | tr -d ' ') == '\r\n' ]] || fail "cut row"
     [[ -z $(locks) ]] || fail "lock files left behind: $(locks)"
+    # How it ended, in its record.
+    case $case in term | hup) how=signal ;; *) how=closed ;; esac
+    python3 -c 'import json, sys; r = json.load(open(sys.argv[1]));
+assert r["ended"] == sys.argv[2] and r["ended_utc"] and r["last_count"] >= 3, r' \
+        "$work/cycle_log1-run.json" "$how" || fail "the record does not say the run ended ($how)"
     echo "lock files while running: $(echo $before | wc -w), after: 0"
     echo "$case: program ended ${ended_ms} ms after the request with $(rows) rows"
     (( ended_ms < 1000 )) || fail "took ${ended_ms} ms"

@@ -40,4 +40,56 @@ grep -q "^All folders: 2 runs, 3002 cycles" "$work/table.txt" || fail "no total 
 [[ $(ls "$work/png" | wc -l) == 3 ]] || fail "not three chart images: $(ls "$work/png")"
 file "$work/png/powercut_log1-cycle-time.png" | grep -q "PNG image data, 1200 x 600" || fail "bad PNG"
 echo "PDF $(stat -c %s "$work/out.pdf") bytes, $(ls "$work/png" | tr '\n' ' ')"
+
+# The worked lot: its units over their runs and its Weibull figures.
+python3 "$(dirname "$0")/../../bench/make_lot.py" "$work/lot" example
+"$report" --json "$work/lot" > "$work/lot.json"
+python3 - "$work/lot.json" <<'PY' || fail "the lot's figures are not as worked"
+import json, sys
+doc = json.load(open(sys.argv[1], encoding="utf-8"))
+units = {u["unit"]: u for u in doc["units"]}
+assert units["SN-0003"]["cycles_to_failure"] == 31000 and len(units["SN-0003"]["runs"]) == 2
+assert units["SN-0005"]["cycles_to_failure"] == 61000 and units["SN-0005"]["bench_faults"] == 1
+assert units["SN-0008"]["failed"] is False and units["SN-0008"]["cycles"] == 15000
+(lot,) = doc["lots"]
+w = lot["weibull"]
+near = lambda a, b: abs(a - b) <= abs(b) * 2e-4
+assert (lot["lot"], lot["units"], lot["failures"], lot["suspensions"]) == ("L7", 8, 5, 3), lot
+for got, want in [(w["beta"], 1.67742), (w["eta"], 59612.7), (w["beta_90"][0], 0.8262),
+                  (w["beta_90"][1], 2.9089), (w["eta_90"][0], 38599), (w["eta_90"][1], 113509),
+                  (w["b10"], 15584.9), (w["b10_lower_90"], 5959.8)]:
+    assert near(got, want), (got, want)
+assert lot["weibayes"]["beta_assumed"] == 2.0
+PY
+"$report" --pdf "$work/lot.pdf" --png "$work/lotpng" "$work/lot" > /dev/null
+[[ -f $work/lotpng/lot-L7-cycle-weibull.png ]] || fail "no Weibull plot of the lot"
+
+# The plan, and its bad values.
+[[ $("$report" --plan --target 1000000 --reliability 0.90 --confidence 0.90 --beta 2 --units 5 --json) == \
+   '{"target": 1000000, "reliability": 0.9, "confidence": 0.9, "beta": 2.0, "units": 5, "cycles_each": 2090663}' ]] ||
+    fail "the plan for 5 units"
+[[ $("$report" --plan --target 1000000 --cycles 1500000 --json) == *'"cycles_each": 1500000, "units_needed": 10}' ]] ||
+    fail "the plan for 1,500,000 cycles"
+for bad in "--reliability 1" "--confidence 0" "--beta -1" "--target 0" "--units 5 --cycles 10" ""; do
+    status=0
+    # shellcheck disable=SC2086
+    "$report" --plan --target 1000000 $bad > /dev/null 2> "$work/err" || status=$?
+    [[ $status == 2 && -s $work/err ]] || fail "the plan with '$bad' gave exit status $status"
+done
+
+# Old logs get a record, once.
+cp "$work/bench-2/cycle_log4.txt" "$work/old.txt"
+mkdir "$work/old" && cp "$work/bench-2/cycle_log4.txt" "$work/old/cycle_log7.txt"
+"$report" --assign-unit SN-0099 --lot L9 "$work/old/cycle_log7.txt" > /dev/null ||
+    fail "--assign-unit did not write a record"
+python3 - "$work/old/cycle_log7-run.json" <<'PY' || fail "the assigned record is not as defined"
+import json, sys
+r = json.load(open(sys.argv[1]))
+assert (r["log"], r["kind"], r["unit"], r["lot"], r["ended"], r["last_count"]) == \
+       ("cycle_log7.txt", "cycle", "SN-0099", "L9", "failure", 2), r
+PY
+status=0
+"$report" --assign-unit SN-0100 "$work/old/cycle_log7.txt" "$work/old.txt" > /dev/null 2> "$work/err" || status=$?
+[[ $status == 1 && $(grep -c "got no record" "$work/err") == 2 ]] || fail "a second record or a non-log: $status"
+grep -q '"SN-0099"' "$work/old/cycle_log7-run.json" || fail "an existing record was written over"
 echo PASS
