@@ -24,16 +24,24 @@ std::string NotRead(const std::string& path, const std::string& why) {
     return path + " was not read: " + why + ".";
 }
 
-// Cycle logs first, then power-cut logs, each by number, then by name.
-bool ReportOrder(const std::string& a, const std::string& b) {
-    const std::string na = fs::path(a).filename().string(), nb = fs::path(b).filename().string();
-    TestLogKind ka = TestLogKind::CycleTest, kb = TestLogKind::CycleTest;
-    const bool la = IsTestLogName(na, &ka), lb = IsTestLogName(nb, &kb);
-    const auto key = [](bool isLog, TestLogKind kind, const std::string& name) {
-        return std::make_tuple(isLog ? (kind == TestLogKind::CycleTest ? 0 : 1) : 2,
-                               TestLogNumber(name), name);
-    };
-    return key(la, ka, na) < key(lb, kb, nb);
+// Cycle logs first, then power-cut logs, each by number, then by name. The
+// keys are worked out once per path: a folder may hold tens of thousands.
+void SortInReportOrder(std::vector<std::string>& paths) {
+    using Key = std::tuple<int, int64_t, std::string>;
+    std::vector<std::pair<Key, std::string>> keyed;
+    keyed.reserve(paths.size());
+    for (std::string& path : paths) {
+        const size_t slash = path.find_last_of('/');
+        std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        TestLogKind kind = TestLogKind::CycleTest;
+        const bool isLog = IsTestLogName(name, &kind);
+        const int64_t number = TestLogNumber(name);
+        keyed.emplace_back(Key(isLog ? (kind == TestLogKind::CycleTest ? 0 : 1) : 2, number,
+                               std::move(name)),
+                           std::move(path));
+    }
+    std::sort(keyed.begin(), keyed.end());
+    for (size_t i = 0; i < keyed.size(); ++i) paths[i] = std::move(keyed[i].second);
 }
 
 // --- JSON -----------------------------------------------------------------
@@ -246,15 +254,23 @@ bool RunFile::Refresh() {
 }
 
 void RunFile::ReadRecord() {
-    const fs::path path = fs::path(path_).parent_path() / RunRecordName(name_);
+    // One look at the record (a single stat) decides whether to read it again.
     std::error_code error;
-    const auto stamp = fs::last_write_time(path, error);
-    const int64_t when = error ? -1 : static_cast<int64_t>(stamp.time_since_epoch().count());
-    const uint64_t size = error ? 0 : fs::file_size(path, error);
-    if (when == recordStamp_ && size == recordSize_) return;
+    const fs::directory_entry entry(fs::path(path_).parent_path() / RunRecordName(name_), error);
+    const auto stamp = entry.last_write_time(error);
+    const bool present = !error;
+    // The file clock's count may be negative: its epoch is not 1970.
+    const int64_t when = present ? static_cast<int64_t>(stamp.time_since_epoch().count()) : 0;
+    const uint64_t size = present ? entry.file_size(error) : 0;
+    if (recordSeen_ && present == recordPresent_ && when == recordStamp_ && size == recordSize_) {
+        return;
+    }
+    recordSeen_ = true;
+    recordPresent_ = present;
     recordStamp_ = when;
     recordSize_ = size;
-    record_ = ReadRunRecordOf(path_, recordProblem);
+    recordProblem.clear();
+    record_ = present ? ReadRunRecordOf(path_, recordProblem) : std::nullopt;
     figures_.reset();
 }
 
@@ -291,7 +307,7 @@ std::vector<std::string> LogFilesIn(const std::string& folder,
         problems.push_back({folder, "The folder " + folder + " could not be read: " +
                                         error.message() + "."});
     }
-    std::sort(files.begin(), files.end(), ReportOrder);
+    SortInReportOrder(files);
     return files;
 }
 
@@ -322,7 +338,7 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries, doubl
         }
     }
     for (auto& [folder, files] : groups) {
-        std::sort(files.begin(), files.end(), ReportOrder);
+        SortInReportOrder(files);
         files.erase(std::unique(files.begin(), files.end()), files.end());
         report.folders.push_back(folder);
         for (const std::string& path : files) {

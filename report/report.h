@@ -39,7 +39,8 @@ private:
     // The record as last read, and the size and time it had then: it is read
     // again only when it changes.
     std::optional<RunRecord> record_;
-    int64_t recordStamp_ = -1;
+    bool recordSeen_ = false, recordPresent_ = false;
+    int64_t recordStamp_ = 0;
     uint64_t recordSize_ = 0;
 };
 

@@ -30,18 +30,20 @@ UnitsAndLots BuildUnitsAndLots(const std::vector<RunFigures>& runs, double assum
     UnitsAndLots out;
     // Unnamed runs never merge with a named unit of the same text.
     using Key = std::tuple<int, bool, std::string>;
-    std::map<Key, std::vector<const RunFigures*>> byUnit;
+    // Each run with its start in UTC, worked out once.
+    using Started = std::pair<int64_t, const RunFigures*>;
+    std::map<Key, std::vector<Started>> byUnit;
     for (const RunFigures& run : runs) {
         const bool named = !run.unit.empty();
         const std::string name =
             named ? run.unit : (run.folder == "." ? run.file : run.folder + "/" + run.file);
-        byUnit[{static_cast<int>(run.kind), !named, name}].push_back(&run);
+        byUnit[{static_cast<int>(run.kind), !named, name}].emplace_back(StartUtc(run), &run);
     }
-    for (auto& [key, unitRuns] : byUnit) {
-        std::stable_sort(unitRuns.begin(), unitRuns.end(),
-                         [](const RunFigures* a, const RunFigures* b) {
-                             return StartUtc(*a) < StartUtc(*b);
-                         });
+    for (auto& [key, started] : byUnit) {
+        std::stable_sort(started.begin(), started.end(),
+                         [](const Started& a, const Started& b) { return a.first < b.first; });
+        std::vector<const RunFigures*> unitRuns;
+        for (const Started& s : started) unitRuns.push_back(s.second);
         UnitFigures u;
         u.kind = static_cast<TestLogKind>(std::get<0>(key));
         u.named = !std::get<1>(key);
@@ -92,7 +94,8 @@ UnitsAndLots BuildUnitsAndLots(const std::vector<RunFigures>& runs, double assum
     }
     for (auto& [key, lot] : lots) {
         lot.weibull = FitWeibull(lot.life, lot.weibullNote);
-        if (lot.weibull) {
+        // The band is drawn only for lots a lab named.
+        if (lot.weibull && lot.namedUnits > 0) {
             for (const double percent : kBandPercents) {
                 lot.band90.push_back(BLifeInterval(lot.life, *lot.weibull, percent, 0.90));
             }

@@ -1,6 +1,8 @@
 #include "runlog/log_reader.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <filesystem>
 #include <vector>
 
@@ -184,11 +186,15 @@ bool LogReader::ReadAppended(const std::string& path, const RowHandler& onRow) {
         return false;
     }
     bool ok = std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
-    std::vector<char> buffer(1 << 20);
+    // As large as what is new, up to 1 MiB, and never zero-filled: a folder
+    // of thousands of short logs is read again and again.
+    const uint64_t fresh = !error && size > offset ? size - offset : 0;
+    const size_t chunk = static_cast<size_t>(std::clamp<uint64_t>(fresh + 1, 4096, 1 << 20));
+    const std::unique_ptr<char[]> buffer(new char[chunk]);
     while (ok) {
-        const size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
-        if (got > 0) Feed(std::string_view(buffer.data(), got), onRow);
-        if (got < buffer.size()) {
+        const size_t got = std::fread(buffer.get(), 1, chunk, file);
+        if (got > 0) Feed(std::string_view(buffer.get(), got), onRow);
+        if (got < chunk) {
             ok = std::ferror(file) == 0;
             break;
         }

@@ -1,6 +1,7 @@
 #include "runlog/moves_reader.h"
 
 #include <cstdio>
+#include <memory>
 #include <filesystem>
 
 #include "runlog/log_format.h"
@@ -70,9 +71,10 @@ void MovesReader::ReadAppended(const std::string& path, std::vector<MoveRow>& ro
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) return;
     if (std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0) {
-        std::string buffer(1 << 20, '\0');
-        for (size_t got; (got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0;) {
-            Feed(buffer.substr(0, got), rows);
+        constexpr size_t kChunk = 64 * 1024;
+        const std::unique_ptr<char[]> buffer(new char[kChunk]);
+        for (size_t got; (got = std::fread(buffer.get(), 1, kChunk, file)) > 0;) {
+            Feed(std::string(buffer.get(), got), rows);
         }
     }
     std::fclose(file);

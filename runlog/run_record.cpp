@@ -350,16 +350,17 @@ std::optional<RunRecord> ReadRunRecordOf(const std::string& logPath, std::string
     const std::string logName = log.filename().string();
     const fs::path path = log.parent_path() / RunRecordName(logName);
     std::error_code error;
-    // status() opens nothing: a FIFO's open would block.
-    const fs::file_status status = fs::status(path, error);
-    if (status.type() == fs::file_type::not_found) return std::nullopt;
-    if (status.type() != fs::file_type::regular) {
-        problem = status.type() == fs::file_type::directory ? "it is a folder"
-                  : status.type() == fs::file_type::fifo    ? "it is a named pipe (FIFO)"
-                                                            : "it is not a plain file";
+    // One stat, and nothing opened before it: a FIFO's open would block.
+    const fs::directory_entry entry(path, error);
+    const fs::file_type type = entry.status(error).type();
+    if (type == fs::file_type::not_found) return std::nullopt;
+    if (type != fs::file_type::regular) {
+        problem = type == fs::file_type::directory ? "it is a folder"
+                  : type == fs::file_type::fifo    ? "it is a named pipe (FIFO)"
+                                                   : "it is not a plain file";
         return std::nullopt;
     }
-    const auto size = fs::file_size(path, error);
+    const auto size = entry.file_size(error);
     if (error || size > kRunRecordMaxBytes) {
         problem = error ? "its size cannot be read"
                         : "it is larger than " + std::to_string(kRunRecordMaxBytes / 1024) +
@@ -371,12 +372,13 @@ std::optional<RunRecord> ReadRunRecordOf(const std::string& logPath, std::string
         problem = "it cannot be opened for reading";
         return std::nullopt;
     }
-    std::string text(static_cast<size_t>(kRunRecordMaxBytes) + 1, '\0');
+    // One byte more than the size seen: a file that grew since is caught.
+    std::string text(static_cast<size_t>(size) + 1, '\0');
     text.resize(std::fread(text.data(), 1, text.size(), file));
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
-    if (failed || text.size() > kRunRecordMaxBytes) {
-        problem = failed ? "reading it failed" : "it grew past the size of a record";
+    if (failed || text.size() > size) {
+        problem = failed ? "reading it failed" : "it grew while it was read";
         return std::nullopt;
     }
     auto record = ParseRunRecord(text, problem);

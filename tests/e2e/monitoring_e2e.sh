@@ -104,7 +104,7 @@ rows)
     mosquitto_sub -h 127.0.0.1 -p "$port" -v -t "$topic/#" > "$work/sub.txt" &
     sub=$!
     start_bench <<< $'MqttHost=127.0.0.1\nMqttPort='"$port"$'\nMqttTopic='"$topic"
-    retained | grep -q '"state": "idle", "log": null, "cycle": 0, "failures": 0' ||
+    retained | grep -q '"state": "idle", "log": null, "unit": "", "lot": "", "cycle": 0, "failures": 0' ||
         fail "no idle status at start-up: $(retained)"
     click_test
     wait_rows cycle_log1.txt 4
@@ -112,7 +112,7 @@ rows)
     click_test  # stop
     sleep 1.5
     n=$(rows cycle_log1.txt)
-    retained | grep -q "\"state\": \"idle\", \"log\": \"cycle_log1.txt\", \"cycle\": $n," ||
+    retained | grep -q "\"state\": \"idle\", \"log\": \"cycle_log1.txt\", \"unit\": \"\", \"lot\": \"\", \"cycle\": $n," ||
         fail "the status after the run: $(retained)"
     grep -q '/events {"event": "ended", "log": "cycle_log1.txt", "text": "Test stopped by user"}' \
         "$work/sub.txt" || fail "no ended event"
