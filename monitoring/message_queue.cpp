@@ -55,4 +55,9 @@ void MessageQueue::Wake() {
     ready_.notify_all();
 }
 
+void MessageQueue::CountDropped() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++dropped_;
+}
+
 }  // namespace varnholt

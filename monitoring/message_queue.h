@@ -20,6 +20,7 @@ public:
     bool Take(MonitorMessage& message, std::chrono::milliseconds wait);
     void PutBack(MonitorMessage message);  // at the front: it goes first
     uint64_t Dropped() const;
+    void CountDropped();  // one taken that could not be sent at all
     size_t Size() const;
     void Wake();
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <set>
 
 namespace varnholt {
 namespace {
@@ -14,18 +15,38 @@ using namespace std::chrono_literals;
 
 constexpr int kKeepAliveSeconds = 15;  // a dead bench reads offline within about 25 s
 constexpr auto kLongestBackoff = 30s;
+// A broker that takes longer to answer a connection is taken as not there.
 constexpr auto kConnackWait = 10s;
-constexpr auto kGoodbyeWait = 2s;
+// Short enough that the program ends within a second of SIGTERM.
+constexpr auto kGoodbyeWait = 600ms;
+// QoS 1 messages handed to libmosquitto and not yet acknowledged: the rest
+// wait in our bounded queue, so the bound and the dropped count are real.
+// These are also the most that can arrive twice after a broker loss.
+constexpr int kInFlight = 20;
 
 struct Session {
     bool connackSeen = false;
     int connack = -1;
+    int unacknowledged = 0;
 };
 
 void OnConnect(mosquitto*, void* user, int rc) {
     auto* session = static_cast<Session*>(user);
     session->connackSeen = true;
     session->connack = rc;
+}
+
+void OnPublish(mosquitto*, void* user, int) {
+    auto* session = static_cast<Session*>(user);
+    if (session->unacknowledged > 0) --session->unacknowledged;
+}
+
+// A message the library refuses by its content: sending it again can never
+// succeed, and reconnecting for it would only storm the broker.
+bool Unsendable(int rc) {
+    return rc == MOSQ_ERR_MALFORMED_UTF8 || rc == MOSQ_ERR_PAYLOAD_SIZE ||
+           rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_OVERSIZE_PACKET ||
+           rc == MOSQ_ERR_QOS_NOT_SUPPORTED;
 }
 
 // Why a connection failed, in the operator's words.
@@ -77,6 +98,8 @@ void MqttLink::Run() {
     mosquitto* mosq = mosquitto_new(nullptr, true, &session);
     mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_connect_callback_set(mosq, OnConnect);
+    mosquitto_publish_callback_set(mosq, OnPublish);
+    mosquitto_max_inflight_messages_set(mosq, kInFlight);
     const std::string statusTopic = topic_ + "/status";
     const std::string offline = MonitorFeed::OfflinePayload();
     mosquitto_will_set(mosq, statusTopic.c_str(), static_cast<int>(offline.size()), offline.data(),
@@ -89,27 +112,50 @@ void MqttLink::Run() {
         mosquitto_tls_opts_set(mosq, 1, nullptr, nullptr);  // verify the broker's certificate
     }
 
-    std::string told;
+    // Each cause is told once on standard error until a connection holds
+    // for a while; the window's line follows every change.
+    std::string shown;
+    std::set<std::string> told;
     const auto tell = [&](const std::string& line, const std::string& sentence) {
-        if (line == told) return;
-        told = line;
-        std::fprintf(stderr, "varnholt: %s\n", sentence.c_str());
-        if (linkText_) linkText_(line);
+        if (line != shown) {
+            shown = line;
+            if (linkText_) linkText_(line);
+        }
+        if (told.insert(sentence).second) std::fprintf(stderr, "varnholt: %s\n", sentence.c_str());
     };
     const std::string where = Where();
     auto backoff = 1s;
     bool connected = false;
+    auto connectedAt = std::chrono::steady_clock::now();
     const auto publish = [&](const MonitorMessage& m) {
         const std::string topic = topic_ + "/" + m.subtopic;
-        return mosquitto_publish(mosq, nullptr, topic.c_str(), static_cast<int>(m.payload.size()),
-                                 m.payload.data(), 1, m.retain);
+        const int rc = mosquitto_publish(mosq, nullptr, topic.c_str(),
+                                         static_cast<int>(m.payload.size()), m.payload.data(), 1,
+                                         m.retain);
+        if (rc == MOSQ_ERR_SUCCESS) ++session.unacknowledged;
+        return rc;
+    };
+    // Every way back to the broker waits out the backoff first; only the
+    // end of the program interrupts it.
+    const auto wait = [&] {
+        const auto until = std::chrono::steady_clock::now() + backoff;
+        while (!stopping_ && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(50ms);
+        }
+        backoff = std::min(backoff * 2,
+                           std::chrono::duration_cast<std::chrono::seconds>(kLongestBackoff));
     };
 
     while (!stopping_) {
         if (!connected) {
+            const int unacknowledged = session.unacknowledged;
             session = Session{};
-            int rc = mosquitto_connect(mosq, settings_.host.c_str(), settings_.port,
-                                       kKeepAliveSeconds);
+            // Resent by the library on the new connection.
+            session.unacknowledged = unacknowledged;
+            // Without blocking: a broker whose packets are dropped must not
+            // hold the thread (nor the program's end) for the kernel's retries.
+            int rc = mosquitto_connect_async(mosq, settings_.host.c_str(), settings_.port,
+                                             kKeepAliveSeconds);
             const auto deadline = std::chrono::steady_clock::now() + kConnackWait;
             while (rc == MOSQ_ERR_SUCCESS && !session.connackSeen && !stopping_ &&
                    std::chrono::steady_clock::now() < deadline) {
@@ -117,41 +163,52 @@ void MqttLink::Run() {
             }
             if (rc == MOSQ_ERR_SUCCESS && session.connackSeen && session.connack == 0) {
                 connected = true;
-                backoff = 1s;
+                connectedAt = std::chrono::steady_clock::now();
                 tell("Monitoring: connected to " + where,
                      "Monitoring: connected to the MQTT broker " + where + ".");
                 publish({"status", feed_.StatusPayload(queue_.Dropped()), true});
                 continue;
             }
             if (stopping_) break;
-            const std::string reason =
-                rc == MOSQ_ERR_SUCCESS && !session.connackSeen
-                    ? "no answer"
-                    : Reason(rc, session.connack, !settings_.user.empty());
+            const bool silent = rc == MOSQ_ERR_SUCCESS && !session.connackSeen;
+            const std::string reason = silent ? "no answer from " + where + " in 10 s"
+                                              : Reason(rc, session.connack, !settings_.user.empty());
             mosquitto_disconnect(mosq);
             tell("Monitoring: not connected (" + reason + "), retrying",
                  "Monitoring: cannot publish to the MQTT broker " + where + ": " + reason +
                      "; check [Monitoring] in kestrane.ini and the broker. Retrying.");
-            // Interrupted only by the end of the program.
-            const auto until = std::chrono::steady_clock::now() + backoff;
-            while (!stopping_ && std::chrono::steady_clock::now() < until) {
-                std::this_thread::sleep_for(100ms);
-            }
-            backoff = std::min(backoff * 2, std::chrono::duration_cast<std::chrono::seconds>(kLongestBackoff));
+            wait();
             continue;
+        }
+        // A connection that held for a while starts the backoff afresh, and
+        // causes are worth telling again.
+        if (std::chrono::steady_clock::now() - connectedAt > kLongestBackoff) {
+            backoff = 1s;
+            told.clear();
         }
         MonitorMessage message;
         int rc = MOSQ_ERR_SUCCESS;
-        while (rc == MOSQ_ERR_SUCCESS && queue_.Take(message, 0ms)) {
+        while (rc == MOSQ_ERR_SUCCESS && session.unacknowledged < kInFlight &&
+               queue_.Take(message, 0ms)) {
             rc = publish(message);
-            if (rc != MOSQ_ERR_SUCCESS) queue_.PutBack(std::move(message));
+            if (Unsendable(rc)) {
+                queue_.CountDropped();
+                tell("Monitoring: a message could not be sent (" + std::string(mosquitto_strerror(rc)) + ")",
+                     "Monitoring: a message to the MQTT broker " + where + " was refused by the "
+                     "library (" + mosquitto_strerror(rc) + ") and dropped.");
+                rc = MOSQ_ERR_SUCCESS;
+            } else if (rc != MOSQ_ERR_SUCCESS) {
+                queue_.PutBack(std::move(message));
+            }
         }
         if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop(mosq, 100, 1);
         if (rc != MOSQ_ERR_SUCCESS) {
             connected = false;
             const std::string reason = Reason(rc, -1, !settings_.user.empty());
+            mosquitto_disconnect(mosq);
             tell("Monitoring: not connected (" + reason + "), retrying",
                  "Monitoring: lost the MQTT broker " + where + ": " + reason + ". Retrying.");
+            wait();
         }
     }
     if (connected) {

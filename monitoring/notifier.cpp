@@ -12,8 +12,10 @@ using namespace std::chrono_literals;
 }  // namespace
 
 Notifier::Notifier(std::string program, std::chrono::milliseconds oncePer,
-                   std::chrono::milliseconds longestRun)
-    : program_(std::move(program)), oncePer_(oncePer), longestRun_(longestRun) {
+                   std::chrono::milliseconds longestRun,
+                   std::function<void(const std::string&)> trouble)
+    : program_(std::move(program)), oncePer_(oncePer), longestRun_(longestRun),
+      trouble_(std::move(trouble)) {
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -45,11 +47,13 @@ void Notifier::Run() {
     struct Running {
         ChildProcess child;
         Clock::time_point started;
+        std::string event;
+        bool leaderEnded = false;
     };
     std::vector<Running> running;
     std::unique_lock<std::mutex> lock(mutex_);
-    // At the end of the program the calls still due are made; those running
-    // are left to finish on their own.
+    // At the end of the program the calls still due are made, and then
+    // whatever still runs is ended with its group.
     while (!stopping_ || !calls_.empty()) {
         ready_.wait_for(lock, 100ms, [this] { return stopping_ || !calls_.empty(); });
         while (!calls_.empty()) {
@@ -71,16 +75,32 @@ void Notifier::Run() {
                 std::fprintf(stderr, "varnholt: NotifyCommand %s could not be started for the "
                                      "event %s; check NotifyCommand in [Monitoring] of "
                                      "kestrane.ini.\n", program_.c_str(), call[0].c_str());
+                if (trouble_) trouble_("Monitoring: the notify command could not be started");
             } else {
-                running.push_back({child, now});
+                running.push_back({child, now, call[0]});
             }
             lock.lock();
         }
+        lock.unlock();
         for (auto it = running.begin(); it != running.end();) {
-            if (ProgramEnded(it->child)) {
+            int exitCode = 0;
+            if (!it->leaderEnded && ProgramEnded(it->child, exitCode)) {
+                it->leaderEnded = true;
+                if (exitCode != 0) {
+                    std::fprintf(stderr, "varnholt: NotifyCommand %s ended with %s for the event "
+                                         "%s; check the command by running it by hand.\n",
+                                 program_.c_str(),
+                                 exitCode < 0 ? "a signal"
+                                              : ("exit status " + std::to_string(exitCode)).c_str(),
+                                 it->event.c_str());
+                    if (trouble_) trouble_("Monitoring: the notify command failed (" + it->event + ")");
+                }
+            }
+            // What it left running in its group is timed with it.
+            if (it->leaderEnded && !GroupRuns(it->child)) {
                 it = running.erase(it);
             } else if (Clock::now() - it->started > longestRun_) {
-                KillProgram(it->child);
+                EndGroup(it->child);
                 std::fprintf(stderr, "varnholt: NotifyCommand %s ran longer than %g s and was "
                                      "ended.\n", program_.c_str(), static_cast<double>(longestRun_.count()) / 1000.0);
                 it = running.erase(it);
@@ -88,7 +108,10 @@ void Notifier::Run() {
                 ++it;
             }
         }
+        lock.lock();
     }
+    lock.unlock();
+    for (const Running& r : running) EndGroup(r.child);
 }
 
 }  // namespace varnholt

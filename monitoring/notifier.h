@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -20,9 +21,14 @@ namespace varnholt {
 // unit is the sixth argument and the fifth is always given (0: none held).
 class Notifier {
 public:
+    // trouble, when given, gets a short line for the window when a call
+    // failed (from the notifier's thread).
     explicit Notifier(std::string program,
                       std::chrono::milliseconds oncePer = std::chrono::minutes(1),
-                      std::chrono::milliseconds longestRun = std::chrono::seconds(10));
+                      std::chrono::milliseconds longestRun = std::chrono::seconds(10),
+                      std::function<void(const std::string&)> trouble = nullptr);
+    // Ends whatever the command still runs (its whole process group): it
+    // never outlives the program.
     ~Notifier();
     void Notify(const std::string& event, const std::string& log, int64_t count,
                 const std::string& text, const std::string& unit = std::string());
@@ -32,6 +38,7 @@ private:
 
     std::string program_;
     std::chrono::milliseconds oncePer_, longestRun_;
+    std::function<void(const std::string&)> trouble_;
     std::mutex mutex_;
     std::condition_variable ready_;
     struct Call {
@@ -43,12 +50,17 @@ private:
     std::thread thread_;
 };
 
-// The platform's part: start a program with these arguments (no shell), see
-// whether it has ended (and reap it), end it.
+// The platform's part: start a program with these arguments (no shell), in
+// a process group of its own, with nothing of ours but its arguments: input
+// from the null device, output to it, no other descriptor or handle. See
+// whether it ended (reaping it; exitCode gets its status, -1 for a signal),
+// whether anything of its group still runs (false: the child is let go for
+// good), and end the whole group: asked first, then killed after a second.
 using ChildProcess = std::intptr_t;
 constexpr ChildProcess kNoChild = -1;
 ChildProcess StartProgram(const std::string& program, const std::vector<std::string>& arguments);
-bool ProgramEnded(ChildProcess child);
-void KillProgram(ChildProcess child);
+bool ProgramEnded(ChildProcess child, int& exitCode);
+bool GroupRuns(ChildProcess child);
+void EndGroup(ChildProcess child);
 
 }  // namespace varnholt

@@ -1,6 +1,8 @@
 // Starting and ending the notify command on POSIX systems: posix_spawn, no
 // shell, so a ';' or '$(...)' in an argument stays text.
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -20,21 +22,42 @@ ChildProcess StartProgram(const std::string& program, const std::vector<std::str
     ::posix_spawnattr_init(&attributes);
     ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
     ::posix_spawnattr_setpgroup(&attributes, 0);
+    // Nothing of ours but the arguments: not the broker's socket (the bench
+    // would stay "online" while it lives), not our output (a talkative
+    // command must not fill it), not the serial lines.
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     pid_t pid = -1;
-    const int failed = ::posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ);
+    const int failed = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     return failed != 0 ? kNoChild : pid;
 }
 
-bool ProgramEnded(ChildProcess child) {
+bool ProgramEnded(ChildProcess child, int& exitCode) {
     int status = 0;
-    return ::waitpid(static_cast<pid_t>(child), &status, WNOHANG) != 0;
+    if (::waitpid(static_cast<pid_t>(child), &status, WNOHANG) == 0) return false;
+    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return true;
 }
 
-void KillProgram(ChildProcess child) {
-    ::kill(-static_cast<pid_t>(child), SIGKILL);
+bool GroupRuns(ChildProcess child) { return ::kill(-static_cast<pid_t>(child), 0) == 0; }
+
+void EndGroup(ChildProcess child) {
+    const auto group = -static_cast<pid_t>(child);
+    ::kill(group, SIGTERM);
+    for (int i = 0; i < 20 && ::kill(group, 0) == 0; ++i) {
+        int status = 0;
+        ::waitpid(static_cast<pid_t>(child), &status, WNOHANG);
+        ::usleep(50000);
+    }
+    ::kill(group, SIGKILL);
     int status = 0;
-    ::waitpid(static_cast<pid_t>(child), &status, 0);
+    ::waitpid(static_cast<pid_t>(child), &status, WNOHANG);
 }
 
 }  // namespace varnholt

@@ -47,14 +47,24 @@ ChildProcess StartProgram(const std::string& program, const std::vector<std::str
     return reinterpret_cast<ChildProcess>(process.hProcess);
 }
 
-bool ProgramEnded(ChildProcess child) {
+bool ProgramEnded(ChildProcess child, int& exitCode) {
     const HANDLE process = reinterpret_cast<HANDLE>(child);
     if (WaitForSingleObject(process, 0) != WAIT_OBJECT_0) return false;
-    CloseHandle(process);
+    DWORD code = 0;
+    exitCode = GetExitCodeProcess(process, &code) ? static_cast<int>(code) : -1;
     return true;
 }
 
-void KillProgram(ChildProcess child) {
+// Windows has no process groups here: the command itself is what is timed.
+// Once it is gone its handle is let go.
+bool GroupRuns(ChildProcess child) {
+    const HANDLE process = reinterpret_cast<HANDLE>(child);
+    if (WaitForSingleObject(process, 0) != WAIT_OBJECT_0) return true;
+    CloseHandle(process);
+    return false;
+}
+
+void EndGroup(ChildProcess child) {
     const HANDLE process = reinterpret_cast<HANDLE>(child);
     TerminateProcess(process, 1);
     WaitForSingleObject(process, 1000);

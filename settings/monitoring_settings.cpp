@@ -4,6 +4,8 @@
 #include <fstream>
 
 #include "settings/kestrane_ini.h"
+#include "runlog/log_format.h"
+#include "runlog/utf8_text.h"
 #include "runlog/working_directory.h"
 
 namespace varnholt {
@@ -17,7 +19,12 @@ std::string Key(const char* name, const std::string& value) {
     return std::string(kConfigurationFile) + ": [" + kSection + "] " + name + " = '" + value + "'";
 }
 
-// A file the key names: a plain file this user can read.
+// A certificate or a credentials file is a few KiB.
+constexpr uintmax_t kMaxKeyFileBytes = 64 * 1024;
+
+// A file the key names: a plain file this user can read, of a sensible size.
+// Its type is looked at before anything opens it: a FIFO's open would block
+// the start-up for good.
 bool ReadableFile(const char* key, const std::string& name, std::string& errorText) {
     std::error_code error;
     const fs::file_status status = fs::status(name, error);
@@ -26,8 +33,19 @@ bool ReadableFile(const char* key, const std::string& name, std::string& errorTe
                     "; give the file's path (relative to the bench folder) or remove the key.";
         return false;
     }
+    if (status.type() != fs::file_type::regular) {
+        errorText = Key(key, name) + " is " + FileKindText(status.type()) +
+                    ", not a readable file; give a plain file this user can read.";
+        return false;
+    }
+    const uintmax_t size = fs::file_size(name, error);
+    if (error || size > kMaxKeyFileBytes) {
+        errorText = Key(key, name) + " is larger than 64 KiB, far more than such a file holds; "
+                    "give the right file.";
+        return false;
+    }
     std::ifstream in(name, std::ios::binary);
-    if (status.type() != fs::file_type::regular || !in) {
+    if (!in) {
         errorText = Key(key, name) + " is not a readable file; give a plain file this user can read.";
         return false;
     }
@@ -71,10 +89,42 @@ bool Credentials(const std::string& file, MonitoringSettings& s, std::string& er
                     "user name on the first line and the password on the second.";
         return false;
     }
+    // A NUL would silently cut the password where libmosquitto reads it.
+    if (s.user.find('\0') != std::string::npos || s.password.find('\0') != std::string::npos) {
+        errorText = Key("MqttCredentials", file) + " holds a NUL byte in its user name or password; "
+                    "write both as plain text, one per line.";
+        return false;
+    }
     return true;
 }
 
 }  // namespace
+
+bool IsPublishableTopic(const std::string& topic) {
+    if (topic.empty() || topic.front() == '/' || topic.back() == '/' || topic.front() == '$' ||
+        ValidUtf8(topic) != topic) {
+        return false;
+    }
+    for (const char c : topic) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || c == '#' || c == '+') return false;
+    }
+    return true;
+}
+
+std::string TopicLevel(const std::string& text) {
+    std::string level;
+    const std::string valid = ValidUtf8(text);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const bool plain = byte >= 0x80 ? valid == text : byte > 0x20 && byte != 0x7F;
+        level += plain && text[i] != '#' && text[i] != '+' && text[i] != '/' &&
+                         !(i == 0 && text[i] == '$')
+                     ? text[i]
+                     : '_';
+    }
+    return level.empty() ? std::string("bench") : level;
+}
 
 std::optional<MonitoringSettings> ReadMonitoringSettings(const IniFile& ini, std::string& errorText) {
     MonitoringSettings s;
@@ -94,10 +144,12 @@ std::optional<MonitoringSettings> ReadMonitoringSettings(const IniFile& ini, std
                     "address, such as broker.lab.";
         return std::nullopt;
     }
-    if (!s.topic.empty() && (s.topic.find_first_of("#+") != std::string::npos ||
-                             s.topic.front() == '/' || s.topic.back() == '/')) {
-        errorText = Key("MqttTopic", s.topic) + " is not a topic to publish under; give a name "
-                    "like varnholt/bench-3, without # or + and without a leading or trailing /.";
+    if (!s.topic.empty() && !IsPublishableTopic(s.topic)) {
+        // Shown as the log shows device bytes: <TAB>, <01>; stray bytes as Latin-1.
+        errorText = Key("MqttTopic", ValidUtf8(LogFieldText(s.topic))) +
+                    " is not a topic to publish under; give a name like varnholt/bench-3 in "
+                    "plain text: without # or +, control characters or a leading $, and without "
+                    "a leading or trailing /.";
         return std::nullopt;
     }
     if (!s.caFile.empty() && !ReadableFile("MqttCaFile", s.caFile, errorText)) return std::nullopt;

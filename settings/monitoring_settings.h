@@ -29,6 +29,14 @@ constexpr int kMqttTlsPort = 8883;
 // program.
 std::optional<MonitoringSettings> ReadMonitoringSettings(const IniFile& ini, std::string& errorText);
 
+// A topic the broker takes for publishing: valid UTF-8, no control
+// characters, no wildcards, no leading $ (the broker's own), no leading or
+// trailing /.
+bool IsPublishableTopic(const std::string& topic);
+// One level of a topic made from any text (a host or folder name): what
+// IsPublishableTopic refuses becomes '_'; empty gives "bench".
+std::string TopicLevel(const std::string& text);
+
 // Whether users other than the owner may read the file (POSIX permissions;
 // false where the system has no such notion).
 bool ReadableByOthers(const std::string& path);

@@ -41,12 +41,6 @@ bool PrintedAndDone(int argc, char* argv[]) {
     return false;
 }
 
-// A topic level may not hold the MQTT wildcards or a '/'.
-std::string TopicLevel(QString text) {
-    text.replace(QRegularExpression(QStringLiteral("[#+/\\s]")), QStringLiteral("_"));
-    return text.isEmpty() ? std::string("bench") : text.toStdString();
-}
-
 // The monitoring: the run's events on MQTT and the notify command, both at
 // the edge of the program, started once kestrane.ini has been checked.
 struct Monitoring {
@@ -57,7 +51,9 @@ struct Monitoring {
     void Start(const varnholt::MonitoringSettings& settings, varnholt::ShutterForm& form) {
         if (settings.host.empty() && settings.notifyCommand.empty()) return;
         if (!settings.notifyCommand.empty()) {
-            notifier = std::make_unique<varnholt::Notifier>(settings.notifyCommand);
+            notifier = std::make_unique<varnholt::Notifier>(
+                settings.notifyCommand, std::chrono::minutes(1), std::chrono::seconds(10),
+                [&form](const std::string& text) { form.SetMonitoringText(text); });
         }
         feed = std::make_unique<varnholt::MonitorFeed>(
             VARNHOLT_VERSION,
@@ -73,8 +69,8 @@ struct Monitoring {
         const std::string topic =
             !settings.topic.empty()
                 ? settings.topic
-                : "varnholt/" + TopicLevel(QSysInfo::machineHostName()) + "/" +
-                      TopicLevel(QDir::current().dirName());
+                : "varnholt/" + varnholt::TopicLevel(QSysInfo::machineHostName().toStdString()) +
+                      "/" + varnholt::TopicLevel(QDir::current().dirName().toStdString());
         link = std::make_unique<varnholt::MqttLink>(
             settings, topic, *feed, [&form](const std::string& text) { form.SetMonitoringText(text); });
         form.SetMonitoringText("Monitoring: connecting to " + link->Where());

@@ -13,6 +13,12 @@
 #             runs on, and the password shows nowhere
 #   notify    the notify command gets its call, is ended after 10 s without
 #             delaying the next rows, and is held to once a minute
+#   flap      a broker that closes each connection after 1 s: reconnects
+#             back off, and each cause is told once
+#   drop      a broker whose connections hang (a firewall's DROP): "no
+#             answer" after 10 s, and SIGTERM ends the program within 1 s
+#   noack     a broker that acknowledges nothing: no more than 20 messages
+#             are handed over, the rest wait in the bounded queue
 # usage: monitoring_e2e.sh BUILD_DIR CASE   (run under xvfb-run)
 set -euo pipefail
 unset QT_QPA_PLATFORM
@@ -239,6 +245,38 @@ notify)
     grep -q "NotifyCommand $work/notify.sh ran longer than 10 s and was ended." "$work/app.out" ||
         fail "no sentence for the long run"
     echo "notify: one call ($(cat "$work"/calls/*)), ended after 10 s, the second held"
+    ;;
+flap | drop | noack)
+    python3 "$(dirname "$0")/fake_broker.py" "$port" "$case" > "$work/fake.txt" 2>&1 &
+    broker=$!
+    for _ in $(seq 50); do grep -q ready "$work/fake.txt" 2>/dev/null && break; sleep 0.1; done
+    start_bench <<< $'MqttHost=127.0.0.1\nMqttPort='"$port"$'\nMqttTopic='"$topic"
+    click_test
+    if [[ $case == flap ]]; then
+        sleep 20
+        accepted=$(grep -c accepted "$work/fake.txt" || true)
+        told=$(grep -c 'varnholt: Monitoring' "$work/app.out" || true)
+        # Backoff 1, 2, 4, 8 s after connections of 1 s: 5 in 20 s at most.
+        (( accepted >= 2 && accepted <= 6 )) || fail "$accepted connections in 20 s"
+        (( told <= 3 )) || fail "$told sentences on standard error for one repeated cause"
+        echo "flap: $accepted connections and $told sentences in 20 s"
+    elif [[ $case == drop ]]; then
+        for _ in $(seq 150); do grep -q "no answer from 127.0.0.1:$port" "$work/app.out" && break; sleep 0.1; done
+        grep -q "no answer from 127.0.0.1:$port" "$work/app.out" || fail "no sentence after 15 s"
+        wait_rows cycle_log1.txt 2
+        asked=$(date +%s%N)
+        kill -TERM "$app"
+        for _ in $(seq 40); do kill -0 "$app" 2>/dev/null || break; sleep 0.05; done
+        kill -0 "$app" 2>/dev/null && fail "still running 2 s after SIGTERM"
+        took=$(( ($(date +%s%N) - asked) / 1000000 ))
+        (( took < 1000 )) || fail "SIGTERM took $took ms"
+        echo "drop: told \"$(grep -o 'no answer from [^;]*' "$work/app.out" | head -1)\", ended $took ms after SIGTERM"
+    else
+        wait_rows cycle_log1.txt 12  # 1 + 2 messages a row: more than 20
+        published=$(grep -c publish "$work/fake.txt" || true)
+        (( published == 20 )) || fail "$published messages handed over without acknowledgement"
+        echo "noack: $published messages handed over unacknowledged while the log reached $(rows cycle_log1.txt) rows"
+    fi
     ;;
 esac
 echo PASS

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "monitoring/message_queue.h"
@@ -27,9 +30,14 @@ TEST(MonitoringSettings, KeysAreCheckedAndNamed) {
     folder.Write("ca.pem", "-----BEGIN CERTIFICATE-----\n");
     folder.Write("mqtt.txt", "bench3\ns3cret-pw\n");
     folder.Write("loose.txt", "bench3\ns3cret-pw\n");
+    folder.Write("nul.txt", std::string("bench3\ns3cret\0pw\n", 17));
+    folder.Write("huge.txt", "bench3\n" + std::string(70000, 'x') + "\n");
 #ifndef _WIN32
     ::chmod("mqtt.txt", 0600);
     ::chmod("loose.txt", 0644);
+    ::chmod("nul.txt", 0600);
+    ::chmod("huge.txt", 0600);
+    ::mkfifo("fifo.txt", 0600);
 #endif
     struct Case {
         std::string text;
@@ -47,11 +55,22 @@ TEST(MonitoringSettings, KeysAreCheckedAndNamed) {
         {"MqttHost=broker.lab\nMqttCaFile=none.pem\n", "[Monitoring] MqttCaFile = 'none.pem' names no file", 0},
         {"MqttHost=broker.lab\nMqttCredentials=none.txt\n", "[Monitoring] MqttCredentials = 'none.txt' names no file", 0},
         {"MqttHost=broker.lab\nMqttTopic=lab/#\n", "[Monitoring] MqttTopic = 'lab/#' is not a topic", 0},
+        // Refused by the broker at every publish: never accepted here.
+        {"MqttHost=broker.lab\nMqttTopic=lab/a\tb\n", "[Monitoring] MqttTopic = 'lab/a<TAB>b' is not a topic", 0},
+        {"MqttHost=broker.lab\nMqttTopic=lab/\x01\n", "[Monitoring] MqttTopic = 'lab/<01>' is not a topic", 0},
+        {"MqttHost=broker.lab\nMqttTopic=lab/\xff\n", "[Monitoring] MqttTopic = 'lab/\xc3\xbf' is not a topic", 0},
+        {"MqttHost=broker.lab\nMqttTopic=$SYS/varnholt\n", "[Monitoring] MqttTopic = '$SYS/varnholt' is not", 0},
+        {"MqttHost=broker.lab\nMqttTopic=lab/Pr\xc3\xbc" "fstand\n", nullptr, 1883},
+        {"MqttHost=broker.lab\nMqttCredentials=huge.txt\n", "[Monitoring] MqttCredentials = 'huge.txt' is larger than 64 KiB", 0},
         {"MqttHost=broker.lab\nMqttCredentials=mqtt.txt\n", nullptr, 1883},
 #ifndef _WIN32
         {"MqttHost=broker.lab\nMqttCredentials=loose.txt\n",
          "[Monitoring] MqttCredentials = 'loose.txt' can be read by other users", 0},
         {"NotifyCommand=ca.pem\n", "[Monitoring] NotifyCommand = 'ca.pem' is not a program", 0},
+        {"MqttHost=broker.lab\nMqttCredentials=nul.txt\n", "[Monitoring] MqttCredentials = 'nul.txt' holds a NUL byte", 0},
+        // Never opened: the start-up would wait for a writer for good.
+        {"MqttHost=broker.lab\nMqttCredentials=fifo.txt\n", "[Monitoring] MqttCredentials = 'fifo.txt' is a named pipe (FIFO)", 0},
+        {"MqttHost=broker.lab\nMqttCaFile=fifo.txt\n", "[Monitoring] MqttCaFile = 'fifo.txt' is a named pipe (FIFO)", 0},
 #endif
     };
     for (const Case& c : cases) {
@@ -73,6 +92,18 @@ TEST(MonitoringSettings, KeysAreCheckedAndNamed) {
     ASSERT_TRUE(withCredentials);
     EXPECT_EQ(withCredentials->user, "bench3");
     EXPECT_EQ(withCredentials->password, "s3cret-pw");
+}
+
+TEST(MonitoringSettings, DefaultTopicLevelsFromAnyName) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"bench-3", "bench-3"}, {"", "bench"}, {"a b\tc", "a_b_c"}, {"x/#+", "x___"},
+        {"$SYS", "_SYS"}, {"Pr\xc3\xbc" "fstand", "Pr\xc3\xbc" "fstand"}, {"bad\xff", "bad_"},
+        {"ctl\x01\x7f", "ctl__"},
+    };
+    for (const auto& [name, level] : cases) {
+        EXPECT_EQ(TopicLevel(name), level) << name;
+        EXPECT_TRUE(IsPublishableTopic("varnholt/" + TopicLevel(name))) << name;
+    }
 }
 
 // The messages a run gives, in order, as dashboards read them.
@@ -142,8 +173,9 @@ TEST(MessageQueue, PastTheLimitTheOldestGoAndAreCounted) {
 }
 
 // The notify command: arguments as text (no shell), once per interval for
-// each event kind with the held calls counted into the next, and ended when
-// it runs too long.
+// each event kind with the held calls counted into the next, ended with
+// whatever it started when it runs too long or the program ends, and given
+// nothing of the program's own: no descriptor but the null device.
 TEST(Notifier, ArgumentsStayTextCallsAreLimitedAndLongRunsEnded) {
 #ifdef _WIN32
     GTEST_SKIP() << "the test's notify command is a POSIX shell script";
@@ -151,13 +183,30 @@ TEST(Notifier, ArgumentsStayTextCallsAreLimitedAndLongRunsEnded) {
     WorkingFolder folder;
     const std::string script = folder.path() + "/notify.sh";
     std::filesystem::create_directory("calls");
-    folder.Write("notify.sh", "#!/bin/sh\nfor a in \"$@\"; do printf '%s|' \"$a\"; done > " +
-                                  folder.path() + "/calls/$$\n[ \"$1\" = line_dropped ] && { echo $$ > " + folder.path() +
-                                  "/sleeper; sleep 30; }\nexit 0\n");
+    // "ended": records its arguments, its descriptors and where its input
+    // comes from; "failure": fails; "line_dropped": leaves a sleeper in its
+    // group and ends at once.
+    folder.Write("notify.sh",
+                 "#!/bin/sh\nfor a in \"$@\"; do printf '%s|' \"$a\"; done > " + folder.path() +
+                     "/calls/$$\n"
+                     "[ \"$1\" = ended ] && { ls /proc/$$/fd > " + folder.path() + "/fds.$$; "
+                     "readlink /proc/$$/fd/0 > " + folder.path() + "/stdin.$$; "
+                     "head -c 100000 /dev/zero; }\n"
+                     "[ \"$1\" = failure ] && exit 3\n"
+                     "[ \"$1\" = line_dropped ] && { sleep 30 & echo $! > " + folder.path() +
+                     "/sleeper; }\nexit 0\n");
     ::chmod(script.c_str(), 0755);
+    // A descriptor of ours without close-on-exec, as libraries leave them.
+    const int ours = ::open(script.c_str(), O_RDONLY);
+    ASSERT_GE(ours, 3);
+    std::vector<std::string> trouble;
+    std::mutex troubleMutex;
     {
         using std::chrono::milliseconds;
-        Notifier notifier(script, milliseconds(800), milliseconds(500));
+        Notifier notifier(script, milliseconds(800), milliseconds(500), [&](const std::string& t) {
+            std::lock_guard<std::mutex> lock(troubleMutex);
+            trouble.push_back(t);
+        });
         notifier.Notify("ended", "cycle_log1.txt", 12, "x; rm -rf / $(touch pwned)");
         notifier.Notify("ended", "cycle_log1.txt", 13, "held");
         notifier.Notify("ended", "cycle_log1.txt", 14, "held");
@@ -167,9 +216,17 @@ TEST(Notifier, ArgumentsStayTextCallsAreLimitedAndLongRunsEnded) {
         notifier.Notify("ended", "cycle_log2.txt", 3, "after the interval");
         std::this_thread::sleep_for(milliseconds(1500));
     }
+    ::close(ours);
     std::vector<std::string> calls;
     for (const auto& call : std::filesystem::directory_iterator("calls")) {
         calls.push_back(folder.Read("calls/" + call.path().filename().string()));
+        const std::string pid = call.path().filename().string();
+        if (calls.back().rfind("ended|", 0) != 0) continue;
+        // The shell's own (its script, from 10 up) and 0 to 2: nothing of ours.
+        const std::string fds = "\n" + folder.Read("fds." + pid);
+        EXPECT_EQ(fds.find("\n" + std::to_string(ours) + "\n"), std::string::npos) << fds;
+        EXPECT_EQ(fds.find("\n3\n"), std::string::npos) << fds;
+        EXPECT_EQ(folder.Read("stdin." + pid), "/dev/null\n");
     }
     std::sort(calls.begin(), calls.end());
     EXPECT_EQ(calls, (std::vector<std::string>{
@@ -178,13 +235,35 @@ TEST(Notifier, ArgumentsStayTextCallsAreLimitedAndLongRunsEnded) {
                          "failure|cycle_log1.txt|14|other kind|0|SN-0012|",
                          "line_dropped||14|sleeps|"}));
     EXPECT_FALSE(std::filesystem::exists("pwned"));
-    // The sleeping one was ended after its half second, long before 30 s,
-    // with what it started (its process group).
+    EXPECT_EQ(trouble, (std::vector<std::string>{"Monitoring: the notify command failed (failure)"}));
+    // The sleeper its call left behind was ended with its group at the half
+    // second, long before its 30 s.
     const pid_t sleeper = std::stoi(folder.Read("sleeper"));
-    for (int i = 0; i < 40 && ::kill(-sleeper, 0) == 0; ++i) {  // a zombie's reaping
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_NE(::kill(-sleeper, 0), 0);
+    EXPECT_NE(::kill(sleeper, 0), 0);
+#endif
+}
+
+// A command still running when the program ends is ended with it.
+TEST(Notifier, NothingOutlivesTheProgram) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the test's notify command is a POSIX shell script";
+#else
+    WorkingFolder folder;
+    const std::string script = folder.path() + "/notify.sh";
+    folder.Write("notify.sh", "#!/bin/sh\necho $$ > " + folder.path() + "/pid\nexec sleep 30\n");
+    ::chmod(script.c_str(), 0755);
+    const auto ended = [&] {
+        Notifier notifier(script);
+        notifier.Notify("ended", "cycle_log1.txt", 1, "stop");
+        for (int i = 0; i < 100 && !std::filesystem::exists("pid"); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return std::chrono::steady_clock::now();
+    }();
+    const auto took = std::chrono::steady_clock::now() - ended;
+    const pid_t pid = std::stoi(folder.Read("pid"));
+    EXPECT_NE(::kill(-pid, 0), 0);
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
 #endif
 }
 
