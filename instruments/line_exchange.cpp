@@ -92,8 +92,8 @@ std::string Exchange(Link& link, const std::string& line, const ReplyRules& rule
         return ended.empty() ? rules.timeoutText : ended;
     }
     // What the device said earlier (the answer to a send without waiting, a
-    // late reply) is not this exchange's reply.
-    link.port->Input();
+    // late reply, idle babble) is not this exchange's reply.
+    link.port->DiscardInput();
     SendLine(link, line);
     // The bytes leave the driver at the line's speed: 10 bits each.
     const auto lastByteOnWire =

@@ -190,7 +190,20 @@ std::string QtSerialPort::Input() {
     // Pull bytes straight from the device when Qt's own notification has not
     // (it may have been switched off by a spurious read error).
     if (port_.bytesAvailable() == 0 && line.readable) port_.waitForReadyRead(0);
-    const QByteArray data = port_.readAll();
+    QByteArray data = port_.readAll();
+    // Qt stops reading at its buffer's cap; what babbles on past it is read
+    // and thrown away here (the newest reply's worth kept), so the system's
+    // buffer never holds stale bytes for the next exchange. Bounded work a
+    // call: a line flooding without end cannot hold the event loop.
+    for (int more = 0; more < 16 && data.size() >= static_cast<qsizetype>(kMaxReplyLength) &&
+                       PollLine(NativeHandle(port_.handle())).readable;
+         ++more) {
+        port_.waitForReadyRead(0);
+        data += port_.readAll();
+        if (data.size() > static_cast<qsizetype>(kMaxReplyLength)) {
+            data.remove(0, data.size() - static_cast<qsizetype>(kMaxReplyLength));
+        }
+    }
     if (line.hungUp) {
         gone_ = true;
         CloseGone();
@@ -200,6 +213,17 @@ std::string QtSerialPort::Input() {
     std::string bytes(data.constData(), static_cast<size_t>(data.size()));
     if (trace) trace(path_, false, bytes);
     return bytes;
+}
+
+void QtSerialPort::DiscardInput() {
+    if (gone_ || !port_.isOpen()) {
+        Input();
+        return;
+    }
+    // Empties the driver's receive buffer too (tcflush, or PurgeComm on
+    // Windows); what is being sent stays.
+    port_.clear(QSerialPort::Input);
+    port_.readAll();
 }
 
 uint64_t QtSerialPort::InputsDelivered() { return inputsDelivered; }

@@ -25,6 +25,7 @@ public:
     bool PortOpen(bool open, OpenFailure& failure) override;
     void Output(const std::string& text) override;
     std::string Input() override;
+    void DiscardInput() override;
     std::string GoneDevice() const override;
 
     // Every chunk sent to or read from any port goes here while set: the

@@ -40,6 +40,9 @@ public:
     virtual void Output(const std::string& text) = 0;
     // Everything received and not yet read; never waits.
     virtual std::string Input() = 0;
+    // Throws away everything received so far, the system's buffer included:
+    // before a command nothing received belongs to its reply.
+    virtual void DiscardInput() { Input(); }
 
     // The device that was open and has gone away (a USB adapter pulled, a
     // hub reset), or empty while the line is usable or was never opened. A
