@@ -77,9 +77,9 @@ std::string Reason(int rc, int connack, bool credentialsGiven) {
 }  // namespace
 
 MqttLink::MqttLink(MonitoringSettings settings, std::string topic, MonitorFeed& feed,
-                   std::function<void(const std::string&)> linkText)
+                   std::function<void(const std::string&)> linkText, size_t queueLimit)
     : settings_(std::move(settings)), topic_(std::move(topic)), feed_(feed),
-      linkText_(std::move(linkText)) {
+      linkText_(std::move(linkText)), queue_(queueLimit) {
     feed_.dropped = [this] { return queue_.Dropped(); };
     thread_ = std::thread([this] { Run(); });
 }

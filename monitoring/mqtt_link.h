@@ -25,8 +25,10 @@ class MqttLink {
 public:
     // linkText gets one short line for the window ("Monitoring: connected to
     // broker.lab:8883"), from the link's thread.
+    // queueLimit: messages held while the broker is away or slow; past it
+    // the oldest go, counted.
     MqttLink(MonitoringSettings settings, std::string topic, MonitorFeed& feed,
-             std::function<void(const std::string&)> linkText);
+             std::function<void(const std::string&)> linkText, size_t queueLimit = 10000);
     ~MqttLink();  // publishes the offline status, waits a moment for it, disconnects
 
     MessageQueue& queue() { return queue_; }

@@ -71,8 +71,11 @@ struct Monitoring {
                 ? settings.topic
                 : "varnholt/" + varnholt::TopicLevel(QSysInfo::machineHostName().toStdString()) +
                       "/" + varnholt::TopicLevel(QDir::current().dirName().toStdString());
+        // VARNHOLT_MQTT_QUEUE: a smaller bound, for the tests that fill it.
+        const int limit = qEnvironmentVariableIntValue("VARNHOLT_MQTT_QUEUE");
         link = std::make_unique<varnholt::MqttLink>(
-            settings, topic, *feed, [&form](const std::string& text) { form.SetMonitoringText(text); });
+            settings, topic, *feed, [&form](const std::string& text) { form.SetMonitoringText(text); },
+            limit > 0 ? static_cast<size_t>(limit) : 10000);
         form.SetMonitoringText("Monitoring: connecting to " + link->Where());
     }
 

@@ -18,7 +18,8 @@
 #   drop      a broker whose connections hang (a firewall's DROP): "no
 #             answer" after 10 s, and SIGTERM ends the program within 1 s
 #   noack     a broker that acknowledges nothing: no more than 20 messages
-#             are handed over, the rest wait in the bounded queue
+#             are handed over, the rest wait in the bounded queue (of 4
+#             here), whose dropped count the real broker then sees
 # usage: monitoring_e2e.sh BUILD_DIR CASE   (run under xvfb-run)
 set -euo pipefail
 unset QT_QPA_PLATFORM
@@ -65,7 +66,7 @@ start_bench() {  # [Monitoring] lines on stdin
     sim=$!
     for _ in $(seq 100); do grep -q READY "$work/sim.out" 2>/dev/null && break; sleep 0.05; done
     { echo "[Monitoring]"; cat; } >> "$work/bench/kestrane.ini"
-    (cd "$work/bench" && exec "$build/varnholt") > "$work/app.out" 2>&1 &
+    (cd "$work/bench" && exec env ${app_env:-} "$build/varnholt") > "$work/app.out" 2>&1 &
     app=$!
     window=$(timeout 20 xdotool search --sync --name '^Varnholt$' | head -1) || true
     [[ -n $window ]] || fail 'no window appeared'
@@ -247,6 +248,7 @@ notify)
     echo "notify: one call ($(cat "$work"/calls/*)), ended after 10 s, the second held"
     ;;
 flap | drop | noack)
+    [[ $case == noack ]] && app_env=VARNHOLT_MQTT_QUEUE=4
     python3 "$(dirname "$0")/fake_broker.py" "$port" "$case" > "$work/fake.txt" 2>&1 &
     broker=$!
     for _ in $(seq 50); do grep -q ready "$work/fake.txt" 2>/dev/null && break; sleep 0.1; done
@@ -275,7 +277,13 @@ flap | drop | noack)
         wait_rows cycle_log1.txt 12  # 1 + 2 messages a row: more than 20
         published=$(grep -c publish "$work/fake.txt" || true)
         (( published == 20 )) || fail "$published messages handed over without acknowledgement"
-        echo "noack: $published messages handed over unacknowledged while the log reached $(rows cycle_log1.txt) rows"
+        # The real broker in its place: the queue overflowed, and says so.
+        stop_broker
+        start_broker <<< "allow_anonymous true"
+        for _ in $(seq 100); do retained | grep -q '"dropped": ' && break; sleep 0.1; done
+        dropped=$(retained | grep -o '"dropped": [0-9]*' || true)
+        [[ -n $dropped ]] || fail "no dropped count after the queue overflowed: $(retained)"
+        echo "noack: $published messages handed over unacknowledged while the log reached $(rows cycle_log1.txt) rows; then $dropped"
     fi
     ;;
 esac
