@@ -5,8 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <utility>
 
+#include "runlog/plain_file.h"
 #include "runlog/run_record.h"
 #include "runlog/utf8_text.h"
 
@@ -222,13 +225,15 @@ RunFile::RunFile(std::string folder, std::string path)
       name_(fs::path(path_).filename().string()) {}
 
 bool RunFile::Refresh() {
-    std::error_code error;
-    const auto size = fs::file_size(path_, error);
-    if (!error && size < reader_.offset) {
-        // Cut back or replaced since the last read: read afresh.
+    // Replaced by another file, cut back, or changed within what was read
+    // (a torn row taken back and written anew): its figures so far are
+    // wrong, and it is read again from the start.
+    if (reader_.ChangedUnder(path_)) {
         reader_ = LogReader{};
         moves_ = MovesReader{};
+        run_ = RunAccumulator{};
         started_ = false;
+        figures_.reset();
     }
     const bool ok = reader_.ReadAppended(path_, [this](const LogRow& row) {
         if (!started_) {
@@ -280,6 +285,7 @@ RunFigures RunFile::Figures() const {
     RunFigures f = run_.Figures(reader_);
     f.file = name_;
     f.folder = folder_;
+    f.movesBadLines = moves_.badLines;
     if (record_) {
         f.hasRecord = true;
         f.unit = record_->unit;
@@ -311,17 +317,59 @@ std::vector<std::string> LogFilesIn(const std::string& folder,
     return files;
 }
 
+std::vector<std::string> RunNotes(const std::string& path, const RunFigures& f) {
+    std::vector<std::string> notes;
+    const auto count = [](int64_t n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    if (f.badLines > 0) {
+        notes.push_back(path + " has " + count(f.badLines, "line that is", "lines that are") +
+                        " not a row in its place, the first at line " +
+                        std::to_string(f.firstBadLine) +
+                        (f.outOfSequence > 0
+                             ? " (" + count(f.outOfSequence, "row", "rows") +
+                                   " whose Count is not the one after the row before)"
+                             : std::string()) +
+                        "; they were left out of the figures.");
+    }
+    if (f.timeWentBack > 0) {
+        notes.push_back(path + " line " + std::to_string(f.firstTimeWentBackLine) +
+                        " has a time earlier than the row before it by less than 12 hours (the "
+                        "clock was set back?); it was read as the next day" +
+                        (f.timeWentBack > 1
+                             ? ", as were " + std::to_string(f.timeWentBack - 1) + " later rows"
+                             : std::string()) +
+                        ".");
+    }
+    if (f.movesLeftOut > 0 || f.movesBadLines > 0) {
+        notes.push_back("The move times beside " + path + " hold " +
+                        count(f.movesLeftOut + f.movesBadLines, "row", "rows") +
+                        " that are not of this log's cycles or not a time a move takes; they "
+                        "were left out of the move figures.");
+    }
+    return notes;
+}
+
 Report BuildReport(const std::vector<std::string>& paths, bool keepSeries, double assumedBeta) {
     Report report;
     report.assumedBeta = assumedBeta;
-    // Files named one by one are grouped by their folder, in report order.
-    std::vector<std::pair<std::string, std::vector<std::string>>> groups;
+    // Files named one by one are grouped by their folder, in report order;
+    // a folder is one folder however it is spelt.
+    struct Group {
+        std::string folder;
+        FileId id;
+        bool idKnown;
+        std::vector<std::string> files;
+    };
+    std::vector<Group> groups;
     const auto group = [&](const std::string& folder) -> std::vector<std::string>& {
-        for (auto& [name, files] : groups) {
-            if (name == folder) return files;
+        FileId id;
+        const bool known = IdentityOf(folder, id);
+        for (Group& g : groups) {
+            if (known ? g.idKnown && g.id == id : g.folder == folder) return g.files;
         }
-        groups.emplace_back(folder, std::vector<std::string>{});
-        return groups.back().second;
+        groups.push_back({folder, id, known, {}});
+        return groups.back().files;
     };
     for (const std::string& path : paths) {
         std::error_code error;
@@ -337,27 +385,37 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries, doubl
             group(parent.empty() ? "." : parent).push_back(path);
         }
     }
-    for (auto& [folder, files] : groups) {
-        SortInReportOrder(files);
-        files.erase(std::unique(files.begin(), files.end()), files.end());
-        report.folders.push_back(folder);
-        for (const std::string& path : files) {
-            RunFile run(folder, path);
+    // Each file once, by the name it was first given.
+    std::set<FileId> seen;
+    for (Group& g : groups) {
+        std::vector<std::string> once;
+        for (std::string& path : g.files) {
+            FileId id;
+            if (!IdentityOf(path, id) || seen.insert(id).second) once.push_back(std::move(path));
+        }
+        g.files = std::move(once);
+    }
+    for (Group& g : groups) {
+        SortInReportOrder(g.files);
+        report.folders.push_back(g.folder);
+        std::map<std::pair<TestLogKind, int64_t>, std::string> numbered;
+        for (const std::string& path : g.files) {
+            RunFile run(g.folder, path);
             if (!run.Refresh()) {
                 report.problems.push_back({path, run.problem});
                 continue;
             }
             RunFigures figures = run.Figures();
-            if (figures.timeWentBack > 0) {
+            const auto [first, fresh] =
+                numbered.try_emplace({figures.kind, TestLogNumber(figures.file)}, path);
+            if (!fresh) {
                 report.problems.push_back(
-                    {path, path + " line " + std::to_string(figures.firstTimeWentBackLine) +
-                               " has a time earlier than the row before it by less than 12 "
-                               "hours (the clock was set back?); it was read as the next day" +
-                               (figures.timeWentBack > 1
-                                    ? ", as were " + std::to_string(figures.timeWentBack - 1) +
-                                          " later rows"
-                                    : std::string()) +
-                               "."});
+                    {path, path + " carries the same number as " + first->second +
+                               " (a copy?); both were counted, so their cycles may be counted "
+                               "twice: move the copy out of the bench folder."});
+            }
+            for (std::string& note : RunNotes(path, figures)) {
+                report.problems.push_back({path, std::move(note)});
             }
             if (!run.recordProblem.empty()) {
                 report.problems.push_back(

@@ -63,7 +63,13 @@ struct Report {
 // name as a problem.
 std::vector<std::string> LogFilesIn(const std::string& folder, std::vector<ReportProblem>& problems);
 
-// Each path a folder (its logs) or a file (that log).
+// What a run's reader found wrong, in sentences for the operator: lines that
+// are no rows, rows out of their place, a clock set back, move times that are
+// not the log's.
+std::vector<std::string> RunNotes(const std::string& path, const RunFigures& figures);
+
+// Each path a folder (its logs) or a file (that log). A log named more than
+// once (a folder and a file in it, two spellings of one folder) is read once.
 // assumedBeta: the Weibull shape the Weibayes bound assumes.
 Report BuildReport(const std::vector<std::string>& paths, bool keepSeries = false,
                    double assumedBeta = 2.0);

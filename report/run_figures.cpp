@@ -135,14 +135,27 @@ RunFigures RunAccumulator::Figures(const LogReader& reader) const {
               [](const FailureMode& a, const FailureMode& b) {
                   return a.count != b.count ? a.count > b.count : a.firstCycle < b.firstCycle;
               });
+    // Only the moves of this log's rows, in order, of a time a move can take:
+    // a companion left from elsewhere or written over must not bend them.
+    constexpr int32_t kLongestMoveMs = 10 * 60 * 1000;
     std::vector<int64_t> open, close;
+    int64_t lastCount = 0;
+    const int64_t rowsCount = counts.empty() ? 0 : counts.back();
     for (const MoveRow& move : moves) {
+        if (move.count <= lastCount || move.count > rowsCount || move.openMs > kLongestMoveMs ||
+            move.closeMs > kLongestMoveMs) {
+            ++f.movesLeftOut;
+            continue;
+        }
+        lastCount = move.count;
         if (move.openMs != MoveRow::kNone) open.push_back(move.openMs);
         if (move.closeMs != MoveRow::kNone) close.push_back(move.closeMs);
     }
     f.openMs = SpreadOf(std::move(open));
     f.closeMs = SpreadOf(std::move(close));
     f.badLines = reader.badLines;
+    f.firstBadLine = reader.firstBadLine;
+    f.outOfSequence = reader.outOfSequence;
     f.partialLastLine = reader.PartialLastLine();
     f.timeWentBack = timeWentBack_;
     f.firstTimeWentBackLine = firstBackLine_;

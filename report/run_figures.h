@@ -44,6 +44,9 @@ struct RunFigures {
     std::optional<double> laplace;
     std::vector<FailureMode> failureModes;
     int64_t badLines = 0;
+    int64_t firstBadLine = 0, outOfSequence = 0;  // of the bad lines: rows out of their place
+    int64_t movesLeftOut = 0;   // companion rows not of this log's rows, or not a time a move takes
+    int64_t movesBadLines = 0;  // companion lines that are no rows
     bool partialLastLine = false;
     int64_t timeWentBack = 0;             // rows read a day on after a small step back
     int64_t firstTimeWentBackLine = 0;

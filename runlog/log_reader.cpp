@@ -20,8 +20,9 @@ std::string_view WithoutCRs(std::string_view text) {
     return text;
 }
 
+// Counts are written 1, 2, 3 ...: "007" is no Count of ours.
 bool WholeNumber(std::string_view text, int64_t& value) {
-    if (text.empty() || text.size() > 18) return false;
+    if (text.empty() || text.size() > 18 || (text.size() > 1 && text[0] == '0')) return false;
     value = 0;
     for (const char c : text) {
         if (c < '0' || c > '9') return false;
@@ -109,6 +110,10 @@ bool LogReader::Row(std::string_view line, LogRow& row) {
     return true;
 }
 
+void LogReader::Bad() {
+    if (badLines++ == 0) firstBadLine = lineNumber_;
+}
+
 void LogReader::Line(std::string_view line, const RowHandler& onRow) {
     ++lineNumber_;
     line = WithoutCRs(line);
@@ -116,10 +121,16 @@ void LogReader::Line(std::string_view line, const RowHandler& onRow) {
     if (state_ != State::Rows) return Header(line);
     if (line.empty()) return;
     LogRow row;
-    if (!Row(line, row)) {
-        ++badLines;
-        return;
+    const RowDates before = dates_;
+    if (!Row(line, row)) return Bad();
+    // A row out of its place (a Count repeated, skipped, or from another
+    // log pasted in) would forge cycles and failures: it is a bad line.
+    if (row.count != lastCount_ + 1) {
+        dates_ = before;
+        ++outOfSequence;
+        return Bad();
     }
+    lastCount_ = row.count;
     row.line = lineNumber_;
     ++rows;
     if (onRow) onRow(row);
@@ -157,49 +168,54 @@ void LogReader::Feed(std::string_view bytes, const RowHandler& onRow) {
     }
 }
 
+bool LogReader::ChangedUnder(const std::string& path) const {
+    if (offset == 0) return false;
+    PlainFile file;
+    std::string ignored;
+    if (OpenPlainFile(path, file, ignored) != OpenOutcome::Opened) return false;
+    if (file.size < offset || (idKnown_ && file.id != id_)) return true;
+    // The bytes last read must still stand where they stood.
+    std::string now(tail_.size(), '\0');
+    return std::fseek(file.file, static_cast<long>(offset - tail_.size()), SEEK_SET) != 0 ||
+           std::fread(now.data(), 1, now.size(), file.file) != now.size() || now != tail_;
+}
+
 bool LogReader::ReadAppended(const std::string& path, const RowHandler& onRow) {
-    std::error_code error;
-    // status() opens nothing: a FIFO's open would block, a device never end.
-    const fs::file_status status = fs::status(path, error);
-    if (status.type() == fs::file_type::not_found) {
-        problem = "it does not exist";
-        return false;
-    }
-    if (status.type() == fs::file_type::directory) {
-        problem = "it is a folder, not a log";
-        return false;
-    }
-    if (status.type() != fs::file_type::regular) {
-        problem = status.type() == fs::file_type::fifo ? "it is a named pipe (FIFO), not a log"
-                                                       : "it is not a plain file";
-        return false;
-    }
     if (NotALog()) return false;
-    const auto size = fs::file_size(path, error);
-    if (!error && size < offset) {
+    PlainFile file;
+    if (OpenPlainFile(path, file, problem) != OpenOutcome::Opened) {
+        if (problem.rfind("it is a ", 0) == 0) problem += ", not a log";
+        return false;
+    }
+    if (file.size < offset || (idKnown_ && file.id != id_)) {
         // Cut back or replaced since the last read: read it afresh.
         *this = LogReader{};
     }
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        problem = "it cannot be opened for reading";
-        return false;
-    }
-    bool ok = std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
+    id_ = file.id;
+    idKnown_ = true;
+    bool ok = std::fseek(file.file, static_cast<long>(offset), SEEK_SET) == 0;
     // As large as what is new, up to 1 MiB, and never zero-filled: a folder
     // of thousands of short logs is read again and again.
-    const uint64_t fresh = !error && size > offset ? size - offset : 0;
+    const uint64_t fresh = file.size > offset ? file.size - offset : 0;
     const size_t chunk = static_cast<size_t>(std::clamp<uint64_t>(fresh + 1, 4096, 1 << 20));
     const std::unique_ptr<char[]> buffer(new char[chunk]);
     while (ok) {
-        const size_t got = std::fread(buffer.get(), 1, chunk, file);
-        if (got > 0) Feed(std::string_view(buffer.get(), got), onRow);
+        const size_t got = std::fread(buffer.get(), 1, chunk, file.file);
+        if (got > 0) {
+            Feed(std::string_view(buffer.get(), got), onRow);
+            constexpr size_t kTail = 256;
+            if (got >= kTail) {
+                tail_.assign(buffer.get() + got - kTail, kTail);
+            } else {
+                tail_.append(buffer.get(), got);
+                if (tail_.size() > kTail) tail_.erase(0, tail_.size() - kTail);
+            }
+        }
         if (got < chunk) {
-            ok = std::ferror(file) == 0;
+            ok = std::ferror(file.file) == 0;
             break;
         }
     }
-    std::fclose(file);
     if (!ok) {
         problem = "reading it failed";
         return false;
@@ -208,14 +224,21 @@ bool LogReader::ReadAppended(const std::string& path, const RowHandler& onRow) {
         problem = "it is empty";
         return false;
     }
-    if (state_ == State::Title && !pendingTooLong_) {
-        // A first line without an end (a binary file) is judged as far as it goes.
-        const std::string_view first = WithoutCRs(pending_);
-        bool mayBeTitle = false;
-        for (const TestLogKind k : {TestLogKind::CycleTest, TestLogKind::PowerCutTest}) {
-            mayBeTitle |= std::string_view(NamesOf(k).title).substr(0, first.size()) == first;
+    if (state_ == State::Title) {
+        if (pendingTooLong_) {
+            // 64 KiB without a line end: binary data, a flood of NULs, a
+            // file whose lines end in CR alone.
+            Refuse("it is not a Varnholt test log: its first " +
+                   std::to_string(kMaxLineBytes / 1024) + " KiB hold no line end");
+        } else {
+            // A first line without an end is judged as far as it goes.
+            const std::string_view first = WithoutCRs(pending_);
+            bool mayBeTitle = false;
+            for (const TestLogKind k : {TestLogKind::CycleTest, TestLogKind::PowerCutTest}) {
+                mayBeTitle |= std::string_view(NamesOf(k).title).substr(0, first.size()) == first;
+            }
+            if (!mayBeTitle) Header(first);
         }
-        if (!mayBeTitle) Header(first);
     }
     if (NotALog()) return false;
     if (!HeaderComplete()) {

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "runlog/log_format.h"
+#include "runlog/plain_file.h"
 
 namespace varnholt {
 
@@ -35,12 +36,19 @@ public:
     // The same on bytes already in memory: the next piece of the file.
     void Feed(std::string_view bytes, const RowHandler& onRow);
 
+    // The file under path is no longer the one read so far: another file
+    // (renamed over it), cut back, or changed within what was read. It must
+    // then be read again from its start.
+    bool ChangedUnder(const std::string& path) const;
+
     bool HeaderComplete() const { return state_ == State::Rows; }
     bool NotALog() const { return state_ == State::NotALog; }
 
     TestLogKind kind = TestLogKind::CycleTest;
     int64_t started = 0;           // LocalSeconds of the header's date and time
-    int64_t badLines = 0;          // neither header, empty nor a well-formed row
+    int64_t badLines = 0;          // neither header, empty nor a well-formed row in its place
+    int64_t firstBadLine = 0;      // its line number
+    int64_t outOfSequence = 0;     // of those, rows whose Count is not the one after the last
     int64_t rows = 0;
     uint64_t offset = 0;           // bytes read so far, complete lines and the piece after
     std::string problem;           // why the file is no log, or cannot be read
@@ -54,7 +62,13 @@ private:
     bool Row(std::string_view line, LogRow& row);
     void Refuse(const std::string& why);
 
+    void Bad();
+
     State state_ = State::Title;
+    int64_t lastCount_ = 0;        // the last row's Count: the next is one more
+    FileId id_;
+    bool idKnown_ = false;
+    std::string tail_;             // the last bytes read, to see the file change under them
     std::string pending_;          // an unfinished last line
     bool pendingTooLong_ = false;  // the unfinished line passed the limit: one bad line
     int64_t lineNumber_ = 0;

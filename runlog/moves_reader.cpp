@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "runlog/log_format.h"
+#include "runlog/plain_file.h"
 
 namespace varnholt {
 namespace {
@@ -64,20 +65,20 @@ void MovesReader::Feed(const std::string& bytes, std::vector<MoveRow>& rows) {
 }
 
 void MovesReader::ReadAppended(const std::string& path, std::vector<MoveRow>& rows) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) return;
-    const auto size = std::filesystem::file_size(path, error);
-    if (error || size <= offset) return;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return;
-    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0) {
+    PlainFile file;
+    if (OpenPlainFile(path, file, problem) != OpenOutcome::Opened) {
+        if (problem == "it does not exist") problem.clear();  // logs of earlier versions
+        return;
+    }
+    problem.clear();
+    if (file.size <= offset) return;
+    if (std::fseek(file.file, static_cast<long>(offset), SEEK_SET) == 0) {
         constexpr size_t kChunk = 64 * 1024;
         const std::unique_ptr<char[]> buffer(new char[kChunk]);
-        for (size_t got; (got = std::fread(buffer.get(), 1, kChunk, file)) > 0;) {
+        for (size_t got; (got = std::fread(buffer.get(), 1, kChunk, file.file)) > 0;) {
             Feed(std::string(buffer.get(), got), rows);
         }
     }
-    std::fclose(file);
 }
 
 }  // namespace varnholt

@@ -24,6 +24,7 @@ public:
     void Feed(const std::string& bytes, std::vector<MoveRow>& rows);
     uint64_t offset = 0;
     int64_t badLines = 0;
+    std::string problem;  // why a companion that is there could not be read
 
 private:
     std::string pending_;

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "runlog/log_format.h"
+#include "runlog/plain_file.h"
 #include "runlog/utf8_text.h"
 
 namespace varnholt {
@@ -349,36 +350,22 @@ std::optional<RunRecord> ReadRunRecordOf(const std::string& logPath, std::string
     const fs::path log(logPath);
     const std::string logName = log.filename().string();
     const fs::path path = log.parent_path() / RunRecordName(logName);
-    std::error_code error;
-    // One stat, and nothing opened before it: a FIFO's open would block.
-    const fs::directory_entry entry(path, error);
-    const fs::file_type type = entry.status(error).type();
-    if (type == fs::file_type::not_found) return std::nullopt;
-    if (type != fs::file_type::regular) {
-        problem = type == fs::file_type::directory ? "it is a folder"
-                  : type == fs::file_type::fifo    ? "it is a named pipe (FIFO)"
-                                                   : "it is not a plain file";
-        return std::nullopt;
+    PlainFile file;
+    switch (OpenPlainFile(path.string(), file, problem)) {
+        case OpenOutcome::Missing: problem.clear(); return std::nullopt;
+        case OpenOutcome::NotPlain: return std::nullopt;
+        case OpenOutcome::Opened: break;
     }
-    const auto size = entry.file_size(error);
-    if (error || size > kRunRecordMaxBytes) {
-        problem = error ? "its size cannot be read"
-                        : "it is larger than " + std::to_string(kRunRecordMaxBytes / 1024) +
-                              " KiB, far more than a record";
-        return std::nullopt;
-    }
-    std::FILE* file = std::fopen(path.string().c_str(), "rb");
-    if (file == nullptr) {
-        problem = "it cannot be opened for reading";
+    if (file.size > kRunRecordMaxBytes) {
+        problem = "it is larger than " + std::to_string(kRunRecordMaxBytes / 1024) +
+                  " KiB, far more than a record";
         return std::nullopt;
     }
     // One byte more than the size seen: a file that grew since is caught.
-    std::string text(static_cast<size_t>(size) + 1, '\0');
-    text.resize(std::fread(text.data(), 1, text.size(), file));
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed || text.size() > size) {
-        problem = failed ? "reading it failed" : "it grew while it was read";
+    std::string text(static_cast<size_t>(file.size) + 1, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), file.file));
+    if (std::ferror(file.file) != 0 || text.size() > file.size) {
+        problem = std::ferror(file.file) != 0 ? "reading it failed" : "it grew while it was read";
         return std::nullopt;
     }
     auto record = ParseRunRecord(text, problem);

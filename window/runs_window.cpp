@@ -46,6 +46,9 @@ void RunsReader::Refresh(const QString& selected) {
             snapshot->problems.push_back({path, file->problem});
         } else {
             snapshot->runs.push_back(file->Figures());
+            for (std::string& note : RunNotes(path, snapshot->runs.back())) {
+                snapshot->problems.push_back({path, std::move(note)});
+            }
             if (path == snapshot->selected &&
                 (path != sentPath_ || file->BytesRead() != sentBytes_)) {
                 snapshot->series = std::make_shared<RunAccumulator>(file->series());

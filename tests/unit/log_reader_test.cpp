@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <filesystem>
@@ -174,8 +175,23 @@ TEST(LogReader, HostileFilesGetASentenceAndBadLinesAreCounted) {
          head + "x\tSUCCESS\t3:07:14 PM\tNONE\r\n" + "1\tOK\t3:07:14 PM\tNONE\r\n" +
              "1\tSUCCESS\t13:07:14 PM\tNONE\r\n" + "1\tSUCCESS\t3:07:14 PM\r\n" +
              "1\tSUCCESS\t3:07:14 PM\tNONE\textra\r\n" + "-1\tSUCCESS\t3:07:14 PM\tNONE\r\n" +
-             "2\tSUCCESS\t3:07:14 PM\t\r\n" + std::string(100000, 'z') + "\r\n",
+             "1\tSUCCESS\t3:07:14 PM\t\r\n" + std::string(100000, 'z') + "\r\n",
          nullptr, 7, 1},
+        // Counts out of their place: repeated, skipped, zero-padded, or far
+        // beyond the rows, as a file pasted together would have them.
+        {"counts out of place",
+         head + "1\tSUCCESS\t3:07:14 PM\tNONE\r\n" + "007\tSUCCESS\t3:07:15 PM\tNONE\r\n" +
+             "0\tSUCCESS\t3:07:16 PM\tNONE\r\n" + "3\tFAILURE\t3:07:17 PM\tJAM\r\n" +
+             "2\tSUCCESS\t3:07:18 PM\tNONE\r\n" + "2\tFAILURE\t3:07:19 PM\tJAM\r\n" +
+             "999999999999999999\tFAILURE\t3:07:20 PM\tJAM\r\n",
+         nullptr, 5, 2},
+        // No line end in the first 64 KiB: not a log, whatever else it is.
+        {"NULs", std::string(100000, '\0'), "it is not a Varnholt test log: its first 64 KiB hold no line end", 0, 0},
+        {"lines ended by CR alone", [] {
+             std::string text;
+             for (int i = 0; i < 5000; ++i) text += "Shutter Cycle Test\r";
+             return text;
+         }(), "it is not a Varnholt test log: its first 64 KiB hold no line end", 0, 0},
     };
     for (const Case& c : cases) {
         folder.Write("cycle_log1.txt", c.content);
@@ -196,6 +212,12 @@ TEST(LogReader, HostileFilesGetASentenceAndBadLinesAreCounted) {
 #ifndef _WIN32
     ASSERT_EQ(::mkfifo("cycle_log2.txt", 0600), 0);  // an open would block for good
     EXPECT_EQ(ReadFile("cycle_log2.txt").reader.problem, "it is a named pipe (FIFO), not a log");
+    ::symlink("loop.txt", "cycle_log3.txt");
+    ::symlink("cycle_log3.txt", "loop.txt");
+    EXPECT_EQ(ReadFile("cycle_log3.txt").reader.problem,
+              "its symbolic links lead round in a circle");
+    ::symlink("/dev/zero", "cycle_log4.txt");
+    EXPECT_EQ(ReadFile("cycle_log4.txt").reader.problem, "it is a device, not a log");
 #endif
 }
 

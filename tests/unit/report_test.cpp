@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
+#include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <future>
+#include <thread>
 
 #include "report/decimate.h"
 #include "tests/support/temp_dir.h"
@@ -148,6 +154,89 @@ TEST(Decimate, KeepsEachBinsExtremesAndShortSeriesWhole) {
     series.resize(1500);
     EXPECT_EQ(MinMaxDecimate(series).size(), 1500u);
 }
+
+}  // namespace
+}  // namespace varnholt
+
+namespace varnholt {
+namespace {
+
+// What the reader found wrong is said, and each log is counted once however
+// often and however it is named.
+TEST(Report, EachLogOnceAndEveryProblemSaid) {
+    WorkingFolder folder;
+    std::filesystem::create_directory("twice");
+    const std::string head = "Shutter Cycle Test\r\nStarted on 12/8/2026 at 3:07:09 PM\r\n\r\n" +
+                             std::string(kLogColumns) + "\r\n";
+    const std::string rows = "1\tSUCCESS\t3:07:14 PM\tNONE\r\n2\tFAILURE\t3:07:20 PM\tJAM\r\n";
+    folder.Write("twice/cycle_log1.txt", head + rows);
+    folder.Write("twice/cycle_log01.txt", head + rows);
+    folder.Write("twice/cycle_log2.txt", head + rows + "2\tSUCCESS\t3:07:30 PM\tNONE\r\nnoise\r\n");
+    folder.Write("twice/cycle_log2-moves.tsv", "Count\tOpen ms\tClose ms\r\n1\t200\t190\r\n"
+                                               "9\t200\t190\r\n2\t999999999\t190\r\n");
+    const Report report = BuildReport({"twice", "twice/", "./twice", "twice/cycle_log1.txt"});
+    ASSERT_EQ(report.folders.size(), 1u);
+    std::vector<std::string> files;
+    for (const RunFigures& run : report.runs) files.push_back(run.file);
+    EXPECT_EQ(files, (std::vector<std::string>{"cycle_log01.txt", "cycle_log1.txt", "cycle_log2.txt"}));
+    const RunFigures& noisy = report.runs[2];
+    EXPECT_EQ(noisy.cycles, 2);
+    EXPECT_EQ(noisy.badLines, 2);
+    EXPECT_EQ(noisy.movesLeftOut, 2);
+    ASSERT_TRUE(noisy.openMs);
+    EXPECT_EQ(noisy.openMs->max, 200);
+    std::string said;
+    for (const ReportProblem& p : report.problems) said += p.problem + "\n";
+    for (const char* expected : {
+             "twice/cycle_log1.txt carries the same number as twice/cycle_log01.txt (a copy?)",
+             "twice/cycle_log2.txt has 2 lines that are not a row in its place, the first at line 7 "
+             "(1 row whose Count is not the one after the row before)",
+             "The move times beside twice/cycle_log2.txt hold 2 rows that are not of this log's"}) {
+        EXPECT_NE(said.find(expected), std::string::npos) << expected << "\n---\n" << said;
+    }
+    EXPECT_NE(ReportTable(report).find("Problem: twice/cycle_log2.txt has 2 lines"), std::string::npos);
+}
+
+#ifndef _WIN32
+// A FIFO swapped in under a log's name between the look at it and the open:
+// never waited on, however the race falls.
+TEST(Report, AFifoSwappedInNeverHangsTheReader) {
+    WorkingFolder folder;
+    const std::string log = "Shutter Cycle Test\r\nStarted on 12/8/2026 at 3:07:09 PM\r\n\r\n" +
+                            std::string(kLogColumns) + "\r\n1\tSUCCESS\t3:07:14 PM\tNONE\r\n";
+    folder.Write("plain.txt", log);
+    ASSERT_EQ(::mkfifo("pipe", 0600), 0);
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        while (!stop) {
+            std::filesystem::copy_file("plain.txt", "next.txt",
+                                       std::filesystem::copy_options::overwrite_existing);
+            std::rename("next.txt", "cycle_log1.txt");
+            ::unlink("pipe2");
+            ::mkfifo("pipe2", 0600);
+            std::rename("pipe2", "cycle_log1.txt");
+        }
+    });
+    auto reading = std::async(std::launch::async, [] {
+        int runs = 0;
+        for (int i = 0; i < 2000; ++i) runs += static_cast<int>(BuildReport({"."}).runs.size());
+        return runs;
+    });
+    const bool done = reading.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    stop = true;
+    swapper.join();
+    if (!done) {
+        // Release a reader stuck in a FIFO's open, so that the test can end.
+        for (int i = 0; i < 100 && reading.wait_for(std::chrono::milliseconds(10)) !=
+                                       std::future_status::ready; ++i) {
+            const int fd = ::open("cycle_log1.txt", O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+        }
+    }
+    ASSERT_TRUE(done) << "the report hung on a FIFO";
+    EXPECT_GT(reading.get(), 0);
+}
+#endif
 
 }  // namespace
 }  // namespace varnholt
