@@ -35,8 +35,9 @@ QString TickText(double value) {
     return QString::number(value, 'f', 1);
 }
 
+// wholeY: the values are counts, so the axis has no steps between them.
 void Draw(QPainter& p, const QRectF& area, const QString& title, const QString& xLabel,
-          const QString& yLabel, const std::vector<Series>& all) {
+          const QString& yLabel, const std::vector<Series>& all, bool wholeY = false) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
     p.fillRect(area, Qt::white);
@@ -75,7 +76,7 @@ void Draw(QPainter& p, const QRectF& area, const QString& title, const QString& 
     }
     if (maxX <= minX) maxX = minX + 1;
     if (maxY <= minY) maxY = minY + 1;
-    const double yStep = NiceStep(maxY - minY, 5);
+    const double yStep = wholeY ? std::max(1.0, NiceStep(maxY - minY, 5)) : NiceStep(maxY - minY, 5);
     maxY = std::ceil(maxY / yStep) * yStep;
     const double xStep = NiceStep(maxX - minX, 6);
     const auto toX = [&](double x) { return frame.left() + (x - minX) / (maxX - minX) * frame.width(); };
@@ -144,7 +145,7 @@ void Draw(QPainter& p, const QRectF& area, const QString& title, const QString& 
 QString RunChartTitle(RunChart chart) {
     switch (chart) {
         case RunChart::CycleTime: return QStringLiteral("Cycle time per cycle");
-        case RunChart::CumulativeFailures: return QStringLiteral("Cumulative failures");
+        case RunChart::CumulativeFailures: return QStringLiteral("Cumulative shutter failures");
         case RunChart::MoveTimes: return QStringLiteral("Move times");
     }
     return {};
@@ -183,7 +184,7 @@ void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
         }
         if (n > 0) cumulative.points.push_back({static_cast<double>(series.counts.back()), total});
         Draw(painter, area, RunChartTitle(chart), QStringLiteral("Count"),
-             QStringLiteral("failures"), {cumulative});
+             QStringLiteral("failures"), {cumulative}, true);
     } else {
         Series open{QStringLiteral("open"), QColor(40, 140, 60), {}, false, false};
         Series close{QStringLiteral("close"), QColor(150, 80, 170), {}, false, false};

@@ -173,7 +173,9 @@ std::string Row(const std::vector<std::string>& cells, const std::vector<int>& w
 std::string TotalLine(const char* label, const TotalFigures& t) {
     return std::string(label) + ": " + std::to_string(t.runs) + (t.runs == 1 ? " run, " : " runs, ") +
            std::to_string(t.cycles) + " cycles, " + std::to_string(t.shutterFailures) +
-           " shutter failures, " + std::to_string(t.benchFaults) + " bench faults, MCBF " + Fixed(t.mcbf) + " cycles (90 % lower bound " +
+           (t.shutterFailures == 1 ? " shutter failure, " : " shutter failures, ") +
+           std::to_string(t.benchFaults) + (t.benchFaults == 1 ? " bench fault" : " bench faults") +
+           ", MCBF " + Fixed(t.mcbf) + " cycles (90 % lower bound " +
            Fixed(t.mcbfLower90) + ")\n";
 }
 

@@ -105,11 +105,20 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     list_->setObjectName(QStringLiteral("RunsList"));
     list_->setRootIsDecorated(false);
     list_->setHeaderLabels({QStringLiteral("Log"), QStringLiteral("Unit"), QStringLiteral("Started"),
-                            QStringLiteral("Cycles"), QStringLiteral("Failures"),
-                            QStringLiteral("Bench faults"),
-                            QStringLiteral("MCBF"), QStringLiteral("MCBF 90 % low"),
+                            QStringLiteral("Cycles"), QStringLiteral("Shutter"),
+                            QStringLiteral("Bench"),
+                            QStringLiteral("MCBF"), QStringLiteral("MCBF \u2265 (90 %)"),
                             QStringLiteral("Ended")});
     list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // The last column takes what is left rather than pushing past the edge.
+    list_->header()->setStretchLastSection(true);
+    list_->header()->setSectionResizeMode(8, QHeaderView::Stretch);
+    list_->headerItem()->setToolTip(4, QStringLiteral("Shutter failures"));
+    list_->headerItem()->setToolTip(
+        5, QStringLiteral("Bench faults: supply steps and lines that dropped, not counted "
+                          "against the shutter"));
+    list_->headerItem()->setToolTip(
+        7, QStringLiteral("One-sided 90 % lower confidence bound on the MCBF"));
     total_ = new QLabel;
     total_->setObjectName(QStringLiteral("RunsTotal"));
     total_->setWordWrap(true);
@@ -181,7 +190,8 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     split->addWidget(tabs_);
     split->addWidget(right_);
     split->setStretchFactor(1, 1);
-    split->setSizes({600, 600});
+    // The runs' columns in full at the window's size; the charts take the rest.
+    split->setSizes({700, 500});
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(split);
 
@@ -289,13 +299,14 @@ void RunsWindow::Show(const std::shared_ptr<const RunsSnapshot>& snapshot) {
         list_->setCurrentItem(list_->topLevelItem(0));  // asks for its charts
     }
     const TotalFigures total = Total(snapshot->runs);
-    QString text = QStringLiteral("Folder total: %1 runs, %2 cycles, %3 shutter failures, %4 bench "
-                                  "faults, MCBF %5 (90 % lower bound %6)")
-                       .arg(total.runs)
-                       .arg(total.cycles)
-                       .arg(total.shutterFailures)
-                       .arg(total.benchFaults)
-                       .arg(Figure(total.mcbf), Figure(total.mcbfLower90));
+    const auto count = [](int64_t n, const char* one, const char* many) {
+        return QString::number(n) + QLatin1Char(' ') + QString::fromLatin1(n == 1 ? one : many);
+    };
+    QString text = QStringLiteral("Folder total: %1, %2, %3, %4, MCBF %5 (90 % lower bound %6)")
+                       .arg(count(total.runs, "run", "runs"), count(total.cycles, "cycle", "cycles"),
+                            count(total.shutterFailures, "shutter failure", "shutter failures"),
+                            count(total.benchFaults, "bench fault", "bench faults"),
+                            Figure(total.mcbf), Figure(total.mcbfLower90));
     for (const ReportProblem& p : snapshot->problems) text += QStringLiteral("\n") + Q(p.problem);
     total_->setText(text);
     if (snapshot->selected == Selected().toStdString() && snapshot->series) {

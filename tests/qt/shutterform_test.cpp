@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -373,6 +374,11 @@ TEST_F(WindowTest, TheUnitsViewShowsUnitsTheirLotAndThePlan) {
     ASSERT_NE(units, nullptr);
     ASSERT_EQ(units->topLevelItemCount(), 8);
     EXPECT_EQ(units->topLevelItem(1)->text(5), "failed at 230");
+    // Every column of the runs in view at the window's size, none behind a
+    // scroll bar.
+    auto* runs = form->findChild<QTreeWidget*>("RunsList");
+    ASSERT_NE(runs, nullptr);
+    EXPECT_LE(runs->header()->length(), runs->viewport()->width());
     units->setCurrentItem(units->topLevelItem(0));
     const QString lot = form->findChild<QLabel*>("LotFigures")->text();
     // The fit as R's survreg gives it for these eight failures.

@@ -240,3 +240,55 @@ TEST(Report, AFifoSwappedInNeverHangsTheReader) {
 
 }  // namespace
 }  // namespace varnholt
+
+namespace varnholt {
+namespace {
+
+// A followed log that changes under the reader: replaced by rename (another
+// run, or a longer copy), or a torn row cut back and written over with a
+// FAILURE row. The figures are those of the file as it now is.
+TEST(Report, AFollowedLogReplacedOrRewrittenIsReadAgain) {
+    WorkingFolder folder;
+    const std::string head = "Shutter Cycle Test\r\nStarted on 12/8/2026 at 3:07:09 PM\r\n\r\n" +
+                             std::string(kLogColumns) + "\r\n";
+    const auto rows = [](int from, int to, int failAt, const char* at = "3:08:00 PM") {
+        std::string text;
+        for (int i = from; i <= to; ++i) {
+            text += std::to_string(i) + (i == failAt ? "\tFAILURE\t" : "\tSUCCESS\t") + at +
+                    (i == failAt ? "\tJAM\r\n" : "\tNONE\r\n");
+        }
+        return text;
+    };
+    struct Case {
+        const char* name;
+        std::string before, after;
+        bool byRename;
+        int64_t cycles, failures;
+    };
+    const Case cases[] = {
+        {"another run renamed over it", head + rows(1, 6, 0), head + rows(1, 4, 3), true, 4, 1},
+        {"a longer run renamed over it", head + rows(1, 3, 0), head + rows(1, 6, 5, "4:10:00 PM"),
+         true, 6, 1},
+        {"a torn row written over", head + rows(1, 2, 0) + "3\tSUCC", head + rows(1, 2, 0) +
+                                                                       rows(3, 3, 3), false, 3, 1},
+    };
+    for (const Case& c : cases) {
+        folder.Write("cycle_log1.txt", c.before);
+        RunFile run(".", "cycle_log1.txt");
+        ASSERT_TRUE(run.Refresh()) << c.name;
+        if (c.byRename) {
+            folder.Write("new.txt", c.after);
+            std::filesystem::rename("new.txt", "cycle_log1.txt");
+        } else {
+            folder.Write("cycle_log1.txt", c.after);
+        }
+        ASSERT_TRUE(run.Refresh()) << c.name;
+        const RunFigures f = run.Figures();
+        EXPECT_EQ(f.cycles, c.cycles) << c.name;
+        EXPECT_EQ(f.failures, c.failures) << c.name;
+        EXPECT_EQ(f.badLines, 0) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace varnholt
