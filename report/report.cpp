@@ -1,12 +1,14 @@
 #include "report/report.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 #include <utility>
 
 #include "runlog/plain_file.h"
@@ -397,17 +399,54 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries, doubl
         }
         g.files = std::move(once);
     }
+    // The logs are read on every core, each on its own; the results are
+    // taken in report order.
+    struct Read {
+        const std::string* folder;
+        const std::string* path;
+        bool ok = false;
+        std::string problem, recordProblem;
+        RunFigures figures;
+        std::optional<RunAccumulator> series;
+    };
+    std::vector<Read> reads;
     for (Group& g : groups) {
         SortInReportOrder(g.files);
+        for (const std::string& path : g.files) reads.push_back({&g.folder, &path});
+    }
+    std::atomic<size_t> next{0};
+    const auto work = [&] {
+        for (size_t i; (i = next++) < reads.size();) {
+            Read& r = reads[i];
+            RunFile run(*r.folder, *r.path);
+            r.ok = run.Refresh();
+            if (!r.ok) {
+                r.problem = run.problem;
+                continue;
+            }
+            r.figures = run.Figures();
+            r.recordProblem = run.recordProblem;
+            if (keepSeries) r.series = run.series();
+        }
+    };
+    const size_t workers =
+        std::min<size_t>(reads.size(), std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, 8));
+    std::vector<std::thread> threads;
+    for (size_t w = 1; w < workers; ++w) threads.emplace_back(work);
+    work();
+    for (std::thread& t : threads) t.join();
+
+    size_t at = 0;
+    for (Group& g : groups) {
         report.folders.push_back(g.folder);
         std::map<std::pair<TestLogKind, int64_t>, std::string> numbered;
         for (const std::string& path : g.files) {
-            RunFile run(g.folder, path);
-            if (!run.Refresh()) {
-                report.problems.push_back({path, run.problem});
+            Read& r = reads[at++];
+            if (!r.ok) {
+                report.problems.push_back({path, r.problem});
                 continue;
             }
-            RunFigures figures = run.Figures();
+            RunFigures& figures = r.figures;
             const auto [first, fresh] =
                 numbered.try_emplace({figures.kind, TestLogNumber(figures.file)}, path);
             if (!fresh) {
@@ -419,14 +458,14 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries, doubl
             for (std::string& note : RunNotes(path, figures)) {
                 report.problems.push_back({path, std::move(note)});
             }
-            if (!run.recordProblem.empty()) {
+            if (!r.recordProblem.empty()) {
                 report.problems.push_back(
                     {path, "The run record " + RunRecordName(figures.file) + " beside " + path +
-                               " was not read: " + run.recordProblem +
+                               " was not read: " + r.recordProblem +
                                "; the log was read as if it had none."});
             }
             report.runs.push_back(std::move(figures));
-            if (keepSeries) report.series.push_back(run.series());
+            if (keepSeries) report.series.push_back(std::move(*r.series));
         }
     }
     report.unitsAndLots = BuildUnitsAndLots(report.runs, assumedBeta);

@@ -200,17 +200,30 @@ bool ParseLogDate(std::string_view text, int& year, int& month, int& day) {
     return month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(year, month);
 }
 
+// Read once for every row of every log: "h:mm:ss AM" or "hh:mm:ss PM", by
+// position rather than by search.
 bool ParseLogTime(std::string_view text, int& secondsOfDay) {
-    size_t pos = 0;
-    int hour = 0, minute = 0, second = 0;
-    if (!Number(text, pos, 1, 2, hour) || pos >= text.size() || text[pos++] != ':') return false;
-    if (!Number(text, pos, 2, 2, minute) || pos >= text.size() || text[pos++] != ':') return false;
-    if (!Number(text, pos, 2, 2, second)) return false;
-    const std::string_view rest = text.substr(pos);
+    const size_t n = text.size();
+    if (n != 10 && n != 11) return false;
+    const char* c = text.data();
+    const auto digit = [](char ch) { return ch >= '0' && ch <= '9'; };
+    int hour;
+    if (n == 10) {
+        if (!digit(c[0])) return false;
+        hour = c[0] - '0';
+    } else {
+        if (!digit(c[0]) || !digit(c[1])) return false;
+        hour = (c[0] - '0') * 10 + (c[1] - '0');
+    }
+    const char* m = c + (n - 9);  // ":mm:ss AM"
+    if (m[0] != ':' || !digit(m[1]) || !digit(m[2]) || m[3] != ':' || !digit(m[4]) ||
+        !digit(m[5]) || m[6] != ' ' || (m[7] != 'A' && m[7] != 'P') || m[8] != 'M') {
+        return false;
+    }
+    const int minute = (m[1] - '0') * 10 + (m[2] - '0');
+    const int second = (m[4] - '0') * 10 + (m[5] - '0');
     if (hour < 1 || hour > 12 || minute > 59 || second > 59) return false;
-    if (rest != " AM" && rest != " PM") return false;
-    const int hour24 = hour % 12 + (rest == " PM" ? 12 : 0);
-    secondsOfDay = hour24 * 3600 + minute * 60 + second;
+    secondsOfDay = (hour % 12 + (m[7] == 'P' ? 12 : 0)) * 3600 + minute * 60 + second;
     return true;
 }
 
