@@ -1,6 +1,8 @@
 // varnholt-report: every run of one or more bench folders summarised, as a
 // table, as JSON, as a PDF report or as chart images. Needs no display.
 #include <QDateTime>
+#include <QFontMetricsF>
+#include <QLocale>
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -305,6 +307,88 @@ void Text(QPainter& p, QRectF& room, const QString& text, const QFont& font) {
     room.setTop(used.bottom() + font.pointSizeF());
 }
 
+// A local time as the log writes it: "12/8/2026 at 3:07:09 PM".
+QString LogStyleTime(int64_t localSeconds) {
+    const std::string iso = IsoLocalText(localSeconds);  // 2026-12-08T15:07:09
+    const int year = std::stoi(iso.substr(0, 4)), month = std::stoi(iso.substr(5, 2)),
+              day = std::stoi(iso.substr(8, 2)), hour = std::stoi(iso.substr(11, 2));
+    return QStringLiteral("%1/%2/%3 at %4:%5 %6")
+        .arg(month)
+        .arg(day)
+        .arg(year)
+        .arg(hour % 12 == 0 ? 12 : hour % 12)
+        .arg(QString::fromStdString(iso.substr(14, 5)), hour < 12 ? QStringLiteral("AM")
+                                                                  : QStringLiteral("PM"));
+}
+
+QString Thousands(double value) { return QLocale(QLocale::English).toString(std::llround(value)); }
+
+// The runs of one folder as a table, ruled, with the total in words; a new
+// page when the rows reach the bottom.
+void RunsTable(QPdfWriter& pdf, QPainter& p, QRectF& room, const QRectF& page,
+               const std::vector<const RunFigures*>& runs, const QFont& font) {
+    p.setFont(font);
+    const double line = QFontMetricsF(font).height() * 1.35;
+    const std::vector<std::pair<QString, double>> columns = {
+        {QStringLiteral("Log"), 0.16},     {QStringLiteral("Unit"), 0.11},
+        {QStringLiteral("Started"), 0.21}, {QStringLiteral("Cycles"), 0.09},
+        {QStringLiteral("Shutter"), 0.08}, {QStringLiteral("Bench"), 0.07},
+        {QStringLiteral("MCBF"), 0.09},    {QStringLiteral("MCBF \u2265 (90 %)"), 0.11},
+        {QStringLiteral("Ended"), 0.08}};
+    const auto row = [&](const QStringList& cells, bool bold) {
+        if (room.top() + line > page.bottom()) {
+            pdf.newPage();
+            room = page;
+        }
+        QFont f = font;
+        f.setBold(bold);
+        p.setFont(f);
+        double x = room.left();
+        for (int i = 0; i < cells.size(); ++i) {
+            const double w = room.width() * columns[static_cast<size_t>(i)].second;
+            // Text after a column of figures keeps its distance from them.
+            const double pad = i == 8 ? 10 : 0;
+            p.drawText(QRectF(x + pad, room.top(), w - 4 - pad, line),
+                       (i >= 3 && i <= 7 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter,
+                       QFontMetricsF(f).elidedText(cells[i], Qt::ElideRight, w - 4));
+            x += w;
+        }
+        room.setTop(room.top() + line);
+        p.setPen(QPen(QColor(200, 200, 200), 0));
+        p.drawLine(QPointF(room.left(), room.top()), QPointF(room.right(), room.top()));
+        p.setPen(Qt::black);
+    };
+    QStringList header;
+    for (const auto& c : columns) header << c.first;
+    row(header, true);
+    for (const RunFigures* r : runs) {
+        row({Q(r->file), Q(r->unit), LogStyleTime(r->started), Thousands(static_cast<double>(r->cycles)),
+             QString::number(r->shutterFailures), QString::number(r->benchFaults),
+             r->mcbf ? Thousands(*r->mcbf) : QStringLiteral("-"), Thousands(r->mcbfLower90),
+             r->endedByFailure ? QStringLiteral("failure")
+                               : r->cycles == 0 ? QStringLiteral("no rows") : QStringLiteral("stop")},
+            false);
+    }
+    std::vector<RunFigures> copies;
+    for (const RunFigures* r : runs) copies.push_back(*r);
+    const TotalFigures t = Total(copies);
+    const QString total =
+        QStringLiteral("%1 %2, %3 cycles, %4 shutter %5, %6 bench %7; MCBF at least %8 cycles (90 %)")
+            .arg(t.runs)
+            .arg(t.runs == 1 ? QStringLiteral("run") : QStringLiteral("runs"))
+            .arg(Thousands(static_cast<double>(t.cycles)))
+            .arg(t.shutterFailures)
+            .arg(t.shutterFailures == 1 ? QStringLiteral("failure") : QStringLiteral("failures"))
+            .arg(t.benchFaults)
+            .arg(t.benchFaults == 1 ? QStringLiteral("fault") : QStringLiteral("faults"))
+            .arg(Thousands(t.mcbfLower90));
+    p.setFont(font);
+    room.setTop(room.top() + line * 0.3);
+    const QRectF used = p.boundingRect(room, Qt::TextWordWrap, total);
+    p.drawText(room, Qt::TextWordWrap, total);
+    room.setTop(used.bottom() + line);
+}
+
 bool WritePdf(const Report& report, const std::string& file) {
     QPdfWriter pdf(Q(file));
     pdf.setPageSize(QPageSize(QPageSize::A4));
@@ -320,7 +404,7 @@ bool WritePdf(const Report& report, const std::string& file) {
     const QRectF page(0, 0, pdf.width(), pdf.height());
     QFont heading(QStringLiteral("DejaVu Sans"), 14, QFont::Bold);
     QFont body(QStringLiteral("DejaVu Sans"), 9);
-    QFont mono(QStringLiteral("DejaVu Sans Mono"), 6);
+    QFont small(QStringLiteral("DejaVu Sans"), 7);
     QRectF room = page;
     QStringList folders;
     for (const std::string& folder : report.folders) folders << Q(folder);
@@ -329,17 +413,38 @@ bool WritePdf(const Report& report, const std::string& file) {
                       QStringLiteral("\nWritten: ") +
                       QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
          body);
-    Text(p, room, Q(ReportTable(report)), mono);
+    QFont folderHeading(QStringLiteral("DejaVu Sans"), 11, QFont::Bold);
+    for (const std::string& folder : report.folders) {
+        std::vector<const RunFigures*> runs;
+        for (const RunFigures& r : report.runs) {
+            if (r.folder == folder) runs.push_back(&r);
+        }
+        Text(p, room, QStringLiteral("Folder ") + Q(folder), folderHeading);
+        RunsTable(pdf, p, room, page, runs, body);
+    }
+    if (!report.problems.empty()) {
+        QString problems = QStringLiteral("Problems:");
+        for (const ReportProblem& problem : report.problems) {
+            problems += QStringLiteral("\n") + Q(problem.problem);
+            if (problems.size() > 4000) {
+                problems += QStringLiteral("\n... and more; see varnholt-report");
+                break;
+            }
+        }
+        Text(p, room, problems, small);
+    }
     for (size_t i = 0; i < report.runs.size(); ++i) {
         const RunFigures& r = report.runs[i];
         pdf.newPage();
         room = page;
         Text(p, room, Q(r.folder + "/" + r.file), heading);
-        QString summary = QStringLiteral("%1 test, started %2: %3 cycles, %4 failures")
+        QString summary = QStringLiteral("%1, started on %2: %3 cycles, %4 shutter failures, %5 "
+                                         "bench faults")
                               .arg(QString::fromLatin1(NamesOf(r.kind).description),
-                                   Q(IsoLocalText(r.started)))
+                                   LogStyleTime(r.started))
                               .arg(r.cycles)
-                              .arg(r.failures);
+                              .arg(r.shutterFailures)
+                              .arg(r.benchFaults);
         if (r.mcbf) {
             summary += QStringLiteral(", MCBF %1 cycles").arg(*r.mcbf, 0, 'f', 1);
         }
@@ -370,7 +475,7 @@ bool WritePdf(const Report& report, const std::string& file) {
         pdf.newPage();
         room = page;
         Text(p, room,
-             QStringLiteral("Lot %1, %2 test")
+             QStringLiteral("Lot %1, %2")
                  .arg(lot.lot.empty() ? QStringLiteral("(none)") : Q(lot.lot).left(60),
                       QString::fromLatin1(NamesOf(lot.kind).description)),
              heading);
