@@ -164,17 +164,49 @@ void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
                   const RunAccumulator& series) {
     const size_t n = series.intervals.size();
     if (chart == RunChart::CycleTime) {
+        // The axis ends a little above the 99th percentile: one cycle of a
+        // day (a clock set back, a weekend's pause) must not flatten the
+        // rest. Cycles above it are drawn at the top and counted in the
+        // title; failures are ticks along the top, not a wall of marks.
+        std::vector<int32_t> sorted(series.intervals.begin(), series.intervals.end());
+        double cap = 1;
+        if (!sorted.empty()) {
+            const size_t rank = (99 * sorted.size() + 99) / 100;
+            std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(rank - 1),
+                             sorted.end());
+            cap = std::max(1.0, sorted[rank - 1] * 1.2);
+        }
         Series time{QStringLiteral("seconds"), QColor(40, 90, 170), {}, false, false};
+        Series above{QStringLiteral("above the axis"), QColor(240, 150, 0), {}, true, false};
         Series failures{QStringLiteral("failure"), QColor(200, 30, 30), {}, true, false};
         time.points.reserve(n);
+        int64_t clipped = 0;
         for (size_t i = 0; i < n; ++i) {
-            const ChartPoint point{static_cast<double>(series.counts[i]),
-                                   static_cast<double>(series.intervals[i])};
-            time.points.push_back(point);
-            if (series.failed[i]) failures.points.push_back(point);
+            const double x = static_cast<double>(series.counts[i]);
+            const double y = static_cast<double>(series.intervals[i]);
+            time.points.push_back({x, std::min(y, cap)});
+            if (y > cap) {
+                ++clipped;
+                above.points.push_back({x, cap});
+            }
+            if (series.failed[i]) failures.points.push_back({x, cap});
         }
-        Draw(painter, area, RunChartTitle(chart), QStringLiteral("Count"),
-             QStringLiteral("seconds"), {time, failures});
+        QString title = RunChartTitle(chart);
+        if (clipped > 0) {
+            title += QStringLiteral(" (axis cut at %1 s: %2 longer %3 at the top)")
+                         .arg(cap, 0, 'f', 0)
+                         .arg(clipped)
+                         .arg(clipped == 1 ? QStringLiteral("cycle") : QStringLiteral("cycles"));
+        }
+        if (series.TimeWentBack() > 0) {
+            title += QStringLiteral("; the clock went back %1 %2")
+                         .arg(series.TimeWentBack())
+                         .arg(series.TimeWentBack() == 1 ? QStringLiteral("time") : QStringLiteral("times"));
+        }
+        std::vector<Series> all{time};
+        if (!above.points.empty()) all.push_back(above);
+        all.push_back(failures);
+        Draw(painter, area, title, QStringLiteral("Count"), QStringLiteral("seconds"), all);
     } else if (chart == RunChart::CumulativeFailures) {
         Series cumulative{QStringLiteral("failures"), QColor(200, 30, 30), {}, false, true};
         cumulative.points.push_back({0, 0});

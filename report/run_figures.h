@@ -82,6 +82,8 @@ public:
     void AddMoves(const std::vector<MoveRow>& rows);
     // The reader's counts of bad lines and the unfinished line.
     RunFigures Figures(const LogReader& reader) const;
+    // Rows read a day on after a small step back of the clock.
+    int64_t TimeWentBack() const { return timeWentBack_; }
 
     // Per row: its cycle seconds, its Count, and whether it is a failure.
     std::vector<int32_t> intervals;
