@@ -229,6 +229,20 @@ RunFile::RunFile(std::string folder, std::string path)
       name_(fs::path(path_).filename().string()) {}
 
 bool RunFile::Refresh() {
+    // A folder of thousands of logs is looked at again and again: a log and
+    // companion that look as they did are not opened at all.
+    const std::string movesPath = Joined(fs::path(path_).parent_path().string(), MovesFileName(name_));
+    FileStamp log, moves;
+    const bool seen = StampOf(path_, log);
+    StampOf(movesPath, moves);
+    if (lastOk_ && seen && log == logStamp_ && moves == movesStamp_) {
+        ReadRecord();
+        return true;
+    }
+    logStamp_ = log;
+    movesStamp_ = moves;
+    lastOk_ = false;
+    ++version_;
     // Replaced by another file, cut back, or changed within what was read
     // (a torn row taken back and written anew): its figures so far are
     // wrong, and it is read again from the start.
@@ -257,8 +271,9 @@ bool RunFile::Refresh() {
     problem.clear();
     ReadRecord();
     std::vector<MoveRow> rows;
-    moves_.ReadAppended(Joined(fs::path(path_).parent_path().string(), MovesFileName(name_)), rows);
+    moves_.ReadAppended(movesPath, rows);
     run_.AddMoves(rows);
+    lastOk_ = seen;
     return true;
 }
 
@@ -280,7 +295,16 @@ void RunFile::ReadRecord() {
     recordSize_ = size;
     recordProblem.clear();
     record_ = present ? ReadRunRecordOf(path_, recordProblem) : std::nullopt;
+    ++version_;
     figures_.reset();
+}
+
+std::shared_ptr<const RunFigures> RunFile::SharedFigures() const {
+    if (!shared_ || sharedVersion_ != version_) {
+        shared_ = std::make_shared<const RunFigures>(Figures());
+        sharedVersion_ = version_;
+    }
+    return shared_;
 }
 
 RunFigures RunFile::Figures() const {
@@ -402,8 +426,8 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries, doubl
     // The logs are read on every core, each on its own; the results are
     // taken in report order.
     struct Read {
-        const std::string* folder;
-        const std::string* path;
+        const std::string* folder = nullptr;
+        const std::string* path = nullptr;
         bool ok = false;
         std::string problem, recordProblem;
         RunFigures figures;
@@ -412,7 +436,11 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries, doubl
     std::vector<Read> reads;
     for (Group& g : groups) {
         SortInReportOrder(g.files);
-        for (const std::string& path : g.files) reads.push_back({&g.folder, &path});
+        for (const std::string& path : g.files) {
+            reads.emplace_back();
+            reads.back().folder = &g.folder;
+            reads.back().path = &path;
+        }
     }
     std::atomic<size_t> next{0};
     const auto work = [&] {

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "report/run_figures.h"
 #include "report/units.h"
+#include "runlog/plain_file.h"
 #include "runlog/run_record.h"
 
 namespace varnholt {
@@ -18,7 +20,12 @@ public:
     bool Refresh();
     // Worked out again only when the log has grown since.
     RunFigures Figures() const;
+    // The same, shared: unchanged, it is the very same object as last time.
+    std::shared_ptr<const RunFigures> SharedFigures() const;
     uint64_t BytesRead() const { return reader_.offset; }
+    // Goes up whenever what was read of the log, its companion or its record
+    // changed: figures built from it need working out again.
+    uint64_t Version() const { return version_; }
 
     const std::string& path() const { return path_; }
     const RunAccumulator& series() const { return run_; }
@@ -36,6 +43,13 @@ private:
     bool started_ = false;
     mutable std::optional<RunFigures> figures_;
     mutable uint64_t figuresAt_ = 0;
+    mutable std::shared_ptr<const RunFigures> shared_;
+    mutable uint64_t sharedVersion_ = 0;
+    // The log and its companion as they looked when last read: unchanged,
+    // nothing is opened again.
+    FileStamp logStamp_, movesStamp_;
+    bool lastOk_ = false;
+    uint64_t version_ = 0;
     // The record as last read, and the size and time it had then: it is read
     // again only when it changes.
     std::optional<RunRecord> record_;

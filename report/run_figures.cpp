@@ -48,8 +48,16 @@ std::optional<double> Laplace(const std::vector<int64_t>& failureCycles, int64_t
 }
 
 TotalFigures Total(const std::vector<RunFigures>& runs) {
+    std::vector<const RunFigures*> all;
+    all.reserve(runs.size());
+    for (const RunFigures& run : runs) all.push_back(&run);
+    return Total(all);
+}
+
+TotalFigures Total(const std::vector<const RunFigures*>& runs) {
     TotalFigures total;
-    for (const RunFigures& run : runs) {
+    for (const RunFigures* each : runs) {
+        const RunFigures& run = *each;
         ++total.runs;
         total.cycles += run.cycles;
         total.failures += run.failures;

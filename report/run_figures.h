@@ -72,6 +72,7 @@ double McbfLower90(int64_t cycles, int64_t failures, bool failureTerminated);
 std::optional<double> Laplace(const std::vector<int64_t>& failureCycles, int64_t cycles);
 
 TotalFigures Total(const std::vector<RunFigures>& runs);
+TotalFigures Total(const std::vector<const RunFigures*>& runs);
 
 // A run as it is read, row by row, and the series its charts draw. Reading
 // more of a growing log adds to it; the figures are worked out on demand.

@@ -44,4 +44,16 @@ OpenOutcome OpenPlainFile(const std::string& path, PlainFile& out, std::string& 
 // be had.
 bool IdentityOf(const std::string& path, FileId& id);
 
+// What a file looks like from outside (one stat, nothing opened): when it
+// is unchanged, what was read of it stands.
+struct FileStamp {
+    FileId id;
+    uint64_t size = 0;
+    int64_t modified = 0;  // the system's clock, in its own units
+    bool operator==(const FileStamp& o) const {
+        return id == o.id && size == o.size && modified == o.modified;
+    }
+};
+bool StampOf(const std::string& path, FileStamp& stamp);
+
 }  // namespace varnholt

@@ -57,6 +57,15 @@ OpenOutcome OpenPlainFile(const std::string& path, PlainFile& out, std::string& 
     return OpenOutcome::Opened;
 }
 
+bool StampOf(const std::string& path, FileStamp& stamp) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return false;
+    stamp.id = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+    stamp.size = static_cast<uint64_t>(info.st_size);
+    stamp.modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+    return true;
+}
+
 bool IdentityOf(const std::string& path, FileId& id) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return false;

@@ -66,6 +66,16 @@ OpenOutcome OpenPlainFile(const std::string& path, PlainFile& out, std::string& 
     return OpenOutcome::Opened;
 }
 
+bool StampOf(const std::string& path, FileStamp& stamp) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return false;
+    stamp.id = {};  // a rename over the log changes its time; the index costs an open
+    stamp.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    stamp.modified = static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                          data.ftLastWriteTime.dwLowDateTime);
+    return true;
+}
+
 bool IdentityOf(const std::string& path, FileId& id) {
     // No access asked: only the file's information is read.
     const HANDLE handle = Open(path, 0);

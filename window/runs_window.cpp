@@ -21,8 +21,11 @@ namespace {
 
 // Bursts of rows (a fast bench) are read together.
 constexpr int kRefreshDelayMs = 300;
-// A folder whose logs grow by other hands is looked at now and then.
-constexpr int kIdleRefreshMs = 5000;
+// A new, removed or renamed log is seen by the folder's watcher and the
+// running test's rows by its events; only a log that another program changes
+// in place needs a look now and then (a stat a log: a quarter of a second of
+// the reading thread for 20,000 logs).
+constexpr int kIdleRefreshMs = 5 * 60 * 1000;
 
 QString Q(const std::string& text) { return QString::fromStdString(ValidUtf8(text)); }
 
@@ -34,7 +37,7 @@ QString Figure(const std::optional<double>& value) {
 
 void RunsReader::ForgetSeries() { sentPath_.clear(); }
 
-void RunsReader::Refresh(const QString& selected) {
+void RunsReader::Refresh(const QString& selected, const QSize& chartSize) {
     auto snapshot = std::make_shared<RunsSnapshot>();
     snapshot->selected = selected.toStdString();
     const std::vector<std::string> paths = LogFilesIn(".", snapshot->problems);
@@ -45,41 +48,67 @@ void RunsReader::Refresh(const QString& selected) {
         if (!file->Refresh()) {
             snapshot->problems.push_back({path, file->problem});
         } else {
-            snapshot->runs.push_back(file->Figures());
-            for (std::string& note : RunNotes(path, snapshot->runs.back())) {
+            snapshot->runs.push_back(file->SharedFigures());
+            for (std::string& note : RunNotes(path, *snapshot->runs.back())) {
                 snapshot->problems.push_back({path, std::move(note)});
             }
-            if (path == snapshot->selected &&
-                (path != sentPath_ || file->BytesRead() != sentBytes_)) {
-                snapshot->series = std::make_shared<RunAccumulator>(file->series());
+            if (path == snapshot->selected && chartSize.isValid() && !chartSize.isEmpty() &&
+                (path != sentPath_ || file->BytesRead() != sentBytes_ || chartSize != sentSize_)) {
+                // Decimated and laid out here, off the window's thread.
+                auto image = std::make_shared<QImage>(chartSize, QImage::Format_RGB32);
+                image->fill(Qt::white);
+                QPainter painter(image.get());
+                const double third = chartSize.height() / 3.0;
+                int row = 0;
+                for (const RunChart chart : kRunCharts) {
+                    DrawRunChart(painter, QRectF(0, row++ * third, chartSize.width(), third - 4),
+                                 chart, file->series());
+                }
+                painter.end();
+                snapshot->charts = std::move(image);
                 sentPath_ = path;
                 sentBytes_ = file->BytesRead();
+                sentSize_ = chartSize;
             }
         }
         kept.emplace(path, std::move(file));
     }
     files_ = std::move(kept);
-    snapshot->unitsAndLots = BuildUnitsAndLots(snapshot->runs, 2.0);
+    uint64_t version = 0;
+    for (const auto& [path, file] : files_) version += file->Version();
+    std::vector<const RunFigures*> all;
+    all.reserve(snapshot->runs.size());
+    for (const auto& run : snapshot->runs) all.push_back(run.get());
+    snapshot->total = Total(all);
+    if (!units_ || version != unitsVersion_ || files_.size() != unitsFiles_) {
+        std::vector<RunFigures> copies;
+        copies.reserve(all.size());
+        for (const RunFigures* run : all) copies.push_back(*run);
+        units_ = std::make_shared<const UnitsAndLots>(BuildUnitsAndLots(copies, 2.0));
+        unitsVersion_ = version;
+        unitsFiles_ = files_.size();
+    }
+    snapshot->unitsAndLots = units_;
     emit Ready(snapshot);
 }
 
-void RunChartsView::Show(std::shared_ptr<const RunAccumulator> series) {
-    series_ = std::move(series);
+void RunChartsView::Show(std::shared_ptr<const QImage> charts) {
+    charts_ = std::move(charts);
     update();
 }
 
 void RunChartsView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
-    if (!series_) {
+    if (!charts_) {
         painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("Select a run to see its charts."));
         return;
     }
-    const double third = height() / 3.0;
-    int row = 0;
-    for (const RunChart chart : kRunCharts) {
-        DrawRunChart(painter, QRectF(0, row++ * third, width(), third - 4), chart, *series_);
-    }
+    painter.drawImage(QPointF(0, 0), *charts_);
+}
+
+void RunChartsView::resizeEvent(QResizeEvent*) {
+    if (resized) resized();
 }
 
 void WeibullView::Show(std::optional<LotFigures> lot) {
@@ -109,7 +138,9 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
                             QStringLiteral("Bench"),
                             QStringLiteral("MCBF"), QStringLiteral("MCBF \u2265 (90 %)"),
                             QStringLiteral("Ended")});
-    list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Measured once, when the first runs arrive (20,000 rows re-measured on
+    // every row would stall the window's thread).
+    list_->header()->setSectionResizeMode(QHeaderView::Interactive);
     // The last column takes what is left rather than pushing past the edge.
     list_->header()->setStretchLastSection(true);
     list_->header()->setSectionResizeMode(8, QHeaderView::Stretch);
@@ -135,7 +166,7 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     units_->setHeaderLabels({QStringLiteral("Unit"), QStringLiteral("Lot"), QStringLiteral("Test"),
                              QStringLiteral("Runs"), QStringLiteral("Cycles"),
                              QStringLiteral("State"), QStringLiteral("Bench faults")});
-    units_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    units_->header()->setSectionResizeMode(QHeaderView::Interactive);
     lotText_ = new QLabel;
     lotText_->setObjectName(QStringLiteral("LotFigures"));
     lotText_->setWordWrap(true);
@@ -196,6 +227,7 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     layout->addWidget(split);
 
     qRegisterMetaType<std::shared_ptr<const RunsSnapshot>>();
+    qRegisterMetaType<QSize>();
     reader_ = new RunsReader;
     reader_->moveToThread(&thread_);
     connect(&thread_, &QThread::finished, reader_, &QObject::deleteLater);
@@ -210,7 +242,7 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
             return;
         }
         asked_ = true;
-        emit RefreshWanted(Selected());
+        emit RefreshWanted(Selected(), charts_->size());
         soon_.start(kIdleRefreshMs);
     });
     connect(list_, &QTreeWidget::currentItemChanged, this, [this] {
@@ -218,6 +250,13 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
         emit ForgetSeries();
         AskSoon();
     });
+    charts_->resized = [this] {
+        emit ForgetSeries();
+        AskSoon();
+    };
+    // Logs made, removed or renamed in the folder by any program.
+    watcher_.addPath(QStringLiteral("."));
+    connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, [this] { AskSoon(); });
     AddRunObserver(this);
     RunStarted run;
     if (RunInProgress(run)) {
@@ -262,43 +301,81 @@ void RunsWindow::Show(const std::shared_ptr<const RunsSnapshot>& snapshot) {
         AskSoon();
     }
     std::vector<const RunFigures*> runs;
-    for (const RunFigures& run : snapshot->runs) runs.push_back(&run);
+    for (const auto& run : snapshot->runs) runs.push_back(run.get());
     // Newest first.
     std::stable_sort(runs.begin(), runs.end(), [](const RunFigures* a, const RunFigures* b) {
         return a->started > b->started;
     });
     const QString selected = Selected();
     list_->blockSignals(true);
-    list_->clear();
-    QTreeWidgetItem* current = nullptr;
-    for (const RunFigures* r : runs) {
+    list_->setUpdatesEnabled(false);
+    // Rows are updated in place, only where their text changed; a new or
+    // gone log changes the order.
+    std::map<QString, Row> kept;
+    bool reorder = false;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const RunFigures* r = runs[i];
+        const bool running = r->file == running_;
+        const QString key = Q(r->file);
+        auto found = items_.find(key);
+        if (found != items_.end() && found->second.figures.get() == r &&
+            found->second.running == running) {
+            kept.emplace(key, found->second);  // unchanged: not even formatted
+            items_.erase(found);
+            continue;
+        }
         std::string started = IsoLocalText(r->started);
         started[10] = ' ';
-        const bool running = r->file == running_;
-        auto* item = new QTreeWidgetItem(
-            {Q(r->file) + (running ? QStringLiteral("  (running)") : QString()),
-             Q(r->unit).left(64), Q(started), QString::number(r->cycles),
-             QString::number(r->shutterFailures), QString::number(r->benchFaults), Figure(r->mcbf),
-             Figure(r->mcbfLower90),
-             running ? QStringLiteral("running")
-                     : r->endedByFailure ? QStringLiteral("failure")
-                                         : r->cycles == 0 ? QStringLiteral("no rows")
-                                                          : QStringLiteral("stop")});
-        item->setData(0, Qt::UserRole, Q(r->file));
-        if (running) {
-            QFont bold = item->font(0);
-            bold.setBold(true);
-            for (int c = 0; c < item->columnCount(); ++c) item->setFont(c, bold);
+        const QStringList cells = {
+            key + (running ? QStringLiteral("  (running)") : QString()),
+            Q(r->unit).left(64), Q(started), QString::number(r->cycles),
+            QString::number(r->shutterFailures), QString::number(r->benchFaults), Figure(r->mcbf),
+            Figure(r->mcbfLower90),
+            running ? QStringLiteral("running")
+                    : r->endedByFailure ? QStringLiteral("failure")
+                                        : r->cycles == 0 ? QStringLiteral("no rows")
+                                                         : QStringLiteral("stop")};
+        QTreeWidgetItem* item = nullptr;
+        if (found == items_.end()) {
+            item = new QTreeWidgetItem(cells);
+            item->setData(0, Qt::UserRole, key);
+            list_->addTopLevelItem(item);
+            reorder = true;
+        } else {
+            item = found->second.item;
+            items_.erase(found);
+            for (int c = 0; c < cells.size(); ++c) {
+                if (item->text(c) != cells[c]) item->setText(c, cells[c]);
+            }
         }
-        list_->addTopLevelItem(item);
-        if (item->data(0, Qt::UserRole).toString() == selected) current = item;
+        QFont font = item->font(0);
+        if (font.bold() != running) {
+            font.setBold(running);
+            for (int c = 0; c < item->columnCount(); ++c) item->setFont(c, font);
+        }
+        kept.emplace(key, Row{item, snapshot->runs[i], running});
     }
+    for (auto& [key, row] : items_) {
+        delete row.item;
+        reorder = true;
+    }
+    items_ = std::move(kept);
+    // Newest first: the Started column reads as a date in text order.
+    if (reorder) list_->sortItems(2, Qt::DescendingOrder);
+    if (!sized_ && !items_.empty()) {
+        // Sized to their contents once; then the operator's widths stand.
+        for (int c = 0; c + 1 < list_->columnCount(); ++c) list_->resizeColumnToContents(c);
+        sized_ = true;
+    }
+    list_->setUpdatesEnabled(true);
+    QTreeWidgetItem* current = nullptr;
+    if (const auto it = items_.find(selected); it != items_.end()) current = it->second.item;
     if (current != nullptr) list_->setCurrentItem(current);
     list_->blockSignals(false);
     if (current == nullptr && list_->topLevelItemCount() > 0) {
         list_->setCurrentItem(list_->topLevelItem(0));  // asks for its charts
     }
-    const TotalFigures total = Total(snapshot->runs);
+    const TotalFigures& total = snapshot->total;
     const auto count = [](int64_t n, const char* one, const char* many) {
         return QString::number(n) + QLatin1Char(' ') + QString::fromLatin1(n == 1 ? one : many);
     };
@@ -309,27 +386,23 @@ void RunsWindow::Show(const std::shared_ptr<const RunsSnapshot>& snapshot) {
                             Figure(total.mcbf), Figure(total.mcbfLower90));
     for (const ReportProblem& p : snapshot->problems) text += QStringLiteral("\n") + Q(p.problem);
     total_->setText(text);
-    if (snapshot->selected == Selected().toStdString() && snapshot->series) {
-        charts_->Show(snapshot->series);
+    if (snapshot->selected == Selected().toStdString() && snapshot->charts) {
+        charts_->Show(snapshot->charts);
     }
     last_ = snapshot;
     ShowUnits();
 }
 
-// The units' list, and for the selected unit's lot (else the lot under test)
-// its figures and how far its units are along the zero-failure plan.
+// The units' list, built again only when the units changed.
 void RunsWindow::ShowUnits() {
-    if (!last_) return;
-    const UnitsAndLots& ul = last_->unitsAndLots;
+    if (!last_ || !last_->unitsAndLots) return;
+    if (last_->unitsAndLots == unitsShown_) return ShowLot();
+    unitsShown_ = last_->unitsAndLots;
+    const UnitsAndLots& ul = *unitsShown_;
     const QTreeWidgetItem* item = units_->currentItem();
     const QString selectedUnit = item != nullptr ? item->data(0, Qt::UserRole).toString() : QString();
-    std::string lotName = runningLot_.empty() ? CurrentUnitUnderTest().lot : runningLot_;
-    TestLogKind kind = TestLogKind::CycleTest;
-    if (item != nullptr) {
-        lotName = item->data(1, Qt::UserRole).toString().toStdString();
-        kind = static_cast<TestLogKind>(item->data(2, Qt::UserRole).toInt());
-    }
     units_->blockSignals(true);
+    units_->setUpdatesEnabled(false);
     units_->clear();
     QTreeWidgetItem* current = nullptr;
     for (const UnitFigures& u : ul.units) {
@@ -345,8 +418,26 @@ void RunsWindow::ShowUnits() {
         if (key == selectedUnit) current = row;
     }
     if (current != nullptr) units_->setCurrentItem(current);
+    if (units_->topLevelItemCount() > 0 && units_->columnWidth(0) < 40) {
+        for (int c = 0; c < units_->columnCount(); ++c) units_->resizeColumnToContents(c);
+    }
+    units_->setUpdatesEnabled(true);
     units_->blockSignals(false);
+    ShowLot();
+}
 
+// For the selected unit's lot (else the lot under test) its figures, its plot
+// and how far its units are along the zero-failure plan.
+void RunsWindow::ShowLot() {
+    if (!unitsShown_) return;
+    const UnitsAndLots& ul = *unitsShown_;
+    const QTreeWidgetItem* item = units_->currentItem();
+    std::string lotName = runningLot_.empty() ? CurrentUnitUnderTest().lot : runningLot_;
+    TestLogKind kind = TestLogKind::CycleTest;
+    if (item != nullptr) {
+        lotName = item->data(1, Qt::UserRole).toString().toStdString();
+        kind = static_cast<TestLogKind>(item->data(2, Qt::UserRole).toInt());
+    }
     const LotFigures* lot = nullptr;
     for (const LotFigures& l : ul.lots) {
         if (l.lot == lotName && (item == nullptr || l.kind == kind)) {

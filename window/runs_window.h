@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDoubleSpinBox>
+#include <QFileSystemWatcher>
+#include <QImage>
 #include <QLabel>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -9,6 +11,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,11 +25,17 @@ namespace varnholt {
 // What the reading thread hands the window: every run's figures, the folder
 // total, problems, and the selected run's series for its charts.
 struct RunsSnapshot {
-    std::vector<RunFigures> runs;
+    // A run's figures are the same object from snapshot to snapshot while the
+    // run is unchanged: the window skips it.
+    std::vector<std::shared_ptr<const RunFigures>> runs;
+    TotalFigures total;
     std::vector<ReportProblem> problems;
     std::string selected;
-    std::shared_ptr<const RunAccumulator> series;  // null: unchanged since the last snapshot
-    UnitsAndLots unitsAndLots;  // worked out here, off the window's thread
+    // The selected run's charts, drawn on the reading thread at the size
+    // asked for; null: unchanged since the last snapshot.
+    std::shared_ptr<const QImage> charts;
+    // Worked out here, off the window's thread; the same object while no run changed.
+    std::shared_ptr<const UnitsAndLots> unitsAndLots;
 };
 
 // Reads the bench folder's logs on its own thread, each only as far as it
@@ -36,7 +45,8 @@ class RunsReader : public QObject {
 public:
     using QObject::QObject;
 public slots:
-    void Refresh(const QString& selected);
+    // chartSize: the charts' view, in pixels.
+    void Refresh(const QString& selected, const QSize& chartSize);
     // The window dropped its charts (another run selected): send them again.
     void ForgetSeries();
 signals:
@@ -44,21 +54,29 @@ signals:
 
 private:
     std::map<std::string, std::unique_ptr<RunFile>> files_;
-    // The series last handed over: not copied again while unchanged.
+    // The units and lots, worked out again only when a run changed.
+    uint64_t unitsVersion_ = 0;
+    size_t unitsFiles_ = 0;
+    std::shared_ptr<const UnitsAndLots> units_;
+    // The charts last handed over: not drawn again while unchanged.
     std::string sentPath_;
     uint64_t sentBytes_ = 0;
+    QSize sentSize_;
 };
 
+// Shows charts drawn elsewhere; the window's thread only copies pixels.
 class RunChartsView : public QWidget {
 public:
     explicit RunChartsView(QWidget* parent = nullptr) : QWidget(parent) {}
-    void Show(std::shared_ptr<const RunAccumulator> series);
+    void Show(std::shared_ptr<const QImage> charts);
+    std::function<void()> resized;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
-    std::shared_ptr<const RunAccumulator> series_;
+    std::shared_ptr<const QImage> charts_;
 };
 
 // A lot's Weibull plot, for the Units view.
@@ -84,7 +102,7 @@ public:
     ~RunsWindow() override;
 
 signals:
-    void RefreshWanted(const QString& selected);
+    void RefreshWanted(const QString& selected, const QSize& chartSize);
     void ForgetSeries();
 
 private:
@@ -94,7 +112,8 @@ private:
     void Show(const std::shared_ptr<const RunsSnapshot>& snapshot);
     void AskSoon();
     QString Selected() const;
-    void ShowUnits();
+    void ShowUnits();   // the units' list, when they changed
+    void ShowLot();     // the selected unit's lot, its figures and plan
 
     QTreeWidget* list_;
     QLabel* total_;
@@ -108,6 +127,16 @@ private:
     WeibullView* weibull_;
     std::shared_ptr<const RunsSnapshot> last_;
     std::string runningLot_;
+    // The runs' rows by log, updated in place.
+    struct Row {
+        QTreeWidgetItem* item;
+        std::shared_ptr<const RunFigures> figures;
+        bool running;
+    };
+    std::map<QString, Row> items_;
+    std::shared_ptr<const UnitsAndLots> unitsShown_;
+    bool sized_ = false;
+    QFileSystemWatcher watcher_;
     QThread thread_;
     RunsReader* reader_;
     QTimer soon_;
