@@ -43,6 +43,8 @@ void RunsReader::Refresh(const QString& selected, const QSize& chartSize) {
     const std::vector<std::string> paths = LogFilesIn(".", snapshot->problems);
     std::map<std::string, std::unique_ptr<RunFile>> kept;
     for (const std::string& path : paths) {
+        // The window is closing: it waits for no more than the log in hand.
+        if (QThread::currentThread()->isInterruptionRequested()) return;
         auto it = files_.find(path);
         auto file = it != files_.end() ? std::move(it->second) : std::make_unique<RunFile>(".", path);
         if (!file->Refresh()) {
@@ -268,6 +270,7 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
 RunsWindow::~RunsWindow() {
     RemoveRunObserver(this);
+    thread_.requestInterruption();
     thread_.quit();
     thread_.wait();
 }

@@ -13,8 +13,11 @@
 #include <csignal>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <regex>
+#include <thread>
 
 #include "tests/support/temp_dir.h"
 
@@ -322,6 +325,44 @@ TEST(LogTimeText, UsesTheSameFormsWhateverTheLocale) {
     when.tm_mday = 31;
     EXPECT_EQ(LogTimeText(when), "11:07:09 AM");
     EXPECT_EQ(LogDateText(when), "1/31/2026");
+}
+
+}  // namespace
+}  // namespace varnholt
+
+namespace varnholt {
+namespace {
+
+// A record rewritten while another reads it: every read finds the old text
+// or the new one whole, never a piece, and no temporary file is left.
+TEST(WriteFileWhole, AReaderNeverSeesATornRecord) {
+    testing::WorkingFolder folder;
+    const std::string a = "{\"which\": \"" + std::string(20000, 'a') + "\"}\n";
+    const std::string b = "{\"which\": \"" + std::string(30000, 'b') + "\"}\n";
+    FileFault fault;
+    ASSERT_TRUE(WriteFileWhole("cycle_log1-run.json", a, false, fault)) << fault.message;
+    EXPECT_FALSE(WriteFileWhole("cycle_log1-run.json", b, false, fault));  // never over one there
+    std::atomic<bool> stop{false};
+    std::atomic<int> torn{0}, reads{0};
+    std::thread reader([&] {
+        while (!stop) {
+            std::ifstream in("cycle_log1-run.json", std::ios::binary);
+            const std::string text{std::istreambuf_iterator<char>(in), {}};
+            if (text != a && text != b) ++torn;
+            ++reads;
+        }
+    });
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_TRUE(WriteFileWhole("cycle_log1-run.json", i % 2 ? a : b, true, fault))
+            << fault.message;
+    }
+    stop = true;
+    reader.join();
+    EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+    EXPECT_GT(reads, 0);
+    for (const auto& entry : std::filesystem::directory_iterator(".")) {
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos);
+    }
 }
 
 }  // namespace
