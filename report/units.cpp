@@ -27,13 +27,21 @@ std::string Shown(const std::string& name) {
 }  // namespace
 
 UnitsAndLots BuildUnitsAndLots(const std::vector<RunFigures>& runs, double assumedBeta) {
+    std::vector<const RunFigures*> all;
+    all.reserve(runs.size());
+    for (const RunFigures& run : runs) all.push_back(&run);
+    return BuildUnitsAndLots(all, assumedBeta);
+}
+
+UnitsAndLots BuildUnitsAndLots(const std::vector<const RunFigures*>& runs, double assumedBeta) {
     UnitsAndLots out;
     // Unnamed runs never merge with a named unit of the same text.
     using Key = std::tuple<int, bool, std::string>;
     // Each run with its start in UTC, worked out once.
     using Started = std::pair<int64_t, const RunFigures*>;
     std::map<Key, std::vector<Started>> byUnit;
-    for (const RunFigures& run : runs) {
+    for (const RunFigures* each : runs) {
+        const RunFigures& run = *each;
         const bool named = !run.unit.empty();
         const std::string name =
             named ? run.unit : (run.folder == "." ? run.file : run.folder + "/" + run.file);

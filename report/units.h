@@ -52,6 +52,7 @@ struct UnitsAndLots {
 
 // Runs are those of a report, each with its record's unit and lot. beta is
 // the shape the Weibayes bound assumes.
+UnitsAndLots BuildUnitsAndLots(const std::vector<const RunFigures*>& runs, double assumedBeta);
 UnitsAndLots BuildUnitsAndLots(const std::vector<RunFigures>& runs, double assumedBeta);
 
 }  // namespace varnholt

@@ -4,19 +4,12 @@
 #include <ctime>
 
 #include "runlog/log_file.h"
+#include "runlog/wide_path_windows.h"
 
 namespace varnholt {
 namespace {
 
 HANDLE Handle(const LogFile& file) { return reinterpret_cast<HANDLE>(file.handle); }
-
-std::wstring Wide(const std::string& name) {
-    const int size = MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size > 0 ? size : 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, wide.data(), size);
-    wide.resize(wide.size() - 1);
-    return wide;
-}
 
 FileFault FaultOf(DWORD error) {
     char* text = nullptr;
@@ -36,7 +29,7 @@ FileFault FaultOf(DWORD error) {
 
 CreateOutcome CreateNewFile(const std::string& name, LogFile& file, FileFault& fault) {
     // CREATE_NEW: an existing log is never overwritten, whatever a listing said.
-    const HANDLE handle = CreateFileW(Wide(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    const HANDLE handle = CreateFileW(WidePath(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         file.handle = reinterpret_cast<std::intptr_t>(handle);
@@ -45,7 +38,7 @@ CreateOutcome CreateNewFile(const std::string& name, LogFile& file, FileFault& f
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CreateOutcome::NameTaken;
     // A folder of that name is taken too; Windows says "access denied".
-    const DWORD attributes = GetFileAttributesW(Wide(name).c_str());
+    const DWORD attributes = GetFileAttributesW(WidePath(name).c_str());
     if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return CreateOutcome::NameTaken;
@@ -82,14 +75,14 @@ void CloseFile(LogFile& file) {
     file.handle = -1;
 }
 
-void RemoveFile(const std::string& name) { DeleteFileW(Wide(name).c_str()); }
+void RemoveFile(const std::string& name) { DeleteFileW(WidePath(name).c_str()); }
 
 bool PublishFile(const std::string& temp, const std::string& name, bool replace, FileFault& fault) {
     // Without MOVEFILE_REPLACE_EXISTING an existing name makes the move fail.
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (MoveFileExW(Wide(temp).c_str(), Wide(name).c_str(), flags)) return true;
+    if (MoveFileExW(WidePath(temp).c_str(), WidePath(name).c_str(), flags)) return true;
     fault = FaultOf(GetLastError());
-    DeleteFileW(Wide(temp).c_str());
+    DeleteFileW(WidePath(temp).c_str());
     return false;
 }
 
@@ -101,7 +94,7 @@ std::tm LocalTimeNow() {
 }
 
 bool IsHiddenFile(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
            (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
 }

@@ -5,21 +5,14 @@
 #include <windows.h>
 
 #include "runlog/plain_file.h"
+#include "runlog/wide_path_windows.h"
 
 namespace varnholt {
 namespace {
 
-std::wstring Wide(const std::string& name) {
-    const int size = MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size > 0 ? size : 1), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, wide.data(), size);
-    wide.resize(wide.size() - 1);
-    return wide;
-}
-
 HANDLE Open(const std::string& path, DWORD access) {
     // Backup semantics: a folder opens too, and is then named as one.
-    return CreateFileW(Wide(path).c_str(), access,
+    return CreateFileW(WidePath(path).c_str(), access,
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
@@ -68,7 +61,7 @@ OpenOutcome OpenPlainFile(const std::string& path, PlainFile& out, std::string& 
 
 bool StampOf(const std::string& path, FileStamp& stamp) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return false;
+    if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) return false;
     stamp.id = {};  // a rename over the log changes its time; the index costs an open
     stamp.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     stamp.modified = static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |

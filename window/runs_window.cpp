@@ -83,10 +83,7 @@ void RunsReader::Refresh(const QString& selected, const QSize& chartSize) {
     for (const auto& run : snapshot->runs) all.push_back(run.get());
     snapshot->total = Total(all);
     if (!units_ || version != unitsVersion_ || files_.size() != unitsFiles_) {
-        std::vector<RunFigures> copies;
-        copies.reserve(all.size());
-        for (const RunFigures* run : all) copies.push_back(*run);
-        units_ = std::make_shared<const UnitsAndLots>(BuildUnitsAndLots(copies, 2.0));
+        units_ = std::make_shared<const UnitsAndLots>(BuildUnitsAndLots(all, 2.0));
         unitsVersion_ = version;
         unitsFiles_ = files_.size();
     }
