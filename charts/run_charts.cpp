@@ -17,6 +17,8 @@ struct Series {
     std::vector<ChartPoint> points;
     bool markers = false;  // points drawn as marks, not joined
     bool steps = false;    // a step line (cumulative counts)
+    // Drawn light under the line: each bin's least to greatest value.
+    std::vector<BinSpread> band = {};
 };
 
 // Tick spacing of 1, 2 or 5 times a power of ten, about `count` ticks.
@@ -61,17 +63,22 @@ void Draw(QPainter& p, const QRectF& area, const QString& title, const QString& 
 
     double minX = 0, maxX = 1, minY = 0, maxY = 1;
     bool any = false;
+    const auto take = [&](double x, double y) {
+        if (!any) {
+            minX = maxX = x;
+            maxY = y;
+            any = true;
+        }
+        minX = std::min(minX, x);
+        maxX = std::max(maxX, x);
+        maxY = std::max(maxY, y);
+        minY = std::min(minY, y);
+    };
     for (const Series& s : all) {
-        for (const ChartPoint& point : s.points) {
-            if (!any) {
-                minX = maxX = point.x;
-                maxY = point.y;
-                any = true;
-            }
-            minX = std::min(minX, point.x);
-            maxX = std::max(maxX, point.x);
-            maxY = std::max(maxY, point.y);
-            minY = std::min(minY, point.y);
+        for (const ChartPoint& point : s.points) take(point.x, point.y);
+        for (const BinSpread& bin : s.band) {
+            take(bin.firstRow, bin.low);
+            take(bin.lastRow, bin.high);
         }
     }
     if (maxX <= minX) maxX = minX + 1;
@@ -114,6 +121,21 @@ void Draw(QPainter& p, const QRectF& area, const QString& title, const QString& 
     for (auto it = all.rbegin(); it != all.rend(); ++it) {
         const Series& s = *it;
         const std::vector<ChartPoint> points = MinMaxDecimate(s.points);
+        if (!s.band.empty()) {
+            QPolygonF band;
+            for (const BinSpread& bin : s.band) {
+                band << QPointF(toX(bin.firstRow), toY(bin.high)) << QPointF(toX(bin.lastRow), toY(bin.high));
+            }
+            for (auto bin = s.band.rbegin(); bin != s.band.rend(); ++bin) {
+                band << QPointF(toX(bin->lastRow), toY(bin->low)) << QPointF(toX(bin->firstRow), toY(bin->low));
+            }
+            QColor light = s.colour;
+            light.setAlpha(55);
+            p.setPen(Qt::NoPen);
+            p.setBrush(light);
+            p.drawPolygon(band);
+            p.setBrush(Qt::NoBrush);
+        }
         p.setPen(QPen(s.colour, s.markers ? 2.0 : 1.2));
         if (s.markers) {
             p.setBrush(s.colour);
@@ -168,28 +190,39 @@ void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
         // day (a clock set back, a weekend's pause) must not flatten the
         // rest. Cycles above it are drawn at the top and counted in the
         // title; failures are ticks along the top, not a wall of marks.
-        std::vector<int32_t> sorted(series.intervals.begin(), series.intervals.end());
         double cap = 1;
-        if (!sorted.empty()) {
-            const size_t rank = (99 * sorted.size() + 99) / 100;
-            std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(rank - 1),
-                             sorted.end());
-            cap = std::max(1.0, sorted[rank - 1] * 1.2);
+        if (const auto spread = SpreadOf(series.intervals)) {
+            cap = std::max(1.0, static_cast<double>(spread->p99) * 1.2);
         }
-        Series time{QStringLiteral("seconds"), QColor(40, 90, 170), {}, false, false};
+        // Over more rows than the chart has room for, each bin shows its
+        // median as the line and its range as a light band: a min/max line
+        // alone would fill the chart from the fastest cycle to the slowest.
+        const auto bins = static_cast<size_t>(std::max(50.0, area.width() / 2));
+        Series time{n > bins ? QStringLiteral("median per bin (band: range)") : QStringLiteral("seconds"),
+                    QColor(40, 90, 170), {}, false, false};
         Series above{QStringLiteral("above the axis"), QColor(240, 150, 0), {}, true, false};
         Series failures{QStringLiteral("failure"), QColor(200, 30, 30), {}, true, false};
-        time.points.reserve(n);
         int64_t clipped = 0;
         for (size_t i = 0; i < n; ++i) {
-            const double x = static_cast<double>(series.counts[i]);
-            const double y = static_cast<double>(series.intervals[i]);
-            time.points.push_back({x, std::min(y, cap)});
-            if (y > cap) {
+            const auto x = static_cast<double>(i + 1);
+            if (series.intervals[i] > cap) {
                 ++clipped;
                 above.points.push_back({x, cap});
             }
             if (series.failed[i]) failures.points.push_back({x, cap});
+        }
+        if (n > bins) {
+            time.band = BinnedSpread(series.intervals, bins);
+            for (BinSpread& bin : time.band) {
+                time.points.push_back({(bin.firstRow + bin.lastRow) / 2, std::min(bin.median, cap)});
+                bin.high = std::min(bin.high, cap);
+                bin.low = std::min(bin.low, cap);
+            }
+        } else {
+            for (size_t i = 0; i < n; ++i) {
+                time.points.push_back({static_cast<double>(i + 1),
+                                       std::min(static_cast<double>(series.intervals[i]), cap)});
+            }
         }
         QString title = RunChartTitle(chart);
         if (clipped > 0) {
@@ -214,7 +247,7 @@ void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
         for (const int64_t cycle : series.failureCycles) {
             cumulative.points.push_back({static_cast<double>(cycle), ++total});
         }
-        if (n > 0) cumulative.points.push_back({static_cast<double>(series.counts.back()), total});
+        if (n > 0) cumulative.points.push_back({static_cast<double>(n), total});
         Draw(painter, area, RunChartTitle(chart), QStringLiteral("Count"),
              QStringLiteral("failures"), {cumulative}, true);
     } else {

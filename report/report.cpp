@@ -226,105 +226,129 @@ std::string LotSummary(const LotFigures& lot) {
 
 RunFile::RunFile(std::string folder, std::string path)
     : folder_(std::move(folder)), path_(std::move(path)),
-      name_(fs::path(path_).filename().string()) {}
+      nameAt_(fs::path(path_).filename().empty()
+                  ? path_.size()
+                  : path_.size() - fs::path(path_).filename().string().size()) {}
 
 bool RunFile::Refresh() {
     // A folder of thousands of logs is looked at again and again: a log and
     // companion that look as they did are not opened at all.
-    const std::string movesPath = Joined(fs::path(path_).parent_path().string(), MovesFileName(name_));
+    const std::string movesPath = Joined(fs::path(path_).parent_path().string(), MovesFileName(Name()));
     FileStamp log, moves;
     const bool seen = StampOf(path_, log);
     StampOf(movesPath, moves);
-    if (lastOk_ && seen && log == logStamp_ && moves == movesStamp_) {
+    const bool same = lastOk_ && seen && log == logStamp_ && moves == movesStamp_;
+    if (same && reading_) {
         ReadRecord();
         return true;
+    }
+    if (same && RecordStampNow() == recordStamp_) return true;
+    if (!reading_) {
+        Warm();
+    } else if (lastOk_) {
+        grew_ = true;
     }
     logStamp_ = log;
     movesStamp_ = moves;
     lastOk_ = false;
     ++version_;
+    Reading& r = *reading_;
     // Replaced by another file, cut back, or changed within what was read
     // (a torn row taken back and written anew): its figures so far are
     // wrong, and it is read again from the start.
-    if (reader_.ChangedUnder(path_)) {
-        reader_ = LogReader{};
-        moves_ = MovesReader{};
-        run_ = RunAccumulator{};
-        started_ = false;
-        figures_.reset();
+    if (r.reader.ChangedUnder(path_)) {
+        r.reader = LogReader{};
+        r.moves = MovesReader{};
+        r.run = RunAccumulator{};
+        r.started = false;
     }
-    const bool ok = reader_.ReadAppended(path_, [this](const LogRow& row) {
-        if (!started_) {
-            run_.Start(reader_);
-            started_ = true;
+    const bool ok = r.reader.ReadAppended(path_, [&r](const LogRow& row) {
+        if (!r.started) {
+            r.run.Start(r.reader);
+            r.started = true;
         }
-        run_.Add(row);
+        r.run.Add(row);
     });
+    bytesRead_ = r.reader.offset;
     if (!ok) {
-        problem = NotRead(path_, reader_.problem);
+        problem = NotRead(path_, r.reader.problem);
         return false;
     }
-    if (!started_) {  // a header without rows yet
-        run_.Start(reader_);
-        started_ = true;
+    if (!r.started) {  // a header without rows yet
+        r.run.Start(r.reader);
+        r.started = true;
     }
     problem.clear();
     ReadRecord();
     std::vector<MoveRow> rows;
-    moves_.ReadAppended(movesPath, rows);
-    run_.AddMoves(rows);
+    r.moves.ReadAppended(movesPath, rows);
+    r.run.AddMoves(rows);
     lastOk_ = seen;
     return true;
 }
 
-void RunFile::ReadRecord() {
+void RunFile::Compact() {
+    if (!reading_ || !lastOk_) return;
+    SharedFigures();
+    reading_.reset();
+}
+
+void RunFile::Warm() {
+    if (reading_) return;
+    reading_ = std::make_unique<Reading>();
+    lastOk_ = false;
+    recordSeen_ = false;
+}
+
+const RunAccumulator& RunFile::series() const {
+    static const RunAccumulator kNone;
+    return reading_ ? reading_->run : kNone;
+}
+
+RunFile::RecordStamp RunFile::RecordStampNow() const {
     // One look at the record (a single stat) decides whether to read it again.
     std::error_code error;
-    const fs::directory_entry entry(fs::path(path_).parent_path() / RunRecordName(name_), error);
+    const fs::directory_entry entry(fs::path(path_).parent_path() / RunRecordName(Name()), error);
     const auto stamp = entry.last_write_time(error);
-    const bool present = !error;
+    RecordStamp now;
+    now.present = !error;
     // The file clock's count may be negative: its epoch is not 1970.
-    const int64_t when = present ? static_cast<int64_t>(stamp.time_since_epoch().count()) : 0;
-    const uint64_t size = present ? entry.file_size(error) : 0;
-    if (recordSeen_ && present == recordPresent_ && when == recordStamp_ && size == recordSize_) {
-        return;
-    }
+    now.when = now.present ? static_cast<int64_t>(stamp.time_since_epoch().count()) : 0;
+    now.size = now.present ? entry.file_size(error) : 0;
+    return now;
+}
+
+void RunFile::ReadRecord() {
+    const RecordStamp now = RecordStampNow();
+    if (recordSeen_ && now == recordStamp_) return;
     recordSeen_ = true;
-    recordPresent_ = present;
-    recordStamp_ = when;
-    recordSize_ = size;
+    recordStamp_ = now;
     recordProblem.clear();
-    record_ = present ? ReadRunRecordOf(path_, recordProblem) : std::nullopt;
+    reading_->record = now.present ? ReadRunRecordOf(path_, recordProblem) : std::nullopt;
     ++version_;
-    figures_.reset();
 }
 
 std::shared_ptr<const RunFigures> RunFile::SharedFigures() const {
-    if (!shared_ || sharedVersion_ != version_) {
-        shared_ = std::make_shared<const RunFigures>(Figures());
+    if (reading_ && (!shared_ || sharedVersion_ != version_)) {
+        const Reading& r = *reading_;
+        RunFigures f = r.run.Figures(r.reader);
+        f.file = Name();
+        f.folder = folder_;
+        f.movesBadLines = r.moves.badLines;
+        if (r.record) {
+            f.hasRecord = true;
+            f.unit = r.record->unit;
+            f.lot = r.record->lot;
+            f.startedUtc = r.record->startedUtc;
+            f.recordEnded = r.record->ended.has_value();
+        }
+        shared_ = std::make_shared<const RunFigures>(std::move(f));
         sharedVersion_ = version_;
     }
-    return shared_;
+    return shared_ ? shared_ : std::make_shared<const RunFigures>();
 }
 
-RunFigures RunFile::Figures() const {
-    const uint64_t read = reader_.offset + moves_.offset;
-    if (figures_ && figuresAt_ == read) return *figures_;
-    RunFigures f = run_.Figures(reader_);
-    f.file = name_;
-    f.folder = folder_;
-    f.movesBadLines = moves_.badLines;
-    if (record_) {
-        f.hasRecord = true;
-        f.unit = record_->unit;
-        f.lot = record_->lot;
-        f.startedUtc = record_->startedUtc;
-        f.recordEnded = record_->ended.has_value();
-    }
-    figures_ = f;
-    figuresAt_ = read;
-    return f;
-}
+RunFigures RunFile::Figures() const { return *SharedFigures(); }
 
 std::vector<std::string> LogFilesIn(const std::string& folder,
                                     std::vector<ReportProblem>& problems) {
@@ -529,7 +553,8 @@ std::string ReportJson(const Report& report) {
                JsonString(report.problems[i].file) +
                ", \"problem\": " + JsonString(report.problems[i].problem) + "}";
     }
-    return out + "]}\n";
+    out += "]}\n";
+    return out;
 }
 
 std::string ReportTable(const Report& report) {

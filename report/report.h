@@ -22,40 +22,65 @@ public:
     RunFigures Figures() const;
     // The same, shared: unchanged, it is the very same object as last time.
     std::shared_ptr<const RunFigures> SharedFigures() const;
-    uint64_t BytesRead() const { return reader_.offset; }
+    uint64_t BytesRead() const { return bytesRead_; }
     // Goes up whenever what was read of the log, its companion or its record
     // changed: figures built from it need working out again.
     uint64_t Version() const { return version_; }
 
+    // Lets go of the reader and the series, keeping the figures and what the
+    // files looked like: a folder of 20,000 finished logs is watched for the
+    // price of their figures. The next Refresh that finds a change, or one
+    // after Warm, reads the log again from its start.
+    void Compact();
+    void Warm();
+    bool Compacted() const { return !reading_; }
+    // A later look found more than the first: a log being written.
+    bool Grew() const { return grew_; }
+
     const std::string& path() const { return path_; }
-    const RunAccumulator& series() const { return run_; }
+    // Empty while compacted.
+    const RunAccumulator& series() const;
     std::string problem;
     // Why the run record beside the log was not read, or empty.
     std::string recordProblem;
 
 private:
+    struct RecordStamp {
+        bool present = false;
+        int64_t when = 0;
+        uint64_t size = 0;
+        bool operator==(const RecordStamp& o) const {
+            return present == o.present && when == o.when && size == o.size;
+        }
+    };
+    RecordStamp RecordStampNow() const;
     void ReadRecord();
 
-    std::string folder_, path_, name_;
-    LogReader reader_;
-    MovesReader moves_;
-    RunAccumulator run_;
-    bool started_ = false;
-    mutable std::optional<RunFigures> figures_;
-    mutable uint64_t figuresAt_ = 0;
+    // The log's name is the end of its path: 20,000 logs watched hold it once.
+    std::string Name() const { return path_.substr(nameAt_); }
+    std::string folder_, path_;
+    size_t nameAt_;
+    // What reading the log holds; gone while compacted.
+    struct Reading {
+        LogReader reader;
+        MovesReader moves;
+        RunAccumulator run;
+        bool started = false;
+        std::optional<RunRecord> record;
+    };
+    std::unique_ptr<Reading> reading_ = std::make_unique<Reading>();
     mutable std::shared_ptr<const RunFigures> shared_;
     mutable uint64_t sharedVersion_ = 0;
+    uint64_t bytesRead_ = 0;
     // The log and its companion as they looked when last read: unchanged,
     // nothing is opened again.
     FileStamp logStamp_, movesStamp_;
-    bool lastOk_ = false;
+    bool lastOk_ = false, grew_ = false;
     uint64_t version_ = 0;
-    // The record as last read, and the size and time it had then: it is read
-    // again only when it changes.
-    std::optional<RunRecord> record_;
-    bool recordSeen_ = false, recordPresent_ = false;
-    int64_t recordStamp_ = 0;
-    uint64_t recordSize_ = 0;
+    // The record's size and time when last read: it is read again only when
+    // they change.
+    bool recordSeen_ = false;
+    RecordStamp recordStamp_;
 };
 
 struct ReportProblem {

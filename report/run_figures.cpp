@@ -17,18 +17,42 @@ double ChiSquared90(double degreesOfFreedom) {
 
 }  // namespace
 
-std::optional<Spread> SpreadOf(std::vector<int64_t> values) {
+std::optional<Spread> SpreadOf(const std::vector<int32_t>& values) {
     if (values.empty()) return std::nullopt;
     const size_t n = values.size();
+    const auto [low, high] = std::minmax_element(values.begin(), values.end());
     Spread spread;
+    spread.max = *high;
+    const size_t medianRank = NearestRank(n, 1, 2), p99Rank = NearestRank(n, 99, 100);
+    // Cycle seconds and move milliseconds mostly span a small range: the
+    // ranks are found by counting, without a copy of a million rows.
+    constexpr int64_t kCountedRange = 1 << 18;
+    if (static_cast<int64_t>(*high) - *low < kCountedRange) {
+        std::vector<uint32_t> counts(static_cast<size_t>(*high - *low) + 1);
+        for (const int32_t v : values) ++counts[static_cast<size_t>(v - *low)];
+        size_t seen = 0;
+        bool medianFound = false;
+        for (size_t i = 0; i < counts.size(); ++i) {
+            seen += counts[i];
+            if (!medianFound && seen >= medianRank) {
+                spread.median = *low + static_cast<int64_t>(i);
+                medianFound = true;
+            }
+            if (seen >= p99Rank) {
+                spread.p99 = *low + static_cast<int64_t>(i);
+                break;
+            }
+        }
+        return spread;
+    }
+    std::vector<int32_t> copy = values;
     const auto at = [&](size_t rank) {
-        auto nth = values.begin() + static_cast<std::ptrdiff_t>(rank - 1);
-        std::nth_element(values.begin(), nth, values.end());
+        auto nth = copy.begin() + static_cast<std::ptrdiff_t>(rank - 1);
+        std::nth_element(copy.begin(), nth, copy.end());
         return *nth;
     };
-    spread.median = at(NearestRank(n, 1, 2));
-    spread.p99 = at(NearestRank(n, 99, 100));
-    spread.max = *std::max_element(values.begin(), values.end());
+    spread.median = at(medianRank);
+    spread.p99 = at(p99Rank);
     return spread;
 }
 
@@ -83,7 +107,6 @@ void RunAccumulator::Add(const LogRow& row) {
     // A run's cycles are seconds to hours long.
     const int64_t interval = row.when - last_;
     intervals.push_back(static_cast<int32_t>(std::clamp<int64_t>(interval, INT32_MIN, INT32_MAX)));
-    counts.push_back(row.count);
     last_ = row.when;
     any_ = true;
     if (row.timeWentBack && timeWentBack_++ == 0) firstBackLine_ = row.line;
@@ -136,7 +159,7 @@ RunFigures RunAccumulator::Figures(const LogReader& reader) const {
     }
     // A run ended by a bench fault is time-terminated for the shutter.
     f.mcbfLower90 = McbfLower90(f.cycles, f.shutterFailures, any_ && lastShutterFailed_);
-    f.cycleSeconds = SpreadOf(std::vector<int64_t>(intervals.begin(), intervals.end()));
+    f.cycleSeconds = SpreadOf(intervals);
     f.laplace = Laplace(failureCycles, f.cycles);
     for (const auto& [error, mode] : modes_) f.failureModes.push_back(mode);
     std::sort(f.failureModes.begin(), f.failureModes.end(),
@@ -146,9 +169,9 @@ RunFigures RunAccumulator::Figures(const LogReader& reader) const {
     // Only the moves of this log's rows, in order, of a time a move can take:
     // a companion left from elsewhere or written over must not bend them.
     constexpr int32_t kLongestMoveMs = 10 * 60 * 1000;
-    std::vector<int64_t> open, close;
+    std::vector<int32_t> open, close;
     int64_t lastCount = 0;
-    const int64_t rowsCount = counts.empty() ? 0 : counts.back();
+    const int64_t rowsCount = static_cast<int64_t>(intervals.size());
     for (const MoveRow& move : moves) {
         if (move.count <= lastCount || move.count > rowsCount || move.openMs > kLongestMoveMs ||
             move.closeMs > kLongestMoveMs) {
@@ -159,8 +182,8 @@ RunFigures RunAccumulator::Figures(const LogReader& reader) const {
         if (move.openMs != MoveRow::kNone) open.push_back(move.openMs);
         if (move.closeMs != MoveRow::kNone) close.push_back(move.closeMs);
     }
-    f.openMs = SpreadOf(std::move(open));
-    f.closeMs = SpreadOf(std::move(close));
+    f.openMs = SpreadOf(open);
+    f.closeMs = SpreadOf(close);
     f.badLines = reader.badLines;
     f.firstBadLine = reader.firstBadLine;
     f.outOfSequence = reader.outOfSequence;

@@ -17,7 +17,8 @@ namespace varnholt {
 struct Spread {
     int64_t median = 0, p99 = 0, max = 0;
 };
-std::optional<Spread> SpreadOf(std::vector<int64_t> values);
+// The values are seconds or milliseconds, kept in 32 bits.
+std::optional<Spread> SpreadOf(const std::vector<int32_t>& values);
 
 struct FailureMode {
     std::string error;  // as logged, escapes kept
@@ -34,6 +35,9 @@ struct RunFigures {
     int64_t cycles = 0, failures = 0;       // failures of either class
     int64_t shutterFailures = 0, benchFaults = 0;
     bool endedByFailure = false;            // the last row is a FAILURE row
+    bool partialLastLine = false;
+    // From the run record beside the log, when it has a readable one.
+    bool hasRecord = false, recordEnded = false;
     // The first shutter failure's Count; the MCBF, its bound and the Laplace
     // trend count shutter failures only.
     std::optional<int64_t> firstFailureCycle;
@@ -47,14 +51,10 @@ struct RunFigures {
     int64_t firstBadLine = 0, outOfSequence = 0;  // of the bad lines: rows out of their place
     int64_t movesLeftOut = 0;   // companion rows not of this log's rows, or not a time a move takes
     int64_t movesBadLines = 0;  // companion lines that are no rows
-    bool partialLastLine = false;
     int64_t timeWentBack = 0;             // rows read a day on after a small step back
     int64_t firstTimeWentBackLine = 0;
-    // From the run record beside the log, when it has a readable one.
-    bool hasRecord = false;
-    std::string unit, lot;
+    std::string unit, lot;                // from the run record
     std::optional<int64_t> startedUtc;
-    bool recordEnded = false;
 };
 
 // The cycles and failures of several runs taken together.
@@ -86,9 +86,9 @@ public:
     // Rows read a day on after a small step back of the clock.
     int64_t TimeWentBack() const { return timeWentBack_; }
 
-    // Per row: its cycle seconds, its Count, and whether it is a failure.
+    // Per row: its cycle seconds and whether it is a failure. Row i has Count
+    // i + 1: a row out of that sequence is a bad line, not a row.
     std::vector<int32_t> intervals;
-    std::vector<int64_t> counts;
     std::vector<bool> failed;
     std::vector<int64_t> failureCycles;  // shutter failures only
     std::vector<MoveRow> moves;

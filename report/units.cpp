@@ -47,6 +47,7 @@ UnitsAndLots BuildUnitsAndLots(const std::vector<const RunFigures*>& runs, doubl
             named ? run.unit : (run.folder == "." ? run.file : run.folder + "/" + run.file);
         byUnit[{static_cast<int>(run.kind), !named, name}].emplace_back(StartUtc(run), &run);
     }
+    out.units.reserve(byUnit.size());
     for (auto& [key, started] : byUnit) {
         std::stable_sort(started.begin(), started.end(),
                          [](const Started& a, const Started& b) { return a.first < b.first; });

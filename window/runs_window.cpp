@@ -1,6 +1,7 @@
 #include "window/runs_window.h"
 
 #include <QHeaderView>
+#include <QSignalBlocker>
 #include <QPainter>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include "reliability/weibull.h"
 #include "runlog/utf8_text.h"
 #include "sequencing/unit_under_test.h"
+#include "window/background_thread.h"
 
 namespace varnholt {
 namespace {
@@ -26,6 +28,7 @@ constexpr int kRefreshDelayMs = 300;
 // in place needs a look now and then (a stat a log: a quarter of a second of
 // the reading thread for 20,000 logs).
 constexpr int kIdleRefreshMs = 5 * 60 * 1000;
+constexpr size_t kProblemsShown = 20;
 
 QString Q(const std::string& text) { return QString::fromStdString(ValidUtf8(text)); }
 
@@ -37,16 +40,20 @@ QString Figure(const std::optional<double>& value) {
 
 void RunsReader::ForgetSeries() { sentPath_.clear(); }
 
-void RunsReader::Refresh(const QString& selected, const QSize& chartSize) {
+void RunsReader::Refresh(const QString& selected, const QSize& chartSize, bool units) {
     auto snapshot = std::make_shared<RunsSnapshot>();
     snapshot->selected = selected.toStdString();
     const std::vector<std::string> paths = LogFilesIn(".", snapshot->problems);
-    std::map<std::string, std::unique_ptr<RunFile>> kept;
+    std::map<std::string_view, std::unique_ptr<RunFile>> kept;
+    snapshot->runs.reserve(paths.size());
     for (const std::string& path : paths) {
         // The window is closing: it waits for no more than the log in hand.
         if (QThread::currentThread()->isInterruptionRequested()) return;
         auto it = files_.find(path);
         auto file = it != files_.end() ? std::move(it->second) : std::make_unique<RunFile>(".", path);
+        const bool chartsWanted =
+            path == snapshot->selected && chartSize.isValid() && !chartSize.isEmpty();
+        if (chartsWanted) file->Warm();
         if (!file->Refresh()) {
             snapshot->problems.push_back({path, file->problem});
         } else {
@@ -54,8 +61,7 @@ void RunsReader::Refresh(const QString& selected, const QSize& chartSize) {
             for (std::string& note : RunNotes(path, *snapshot->runs.back())) {
                 snapshot->problems.push_back({path, std::move(note)});
             }
-            if (path == snapshot->selected && chartSize.isValid() && !chartSize.isEmpty() &&
-                (path != sentPath_ || file->BytesRead() != sentBytes_ || chartSize != sentSize_)) {
+            if (chartsWanted && (path != sentPath_ || file->BytesRead() != sentBytes_ || chartSize != sentSize_)) {
                 // Decimated and laid out here, off the window's thread.
                 auto image = std::make_shared<QImage>(chartSize, QImage::Format_RGB32);
                 image->fill(Qt::white);
@@ -73,21 +79,45 @@ void RunsReader::Refresh(const QString& selected, const QSize& chartSize) {
                 sentSize_ = chartSize;
             }
         }
-        kept.emplace(path, std::move(file));
+        // A log that has not grown since it was first read is kept as its
+        // figures alone; it is read again only if it changes.
+        if (!chartsWanted && !file->Grew()) file->Compact();
+        const std::string_view key = file->path();
+        kept.emplace(key, std::move(file));
     }
     files_ = std::move(kept);
+    std::stable_sort(snapshot->runs.begin(), snapshot->runs.end(),
+                     [](const auto& a, const auto& b) { return a->started > b->started; });
     uint64_t version = 0;
     for (const auto& [path, file] : files_) version += file->Version();
     std::vector<const RunFigures*> all;
     all.reserve(snapshot->runs.size());
     for (const auto& run : snapshot->runs) all.push_back(run.get());
     snapshot->total = Total(all);
-    if (!units_ || version != unitsVersion_ || files_.size() != unitsFiles_) {
+    if (!units) {
+        units_.reset();
+    } else if (!units_ || version != unitsVersion_ || files_.size() != unitsFiles_) {
         units_ = std::make_shared<const UnitsAndLots>(BuildUnitsAndLots(all, 2.0));
         unitsVersion_ = version;
         unitsFiles_ = files_.size();
     }
     snapshot->unitsAndLots = units_;
+    // The same logs in the same order: only the runs that changed are sent,
+    // so the window's thread touches those rows alone.
+    bool sameRows = snapshot->runs.size() == sent_.size();
+    for (size_t i = 0; sameRows && i < sent_.size(); ++i) {
+        sameRows = snapshot->runs[i] == sent_[i] || snapshot->runs[i]->file == sent_[i]->file;
+    }
+    if (sameRows) {
+        for (size_t i = 0; i < sent_.size(); ++i) {
+            if (snapshot->runs[i] != sent_[i]) snapshot->changed.emplace_back(i, snapshot->runs[i]);
+        }
+        sent_ = std::move(snapshot->runs);
+        snapshot->runs.clear();
+        snapshot->reset = false;
+    } else {
+        sent_ = snapshot->runs;
+    }
     emit Ready(snapshot);
 }
 
@@ -129,26 +159,17 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("RunsWindow"));
     setWindowTitle(QStringLiteral("Varnholt: Runs"));
     resize(1240, 760);
-    list_ = new QTreeWidget;
+    model_ = new RunsModel(this);
+    list_ = new QTreeView;
     list_->setObjectName(QStringLiteral("RunsList"));
     list_->setRootIsDecorated(false);
-    list_->setHeaderLabels({QStringLiteral("Log"), QStringLiteral("Unit"), QStringLiteral("Started"),
-                            QStringLiteral("Cycles"), QStringLiteral("Shutter"),
-                            QStringLiteral("Bench"),
-                            QStringLiteral("MCBF"), QStringLiteral("MCBF \u2265 (90 %)"),
-                            QStringLiteral("Ended")});
-    // Measured once, when the first runs arrive (20,000 rows re-measured on
-    // every row would stall the window's thread).
+    list_->setUniformRowHeights(true);
+    list_->setModel(model_);
+    // Measured once, when the first runs arrive, from the first rows only.
     list_->header()->setSectionResizeMode(QHeaderView::Interactive);
+    list_->header()->setResizeContentsPrecision(64);
     // The last column takes what is left rather than pushing past the edge.
     list_->header()->setStretchLastSection(true);
-    list_->header()->setSectionResizeMode(8, QHeaderView::Stretch);
-    list_->headerItem()->setToolTip(4, QStringLiteral("Shutter failures"));
-    list_->headerItem()->setToolTip(
-        5, QStringLiteral("Bench faults: supply steps and lines that dropped, not counted "
-                          "against the shutter"));
-    list_->headerItem()->setToolTip(
-        7, QStringLiteral("One-sided 90 % lower confidence bound on the MCBF"));
     total_ = new QLabel;
     total_->setObjectName(QStringLiteral("RunsTotal"));
     total_->setWordWrap(true);
@@ -215,6 +236,10 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     right_->addWidget(charts_);
     right_->addWidget(weibull_);
     connect(tabs_, &QTabWidget::currentChanged, right_, &QStackedWidget::setCurrentIndex);
+    connect(tabs_, &QTabWidget::currentChanged, this, [this] {
+        ShowUnits();
+        AskSoon();
+    });
     connect(units_, &QTreeWidget::currentItemChanged, this, [this] { ShowUnits(); });
     auto* split = new QSplitter;
     split->addWidget(tabs_);
@@ -233,6 +258,8 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(this, &RunsWindow::RefreshWanted, reader_, &RunsReader::Refresh);
     connect(this, &RunsWindow::ForgetSeries, reader_, &RunsReader::ForgetSeries);
     connect(reader_, &RunsReader::Ready, this, &RunsWindow::Show);
+    connect(&thread_, &QThread::started, reader_, [] { YieldToEveryOtherThread(); },
+            Qt::DirectConnection);
     thread_.start(QThread::LowPriority);
     soon_.setSingleShot(true);
     connect(&soon_, &QTimer::timeout, this, [this] {
@@ -241,10 +268,10 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
             return;
         }
         asked_ = true;
-        emit RefreshWanted(Selected(), charts_->size());
+        emit RefreshWanted(Selected(), charts_->size(), tabs_->currentIndex() == 1);
         soon_.start(kIdleRefreshMs);
     });
-    connect(list_, &QTreeWidget::currentItemChanged, this, [this] {
+    connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
         charts_->Show(nullptr);
         emit ForgetSeries();
         AskSoon();
@@ -273,8 +300,8 @@ RunsWindow::~RunsWindow() {
 }
 
 QString RunsWindow::Selected() const {
-    const QTreeWidgetItem* item = list_->currentItem();
-    return item != nullptr ? item->data(0, Qt::UserRole).toString() : QString();
+    const QModelIndex current = list_->currentIndex();
+    return current.isValid() ? current.data(RunsModel::kLogRole).toString() : QString();
 }
 
 void RunsWindow::AskSoon() {
@@ -300,80 +327,30 @@ void RunsWindow::Show(const std::shared_ptr<const RunsSnapshot>& snapshot) {
         again_ = false;
         AskSoon();
     }
-    std::vector<const RunFigures*> runs;
-    for (const auto& run : snapshot->runs) runs.push_back(run.get());
-    // Newest first.
-    std::stable_sort(runs.begin(), runs.end(), [](const RunFigures* a, const RunFigures* b) {
-        return a->started > b->started;
-    });
     const QString selected = Selected();
-    list_->blockSignals(true);
-    list_->setUpdatesEnabled(false);
-    // Rows are updated in place, only where their text changed; a new or
-    // gone log changes the order.
-    std::map<QString, Row> kept;
-    bool reorder = false;
-    for (size_t i = 0; i < runs.size(); ++i) {
-        const RunFigures* r = runs[i];
-        const bool running = r->file == running_;
-        const QString key = Q(r->file);
-        auto found = items_.find(key);
-        if (found != items_.end() && found->second.figures.get() == r &&
-            found->second.running == running) {
-            kept.emplace(key, found->second);  // unchanged: not even formatted
-            items_.erase(found);
-            continue;
-        }
-        std::string started = IsoLocalText(r->started);
-        started[10] = ' ';
-        const QStringList cells = {
-            key + (running ? QStringLiteral("  (running)") : QString()),
-            Q(r->unit).left(64), Q(started), QString::number(r->cycles),
-            QString::number(r->shutterFailures), QString::number(r->benchFaults), Figure(r->mcbf),
-            Figure(r->mcbfLower90),
-            running ? QStringLiteral("running")
-                    : r->endedByFailure ? QStringLiteral("failure")
-                                        : r->cycles == 0 ? QStringLiteral("no rows")
-                                                         : QStringLiteral("stop")};
-        QTreeWidgetItem* item = nullptr;
-        if (found == items_.end()) {
-            item = new QTreeWidgetItem(cells);
-            item->setData(0, Qt::UserRole, key);
-            list_->addTopLevelItem(item);
-            reorder = true;
+    {
+        // The selection is put back below, by log, when the rows change.
+        const QSignalBlocker quiet(list_->selectionModel());
+        if (snapshot->reset) {
+            model_->Reset(snapshot->runs, running_);
         } else {
-            item = found->second.item;
-            items_.erase(found);
-            for (int c = 0; c < cells.size(); ++c) {
-                if (item->text(c) != cells[c]) item->setText(c, cells[c]);
-            }
+            model_->Change(snapshot->changed, running_);
         }
-        QFont font = item->font(0);
-        if (font.bold() != running) {
-            font.setBold(running);
-            for (int c = 0; c < item->columnCount(); ++c) item->setFont(c, font);
-        }
-        kept.emplace(key, Row{item, snapshot->runs[i], running});
     }
-    for (auto& [key, row] : items_) {
-        delete row.item;
-        reorder = true;
-    }
-    items_ = std::move(kept);
-    // Newest first: the Started column reads as a date in text order.
-    if (reorder) list_->sortItems(2, Qt::DescendingOrder);
-    if (!sized_ && !items_.empty()) {
-        // Sized to their contents once; then the operator's widths stand.
-        for (int c = 0; c + 1 < list_->columnCount(); ++c) list_->resizeColumnToContents(c);
+    if (!sized_ && model_->rowCount() > 0) {
+        // Sized to the first rows once; then the operator's widths stand.
+        for (int c = 0; c + 1 < RunsModel::Columns; ++c) list_->resizeColumnToContents(c);
         sized_ = true;
     }
-    list_->setUpdatesEnabled(true);
-    QTreeWidgetItem* current = nullptr;
-    if (const auto it = items_.find(selected); it != items_.end()) current = it->second.item;
-    if (current != nullptr) list_->setCurrentItem(current);
-    list_->blockSignals(false);
-    if (current == nullptr && list_->topLevelItemCount() > 0) {
-        list_->setCurrentItem(list_->topLevelItem(0));  // asks for its charts
+    if (snapshot->reset) {
+        const int row = selected.isEmpty() ? -1 : model_->RowOf(selected);
+        if (row >= 0) {
+            const QSignalBlocker quiet(list_->selectionModel());
+            list_->setCurrentIndex(model_->index(row, 0));
+        }
+    }
+    if (!list_->currentIndex().isValid() && model_->rowCount() > 0) {
+        list_->setCurrentIndex(model_->index(0, 0));  // asks for its charts
     }
     const TotalFigures& total = snapshot->total;
     const auto count = [](int64_t n, const char* one, const char* many) {
@@ -384,7 +361,16 @@ void RunsWindow::Show(const std::shared_ptr<const RunsSnapshot>& snapshot) {
                             count(total.shutterFailures, "shutter failure", "shutter failures"),
                             count(total.benchFaults, "bench fault", "bench faults"),
                             Figure(total.mcbf), Figure(total.mcbfLower90));
-    for (const ReportProblem& p : snapshot->problems) text += QStringLiteral("\n") + Q(p.problem);
+    // A folder of thousands of broken logs must not become a label of
+    // thousands of lines: its layout alone took seconds and 100 MB.
+    const size_t shown = std::min(snapshot->problems.size(), kProblemsShown);
+    for (size_t i = 0; i < shown; ++i) text += QStringLiteral("\n") + Q(snapshot->problems[i].problem);
+    if (snapshot->problems.size() > shown) {
+        const size_t more = snapshot->problems.size() - shown;
+        text += QStringLiteral("\n... and %1 more %2; varnholt-report lists them all.")
+                    .arg(more)
+                    .arg(more == 1 ? QStringLiteral("problem") : QStringLiteral("problems"));
+    }
     total_->setText(text);
     if (snapshot->selected == Selected().toStdString() && snapshot->charts) {
         charts_->Show(snapshot->charts);
@@ -396,6 +382,8 @@ void RunsWindow::Show(const std::shared_ptr<const RunsSnapshot>& snapshot) {
 // The units' list, built again only when the units changed.
 void RunsWindow::ShowUnits() {
     if (!last_ || !last_->unitsAndLots) return;
+    // Thousands of unnamed units cost nothing while nobody looks at them.
+    if (tabs_->currentIndex() != 1) return;
     if (last_->unitsAndLots == unitsShown_) return ShowLot();
     unitsShown_ = last_->unitsAndLots;
     const UnitsAndLots& ul = *unitsShown_;

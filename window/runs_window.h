@@ -9,32 +9,39 @@
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QWidget>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "report/report.h"
 #include "sequencing/run_events.h"
+#include "window/runs_model.h"
 
 namespace varnholt {
 
 // What the reading thread hands the window: every run's figures, the folder
 // total, problems, and the selected run's series for its charts.
 struct RunsSnapshot {
-    // A run's figures are the same object from snapshot to snapshot while the
-    // run is unchanged: the window skips it.
+    // reset: every run, newest first, in runs. Else the logs are those of
+    // the last snapshot, in its order, and changed holds the runs whose
+    // figures changed, by row.
+    bool reset = true;
     std::vector<std::shared_ptr<const RunFigures>> runs;
+    std::vector<std::pair<size_t, std::shared_ptr<const RunFigures>>> changed;
     TotalFigures total;
     std::vector<ReportProblem> problems;
     std::string selected;
     // The selected run's charts, drawn on the reading thread at the size
     // asked for; null: unchanged since the last snapshot.
     std::shared_ptr<const QImage> charts;
-    // Worked out here, off the window's thread; the same object while no run changed.
+    // Worked out here, off the window's thread, while the Units view is open;
+    // the same object while no run changed.
     std::shared_ptr<const UnitsAndLots> unitsAndLots;
 };
 
@@ -45,19 +52,23 @@ class RunsReader : public QObject {
 public:
     using QObject::QObject;
 public slots:
-    // chartSize: the charts' view, in pixels.
-    void Refresh(const QString& selected, const QSize& chartSize);
+    // chartSize: the charts' view, in pixels. units: the units and lots are
+    // wanted (the Units view is open); else they are not worked out at all.
+    void Refresh(const QString& selected, const QSize& chartSize, bool units);
     // The window dropped its charts (another run selected): send them again.
     void ForgetSeries();
 signals:
     void Ready(std::shared_ptr<const RunsSnapshot> snapshot);
 
 private:
-    std::map<std::string, std::unique_ptr<RunFile>> files_;
+    // By path, the key a view of the file's own path.
+    std::map<std::string_view, std::unique_ptr<RunFile>> files_;
     // The units and lots, worked out again only when a run changed.
     uint64_t unitsVersion_ = 0;
     size_t unitsFiles_ = 0;
     std::shared_ptr<const UnitsAndLots> units_;
+    // The runs as last handed over, in their order.
+    std::vector<std::shared_ptr<const RunFigures>> sent_;
     // The charts last handed over: not drawn again while unchanged.
     std::string sentPath_;
     uint64_t sentBytes_ = 0;
@@ -102,7 +113,7 @@ public:
     ~RunsWindow() override;
 
 signals:
-    void RefreshWanted(const QString& selected, const QSize& chartSize);
+    void RefreshWanted(const QString& selected, const QSize& chartSize, bool units);
     void ForgetSeries();
 
 private:
@@ -115,7 +126,8 @@ private:
     void ShowUnits();   // the units' list, when they changed
     void ShowLot();     // the selected unit's lot, its figures and plan
 
-    QTreeWidget* list_;
+    QTreeView* list_;
+    RunsModel* model_;
     QLabel* total_;
     RunChartsView* charts_;
     // The Units view: the folder's shutters, the lot's figures and its plan.
@@ -127,13 +139,6 @@ private:
     WeibullView* weibull_;
     std::shared_ptr<const RunsSnapshot> last_;
     std::string runningLot_;
-    // The runs' rows by log, updated in place.
-    struct Row {
-        QTreeWidgetItem* item;
-        std::shared_ptr<const RunFigures> figures;
-        bool running;
-    };
-    std::map<QString, Row> items_;
     std::shared_ptr<const UnitsAndLots> unitsShown_;
     bool sized_ = false;
     QFileSystemWatcher watcher_;

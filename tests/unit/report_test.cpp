@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <future>
+#include <random>
 #include <thread>
 
 #include "report/decimate.h"
@@ -97,7 +98,7 @@ TEST(RunFigures, FiguresOfRunsAsDefined) {
     EXPECT_NEAR(total.mcbfLower90, McbfLower90(15, 3, false), 1e-12);
     EXPECT_NEAR(McbfLower90(15, 0, false), 15 / std::log(10.0), 1e-9);  // zero-failure bound
     // Nearest rank: ceil(0.99 * 100) = 99th of 1..100; ceil(0.5 * 4) = 2nd of 1..4.
-    std::vector<int64_t> hundred;
+    std::vector<int32_t> hundred;
     for (int i = 100; i >= 1; --i) hundred.push_back(i);
     EXPECT_EQ(SpreadOf(hundred)->p99, 99);
     EXPECT_EQ(SpreadOf({4, 1, 3, 2})->median, 2);
@@ -153,6 +154,61 @@ TEST(Decimate, KeepsEachBinsExtremesAndShortSeriesWhole) {
     for (size_t i = 1; i < points.size(); ++i) EXPECT_LT(points[i - 1].x, points[i].x);
     series.resize(1500);
     EXPECT_EQ(MinMaxDecimate(series).size(), 1500u);
+}
+
+// Median, p99 and largest by nearest rank, counted or selected, against a
+// plain sort of the same values.
+TEST(Spread, CountedAndSelectedRanksMatchASort) {
+    std::mt19937 random(11);
+    const auto uniform = [&](int n, int low, int high) {
+        std::vector<int32_t> v;
+        for (int i = 0; i < n; ++i) v.push_back(std::uniform_int_distribution<int32_t>(low, high)(random));
+        return v;
+    };
+    std::vector<int32_t> weekend = uniform(100000, 4, 6);
+    weekend[5000] = 172800;  // a weekend's pause among 5 s cycles: still counted
+    const std::vector<std::vector<int32_t>> cases = {
+        {7}, {3, 1}, {4, 1, 3, 2}, uniform(1001, -3, 3), weekend,
+        uniform(5000, 0, 1 << 18),                       // just past the counted range
+        uniform(20000, INT32_MIN, INT32_MAX), {INT32_MAX, INT32_MIN}};
+    for (const auto& values : cases) {
+        std::vector<int32_t> sorted = values;
+        std::sort(sorted.begin(), sorted.end());
+        const size_t n = sorted.size();
+        const auto spread = SpreadOf(values);
+        ASSERT_TRUE(spread.has_value());
+        EXPECT_EQ(spread->median, sorted[(n + 1) / 2 - 1]) << n;
+        EXPECT_EQ(spread->p99, sorted[(99 * n + 99) / 100 - 1]) << n;
+        EXPECT_EQ(spread->max, sorted.back()) << n;
+    }
+    EXPECT_FALSE(SpreadOf({}).has_value());
+}
+
+// A million rows in bins: each bin's median, least and greatest, the bins
+// covering every row once in order.
+TEST(Decimate, BinnedSpreadCoversEveryRowWithItsMedian) {
+    std::vector<int32_t> values;
+    for (int i = 0; i < 1000000; ++i) values.push_back(i % 1000 == 999 ? 31 : 5 + i % 2);
+    const auto bins = BinnedSpread(values, 600);
+    ASSERT_EQ(bins.size(), 600u);
+    EXPECT_EQ(bins.front().firstRow, 1);
+    EXPECT_EQ(bins.back().lastRow, 1000000);
+    for (size_t i = 1; i < bins.size(); ++i) EXPECT_EQ(bins[i].firstRow, bins[i - 1].lastRow + 1);
+    for (const BinSpread& bin : bins) {
+        EXPECT_EQ(bin.low, 5);
+        EXPECT_EQ(bin.high, 31);                       // every bin of 1,666 rows holds a slow cycle
+        EXPECT_TRUE(bin.median == 5 || bin.median == 6);  // not the slow cycles' 31
+    }
+    const auto few = BinnedSpread({9, 3, 4}, 600);  // one row a bin
+    ASSERT_EQ(few.size(), 3u);
+    EXPECT_EQ(few[1].median, 3);
+    EXPECT_EQ(few[1].firstRow, 2);
+    EXPECT_EQ(few[1].lastRow, 2);
+    const auto one = BinnedSpread({4, 1, 3, 2}, 1);  // the lower middle of an even count
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].median, 2);
+    EXPECT_EQ(one[0].low, 1);
+    EXPECT_EQ(one[0].high, 4);
 }
 
 }  // namespace

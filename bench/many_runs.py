@@ -1,0 +1,159 @@
+#!/usr/bin/env python3
+"""The Runs window over a folder of 20,000 short logs and a 1,000,000-row log
+that another program keeps appending to, selected in the window, while a
+cycle test runs: the tick's lateness and the program's CPU and peak RSS,
+beside the same folder and test without the window; then the window idle
+with no test. Imported by bench.py; run alone: many_runs.py BUILD."""
+import os
+import subprocess
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(__file__))
+import bench  # noqa: E402
+
+SHORT_LOGS = int(os.environ.get("BENCH_SHORT_LOGS", "20000"))
+LONG_ROWS = int(os.environ.get("BENCH_LONG_ROWS", "1000000"))
+START = 15 * 3600 + 7 * 60 + 9  # the headers' 3:07:09 PM
+
+
+def clock(seconds):
+    s = seconds % 86400
+    h, m, sec = s // 3600, s // 60 % 60, s % 60
+    return f"{(h % 12) or 12}:{m:02d}:{sec:02d} {'AM' if h < 12 else 'PM'}"
+
+
+def rows(first, count, start):
+    out = []
+    for n in range(first, first + count):
+        failed = n % 997 == 0
+        out.append(f"{n}\t{'FAILURE' if failed else 'SUCCESS'}\t{clock(start + 5 * n)}\t"
+                   f"{'OpenShutter Error: -1 Timed out waiting for shutter response' if failed else 'NONE'}\r\n")
+    return "".join(out)
+
+
+def header(date):
+    return f"Shutter Cycle Test\r\nStarted on {date} at 3:07:09 PM\r\n\r\nCount\tStatus\tTime\tError\r\n"
+
+
+def fill(folder):
+    """Short logs from a week ago, then the long one from yesterday, so the
+    long one is second in the list, under the running test."""
+    short = (header("12/1/2026") + rows(1, 50, START)).encode()
+    for n in range(1, SHORT_LOGS + 1):
+        with open(os.path.join(folder, f"cycle_log{n}.txt"), "wb") as f:
+            f.write(short)
+    long_log = os.path.join(folder, f"cycle_log{SHORT_LOGS + 1}.txt")
+    with open(long_log, "w", newline="") as f:
+        f.write(header("12/8/2026"))
+        for first in range(1, LONG_ROWS + 1, 100000):
+            f.write(rows(first, min(100000, LONG_ROWS + 1 - first), START))
+    return long_log
+
+
+class Appender(threading.Thread):
+    """Another program writing on the long log: a row every 200 ms."""
+
+    def __init__(self, path):
+        super().__init__(daemon=True)
+        self.path, self.stop, self.next = path, threading.Event(), LONG_ROWS + 1
+
+    def run(self):
+        with open(self.path, "a", newline="") as f:
+            while not self.stop.wait(0.2):
+                f.write(rows(self.next, 1, START))
+                f.flush()
+                self.next += 1
+
+
+def peak_rss_mb(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) / 1024
+    return 0.0
+
+
+def key(name, window_name):
+    window = subprocess.check_output(["xdotool", "search", "--sync", "--name", window_name],
+                                     text=True).split()[0]
+    subprocess.check_call(["xdotool", "key", "--window", window, name])
+
+
+def cycle_test(folder, runs_open, seconds):
+    b = bench.Bench("--sample-time", "1", "--power-off", "1", "--move-ms", "200")
+    for name in os.listdir(folder):
+        os.link(os.path.join(folder, name), os.path.join(b.dir, name))
+    appender = Appender(os.path.join(b.dir, f"cycle_log{SHORT_LOGS + 1}.txt"))
+    appender.start()
+    lateness = os.path.join(b.dir, "ticks.txt")
+    b.start_program(VARNHOLT_TICK_LATENESS=lateness)
+    bench.click(420, 256)  # Start Cycle Test
+    time.sleep(1)
+    before, t0 = bench.cpu_jiffies(b.app.pid), time.time()
+    if runs_open:
+        bench.click(420, 148)  # Runs...
+        time.sleep(5)  # the first look at every log
+        key("Down", "^Varnholt: Runs$")  # the long log, under the running test
+    time.sleep(seconds)
+    cpu = 100.0 * (bench.cpu_jiffies(b.app.pid) - before) / os.sysconf("SC_CLK_TCK") / \
+        (time.time() - t0)
+    rss = peak_rss_mb(b.app.pid)
+    appender.stop.set()
+    appender.join()
+    b.stop_program()
+    ticks = [int(x) / 1e6 for x in open(lateness)]
+    b.close()
+    subprocess.run(["rm", "-rf", b.dir])
+    return ticks, cpu, rss
+
+
+def idle(folder, seconds):
+    b = bench.Bench()
+    for name in os.listdir(folder):
+        os.link(os.path.join(folder, name), os.path.join(b.dir, name))
+    b.start_program()
+    bench.click(420, 148)  # Runs...
+    time.sleep(10)
+    before, t0 = bench.cpu_jiffies(b.app.pid), time.time()
+    time.sleep(seconds)
+    cpu = 100.0 * (bench.cpu_jiffies(b.app.pid) - before) / os.sysconf("SC_CLK_TCK") / \
+        (time.time() - t0)
+    rss = peak_rss_mb(b.app.pid)
+    b.stop_program()
+    b.close()
+    subprocess.run(["rm", "-rf", b.dir])
+    return cpu, rss
+
+
+def figures():
+    import tempfile
+    folder = tempfile.mkdtemp(prefix="varnholt-many-runs-")
+    fill(folder)
+    seconds = min(bench.CPU_SECONDS, 30)
+    without, with_window = cycle_test(folder, False, seconds), cycle_test(folder, True, seconds)
+    idle_cpu, idle_rss = idle(folder, seconds)
+    subprocess.run(["rm", "-rf", folder])
+    what = f"{SHORT_LOGS:,} short logs and a growing {LONG_ROWS:,}-row log"
+    lines = [f"runs window over {what}: cycle test without the window: tick lateness "
+             f"{bench.spread(without[0])}, CPU {without[1]:.2f} %, peak RSS {without[2]:.0f} MB",
+             f"runs window over {what}: cycle test with the window, long log selected: tick "
+             f"lateness {bench.spread(with_window[0])}, CPU {with_window[1]:.2f} %, peak RSS "
+             f"{with_window[2]:.0f} MB (targets p99 within 1 ms of without, max under 10 ms, "
+             f"RSS under 80 MB)",
+             f"runs window over {what}, idle, no test: CPU {idle_cpu:.2f} % of one core over "
+             f"{seconds} s, peak RSS {idle_rss:.0f} MB (targets under 0.2 %, under 80 MB)"]
+
+    def p99(values):
+        values = sorted(values)
+        return values[max(0, -(-len(values) * 99 // 100) - 1)]
+    ok = p99(with_window[0]) - p99(without[0]) <= 1.0 and max(with_window[0]) < 10 and \
+        with_window[2] < 80 and idle_cpu < 0.2 and idle_rss < 80
+    return lines, ok
+
+
+if __name__ == "__main__":
+    lines, ok = figures()
+    print("\n".join(lines))
+    print("targets met" if ok else "TARGETS MISSED")
