@@ -6,9 +6,10 @@ exchanges wait for replies. Latency: from the last byte of a device reply
 (the simulator's transcript) to the program's next command on the wire.
 Clock: the tick count against a steady clock (bench/tick_clock).
 Report: varnholt-report on a generated 1,000,000-row log beside pandas'
-read_csv on the same file; reading 1,000 appended rows; the tick and the
-latency of a cycle test with the Runs window open on that folder, beside the
-same without it. Lots: the units, lots and Weibull figures of 1,000 shutters
+read_csv on the same file; reading 1,000 appended rows. Runs window
+(many_runs.py): a cycle test's tick with the window open over 20,000 logs and
+a growing 1,000,000-row log selected, beside the same without it; idle CPU
+and peak RSS. Lots: the units, lots and Weibull figures of 1,000 shutters
 over 10,000 run logs, and the whole report with run records beside the same
 logs without them; the report over 10^8 rows in 100 folders beside wc -l.
 Monitoring: the cycle test's latency and CPU with
@@ -207,34 +208,6 @@ def many_folders_figures():
         report < 3.0
 
 
-def runs_window_figures(folder):
-    """A cycle test's ticks and latency, without and with the Runs window open
-    on a folder holding the long log."""
-    out = []
-    for runs_open in (False, True):
-        bench = Bench("--sample-time", "1", "--power-off", "1", "--move-ms", "200")
-        for name in ("powercut_log1.txt", "powercut_log1-moves.tsv"):
-            os.link(os.path.join(folder, name), os.path.join(bench.dir, name))
-        lateness = os.path.join(bench.dir, "ticks.txt")
-        bench.start_program(VARNHOLT_TICK_LATENESS=lateness)
-        click(420, 256)  # Start Cycle Test
-        if runs_open:
-            time.sleep(1)
-            click(420, 148)  # Runs...
-        time.sleep(min(CPU_SECONDS, 20))
-        bench.stop_program()
-        ticks = [int(x) / 1e6 for x in open(lateness)]
-        replies = latencies(bench.log, r"^RDY", r"^OUTP OFF")
-        bench.close()
-        label = "with the Runs window open" if runs_open else "without the Runs window"
-        out.append((label, ticks, replies))
-    lines = [f"runs window: tick lateness {label}: {spread(ticks)} over {len(ticks)} ticks; "
-             f"reply latency {spread(replies)} over {len(replies)} replies"
-             for label, ticks, replies in out]
-    ok = max(out[1][1]) < 100 and statistics.median(out[1][2]) < 5
-    return lines, ok
-
-
 def monitoring_figures():
     """Reply latency and CPU of a cycle test with monitoring off, on with the
     broker up, and on with the broker down."""
@@ -289,9 +262,10 @@ def main():
     print("\n".join(folder_lines), flush=True)
     monitoring_lines, monitoring_ok = monitoring_figures()
     print("\n".join(monitoring_lines), flush=True)
-    log_folder, report_lines, report_ok = report_figures()
+    _, report_lines, report_ok = report_figures()
     print("\n".join(report_lines), flush=True)
-    runs_lines, runs_ok = runs_window_figures(log_folder)
+    import many_runs
+    runs_lines, runs_ok = many_runs.figures()
     print("\n".join(runs_lines), flush=True)
 
     # Latency at start-up: the reset's reply to "*IDN?", the identity to "APPL".

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "report/run_figures.h"
@@ -38,6 +39,7 @@ public:
     bool Grew() const { return grew_; }
 
     const std::string& path() const { return path_; }
+    std::string_view name() const { return std::string_view(path_).substr(nameAt_); }
     // Empty while compacted.
     const RunAccumulator& series() const;
     std::string problem;

@@ -29,6 +29,8 @@ constexpr int kRefreshDelayMs = 300;
 // the reading thread for 20,000 logs).
 constexpr int kIdleRefreshMs = 5 * 60 * 1000;
 constexpr size_t kProblemsShown = 20;
+// Just under the window's idle look, so that look is a full pass.
+constexpr auto kFullPassEvery = std::chrono::seconds(kIdleRefreshMs / 1000 - 10);
 
 QString Q(const std::string& text) { return QString::fromStdString(ValidUtf8(text)); }
 
@@ -40,21 +42,52 @@ QString Figure(const std::optional<double>& value) {
 
 void RunsReader::ForgetSeries() { sentPath_.clear(); }
 
-void RunsReader::Refresh(const QString& selected, const QSize& chartSize, bool units) {
+bool RunsReader::FullPassDue() {
+    std::error_code error;
+    const auto stamp = std::filesystem::last_write_time(".", error);
+    const auto now = std::chrono::steady_clock::now();
+    // A folder changed within the last two seconds may change again within
+    // its file system's clock step (two seconds on FAT) unseen.
+    const bool due = !anyFull_ || error || stamp != folderStamp_ || now - lastFull_ >= kFullPassEvery ||
+                     std::filesystem::file_time_type::clock::now() - stamp < std::chrono::seconds(2);
+    if (due) {
+        anyFull_ = true;
+        folderStamp_ = stamp;
+        lastFull_ = now;
+    }
+    return due;
+}
+
+void RunsReader::Refresh(const QString& selected, const QString& running, const QSize& chartSize,
+                         bool units) {
     auto snapshot = std::make_shared<RunsSnapshot>();
     snapshot->selected = selected.toStdString();
-    const std::vector<std::string> paths = LogFilesIn(".", snapshot->problems);
+    const std::string runningLog = running.toStdString();
+    const bool full = FullPassDue();
+    if (full) {
+        listProblems_.clear();
+        order_ = LogFilesIn(".", listProblems_);
+    }
+    snapshot->problems = listProblems_;
     std::map<std::string_view, std::unique_ptr<RunFile>> kept;
-    snapshot->runs.reserve(paths.size());
-    for (const std::string& path : paths) {
+    snapshot->runs.reserve(order_.size());
+    looked_ = 0;
+    for (const std::string& path : order_) {
         // The window is closing: it waits for no more than the log in hand.
         if (QThread::currentThread()->isInterruptionRequested()) return;
         auto it = files_.find(path);
-        auto file = it != files_.end() ? std::move(it->second) : std::make_unique<RunFile>(".", path);
+        std::unique_ptr<RunFile> made;
+        if (it == files_.end()) made = std::make_unique<RunFile>(".", path);
+        RunFile* file = made ? made.get() : it->second.get();
         const bool chartsWanted =
             path == snapshot->selected && chartSize.isValid() && !chartSize.isEmpty();
         if (chartsWanted) file->Warm();
-        if (!file->Refresh()) {
+        // A finished log kept as its figures is not even looked at between
+        // full passes; a log that could not be read is never kept so.
+        const bool look =
+            full || chartsWanted || !file->Compacted() || file->name() == runningLog;
+        looked_ += look ? 1 : 0;
+        if (look && !file->Refresh()) {
             snapshot->problems.push_back({path, file->problem});
         } else {
             snapshot->runs.push_back(file->SharedFigures());
@@ -81,11 +114,17 @@ void RunsReader::Refresh(const QString& selected, const QSize& chartSize, bool u
         }
         // A log that has not grown since it was first read is kept as its
         // figures alone; it is read again only if it changes.
-        if (!chartsWanted && !file->Grew()) file->Compact();
-        const std::string_view key = file->path();
-        kept.emplace(key, std::move(file));
+        if (!chartsWanted && !file->Grew() && file->name() != runningLog) file->Compact();
+        if (full) {
+            std::unique_ptr<RunFile> owned = made ? std::move(made) : std::move(it->second);
+            const std::string_view key = owned->path();
+            kept.emplace(key, std::move(owned));
+        } else if (made) {
+            const std::string_view key = made->path();
+            files_.emplace(key, std::move(made));
+        }
     }
-    files_ = std::move(kept);
+    if (full) files_ = std::move(kept);
     std::stable_sort(snapshot->runs.begin(), snapshot->runs.end(),
                      [](const auto& a, const auto& b) { return a->started > b->started; });
     uint64_t version = 0;
@@ -268,7 +307,8 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
             return;
         }
         asked_ = true;
-        emit RefreshWanted(Selected(), charts_->size(), tabs_->currentIndex() == 1);
+        emit RefreshWanted(Selected(), QString::fromStdString(running_), charts_->size(),
+                           tabs_->currentIndex() == 1);
         soon_.start(kIdleRefreshMs);
     });
     connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {

@@ -12,6 +12,8 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QWidget>
+#include <chrono>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -52,15 +54,33 @@ class RunsReader : public QObject {
 public:
     using QObject::QObject;
 public slots:
-    // chartSize: the charts' view, in pixels. units: the units and lots are
-    // wanted (the Units view is open); else they are not worked out at all.
-    void Refresh(const QString& selected, const QSize& chartSize, bool units);
+    // running: the log of the test in progress, or empty. chartSize: the
+    // charts' view, in pixels. units: the units and lots are wanted (the
+    // Units view is open); else they are not worked out at all.
+    void Refresh(const QString& selected, const QString& running, const QSize& chartSize,
+                 bool units);
     // The window dropped its charts (another run selected): send them again.
     void ForgetSeries();
 signals:
     void Ready(std::shared_ptr<const RunsSnapshot> snapshot);
 
+public:
+    // Logs looked at (a stat at least) by the last Refresh.
+    size_t LastLooked() const { return looked_; }
+
 private:
+    // The whole folder is looked at again when a file was made, removed or
+    // renamed in it (its own time changed), and every few minutes for logs
+    // changed in place by another program; between those, only the logs
+    // being written or shown.
+    bool FullPassDue();
+
+    std::vector<std::string> order_;            // the logs, in report order
+    std::vector<ReportProblem> listProblems_;   // what the folder's listing found
+    std::filesystem::file_time_type folderStamp_{};
+    std::chrono::steady_clock::time_point lastFull_{};
+    bool anyFull_ = false;
+    size_t looked_ = 0;
     // By path, the key a view of the file's own path.
     std::map<std::string_view, std::unique_ptr<RunFile>> files_;
     // The units and lots, worked out again only when a run changed.
@@ -113,7 +133,8 @@ public:
     ~RunsWindow() override;
 
 signals:
-    void RefreshWanted(const QString& selected, const QSize& chartSize, bool units);
+    void RefreshWanted(const QString& selected, const QString& running, const QSize& chartSize,
+                       bool units);
     void ForgetSeries();
 
 private:

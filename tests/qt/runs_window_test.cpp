@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include <QSize>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "tests/support/temp_dir.h"
+#include "window/runs_window.h"
+
+namespace varnholt {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Log(int rows) {
+    std::string text = "Shutter Cycle Test\r\nStarted on 12/8/2026 at 3:07:09 PM\r\n\r\n"
+                       "Count\tStatus\tTime\tError\r\n";
+    for (int i = 1; i <= rows; ++i) text += std::to_string(i) + "\tSUCCESS\t3:07:1" + std::to_string(i % 10) + " PM\tNONE\r\n";
+    return text;
+}
+
+// The folder as if nothing had been made in it for a while.
+void AgeFolder(std::chrono::minutes ago) {
+    fs::last_write_time(".", fs::file_time_type::clock::now() - ago);
+}
+
+const RunFigures* RunOf(const std::shared_ptr<const RunsSnapshot>& snapshot, const std::string& file) {
+    for (const auto& [row, run] : snapshot->changed) {
+        if (run->file == file) return run.get();
+    }
+    for (const auto& run : snapshot->runs) {
+        if (run->file == file) return run.get();
+    }
+    return nullptr;
+}
+
+// 30 finished logs and a running one: a row of the running test looks at
+// its log alone; a file renamed into the folder makes the next look a full one.
+TEST(RunsReader, BetweenFolderChangesOnlyTheLogsBeingWrittenAreLookedAt) {
+    testing::WorkingFolder folder;
+    for (int i = 1; i <= 30; ++i) folder.Write("cycle_log" + std::to_string(i) + ".txt", Log(3));
+    AgeFolder(std::chrono::minutes(60));
+    RunsReader reader;
+    std::shared_ptr<const RunsSnapshot> last;
+    QObject::connect(&reader, &RunsReader::Ready, [&](auto snapshot) { last = snapshot; });
+
+    reader.Refresh({}, {}, QSize(), false);
+    EXPECT_EQ(reader.LastLooked(), 30u);
+    ASSERT_TRUE(last && last->reset);
+    EXPECT_EQ(last->runs.size(), 30u);
+
+    std::ofstream(folder.path() + "/cycle_log30.txt", std::ios::app | std::ios::binary)
+        << "4\tSUCCESS\t3:07:14 PM\tNONE\r\n";
+    reader.Refresh({}, QStringLiteral("cycle_log30.txt"), QSize(), false);
+    EXPECT_EQ(reader.LastLooked(), 1u);
+    ASSERT_FALSE(last->reset);
+    ASSERT_EQ(last->changed.size(), 1u);
+    EXPECT_EQ(last->changed[0].second->cycles, 4);
+
+    // Another program replaces a finished log by a rename: seen at once.
+    folder.Write("replacement.tmp", Log(7));
+    fs::rename(folder.path() + "/replacement.tmp", folder.path() + "/cycle_log5.txt");
+    AgeFolder(std::chrono::minutes(30));  // its time changed, and is not recent
+    reader.Refresh({}, QStringLiteral("cycle_log30.txt"), QSize(), false);
+    EXPECT_EQ(reader.LastLooked(), 30u);
+    const RunFigures* replaced = RunOf(last, "cycle_log5.txt");
+    ASSERT_NE(replaced, nullptr);
+    EXPECT_EQ(replaced->cycles, 7);
+}
+
+}  // namespace
+}  // namespace varnholt
