@@ -209,7 +209,8 @@ void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
                 ++clipped;
                 above.points.push_back({x, cap});
             }
-            if (series.failed[i]) failures.points.push_back({x, cap});
+            // A row of their own above the cut, clear of the long cycles' marks.
+            if (series.failed[i]) failures.points.push_back({x, cap * 1.15});
         }
         if (n > bins) {
             time.band = BinnedSpread(series.intervals, bins);
@@ -251,13 +252,37 @@ void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
         Draw(painter, area, RunChartTitle(chart), QStringLiteral("Count"),
              QStringLiteral("failures"), {cumulative}, true);
     } else {
-        Series open{QStringLiteral("open"), QColor(40, 140, 60), {}, false, false};
-        Series close{QStringLiteral("close"), QColor(150, 80, 170), {}, false, false};
-        for (const MoveRow& move : series.moves) {
-            const auto x = static_cast<double>(move.count);
-            if (move.openMs != MoveRow::kNone) open.points.push_back({x, double(move.openMs)});
-            if (move.closeMs != MoveRow::kNone) close.points.push_back({x, double(move.closeMs)});
-        }
+        // As the cycle times: past one row a bin, each bin's median and range.
+        const auto bins = static_cast<size_t>(std::max(50.0, area.width() / 2));
+        const auto moveSeries = [&](int32_t MoveRow::*member, const QString& name, QColor colour) {
+            std::vector<int32_t> values;
+            std::vector<uint32_t> at;  // each value's move
+            for (size_t i = 0; i < series.moves.size(); ++i) {
+                if (series.moves[i].*member == MoveRow::kNone) continue;
+                values.push_back(series.moves[i].*member);
+                at.push_back(static_cast<uint32_t>(i));
+            }
+            Series out{name, colour, {}, false, false};
+            const auto countOf = [&](double row) {
+                return static_cast<double>(series.moves[at[static_cast<size_t>(row) - 1]].count);
+            };
+            if (values.size() <= bins) {
+                for (size_t i = 0; i < values.size(); ++i) {
+                    out.points.push_back({static_cast<double>(series.moves[at[i]].count), double(values[i])});
+                }
+                return out;
+            }
+            out.name += QStringLiteral(" (median, range)");
+            out.band = BinnedSpread(values, bins);
+            for (BinSpread& bin : out.band) {
+                bin.firstRow = countOf(bin.firstRow);
+                bin.lastRow = countOf(bin.lastRow);
+                out.points.push_back({(bin.firstRow + bin.lastRow) / 2, bin.median});
+            }
+            return out;
+        };
+        const Series open = moveSeries(&MoveRow::openMs, QStringLiteral("open"), QColor(40, 140, 60));
+        const Series close = moveSeries(&MoveRow::closeMs, QStringLiteral("close"), QColor(150, 80, 170));
         Draw(painter, area, RunChartTitle(chart), QStringLiteral("Count"), QStringLiteral("ms"),
              {open, close});
     }

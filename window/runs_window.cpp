@@ -203,11 +203,14 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     list_->setObjectName(QStringLiteral("RunsList"));
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);
+    // The last column takes what the others leave, but never less than the
+    // default size: a default wider than "failure" pushed it past the edge.
+    list_->header()->setDefaultSectionSize(
+        list_->fontMetrics().horizontalAdvance(QStringLiteral("failure")) + 12);
     list_->setModel(model_);
     // Measured once, when the first runs arrive, from the first rows only.
     list_->header()->setSectionResizeMode(QHeaderView::Interactive);
     list_->header()->setResizeContentsPrecision(64);
-    // The last column takes what is left rather than pushing past the edge.
     list_->header()->setStretchLastSection(true);
     total_ = new QLabel;
     total_->setObjectName(QStringLiteral("RunsTotal"));
