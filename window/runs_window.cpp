@@ -204,9 +204,8 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);
     // The last column takes what the others leave, but never less than the
-    // default size: a default wider than "failure" pushed it past the edge.
-    list_->header()->setDefaultSectionSize(
-        list_->fontMetrics().horizontalAdvance(QStringLiteral("failure")) + 12);
+    // default size: the usual 100 pixels pushed it past the edge.
+    list_->header()->setDefaultSectionSize(list_->header()->minimumSectionSize());
     list_->setModel(model_);
     // Measured once, when the first runs arrive, from the first rows only.
     list_->header()->setSectionResizeMode(QHeaderView::Interactive);

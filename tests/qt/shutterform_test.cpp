@@ -12,6 +12,7 @@
 #include <QSet>
 #include <QTest>
 #include <QTimer>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -25,6 +26,7 @@
 #include "tests/support/fake_bench.h"
 #include "tests/support/temp_dir.h"
 #include "window/event_pump.h"
+#include "window/runs_model.h"
 #include "window/wire_trace.h"
 
 #include <spdlog/spdlog.h>
@@ -383,6 +385,16 @@ TEST_F(WindowTest, TheUnitsViewShowsUnitsTheirLotAndThePlan) {
     // scroll bar.
     auto* runs = form->findChild<QTreeView*>("RunsList");
     ASSERT_NE(runs, nullptr);
+    EXPECT_LE(runs->header()->length(), runs->viewport()->width());
+    // Nor when the other columns leave the last one just its contents.
+    int ended = 0;
+    for (int r = 0; r < runs->model()->rowCount(); ++r) {
+        ended = std::max(ended, runs->sizeHintForIndex(runs->model()->index(r, RunsModel::Ended)).width());
+    }
+    int others = 0;
+    for (int c = 0; c < RunsModel::Ended; ++c) others += runs->columnWidth(c);
+    runs->setColumnWidth(0, runs->columnWidth(0) + runs->viewport()->width() - others - ended - 4);
+    QTest::qWait(50);
     EXPECT_LE(runs->header()->length(), runs->viewport()->width());
     units->setCurrentItem(units->topLevelItem(0));
     const QString lot = form->findChild<QLabel*>("LotFigures")->text();
