@@ -8,6 +8,8 @@
 #include <cstring>
 #include <set>
 
+#include "monitoring/notifier.h"
+
 namespace varnholt {
 namespace {
 
@@ -96,6 +98,7 @@ void MqttLink::Run() {
     mosquitto_lib_init();
     Session session;
     mosquitto* mosq = mosquitto_new(nullptr, true, &session);
+    KeepFromChildren();  // its socket pair
     mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_connect_callback_set(mosq, OnConnect);
     mosquitto_publish_callback_set(mosq, OnPublish);
@@ -156,6 +159,7 @@ void MqttLink::Run() {
             // hold the thread (nor the program's end) for the kernel's retries.
             int rc = mosquitto_connect_async(mosq, settings_.host.c_str(), settings_.port,
                                              kKeepAliveSeconds);
+            KeepFromChildren();  // the new connection's socket
             const auto deadline = std::chrono::steady_clock::now() + kConnackWait;
             while (rc == MOSQ_ERR_SUCCESS && !session.connackSeen && !stopping_ &&
                    std::chrono::steady_clock::now() < deadline) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <map>
@@ -62,5 +63,13 @@ ChildProcess StartProgram(const std::string& program, const std::vector<std::str
 bool ProgramEnded(ChildProcess child, int& exitCode);
 bool GroupRuns(ChildProcess child);
 void EndGroup(ChildProcess child);
+
+// Descriptors a program started by any means would inherit: libraries open
+// some without close-on-exec (libmosquitto's sockets, spdlog's trace file).
+// Marks fd close-on-exec, or, given -1, every descriptor from 3 up. On
+// Windows handles are never inherited (CreateProcessW is told so): nothing
+// to do.
+void KeepFromChildren(int fd = -1);
+void KeepFromChildren(std::FILE* file);
 
 }  // namespace varnholt

@@ -1,6 +1,8 @@
 // Starting and ending the notify command on POSIX systems: posix_spawn, no
 // shell, so a ';' or '$(...)' in an argument stays text.
+#include <dirent.h>
 #include <fcntl.h>
+#include <cstdlib>
 #include <signal.h>
 #include <unistd.h>
 #include <spawn.h>
@@ -58,6 +60,29 @@ void EndGroup(ChildProcess child) {
     ::kill(group, SIGKILL);
     int status = 0;
     ::waitpid(static_cast<pid_t>(child), &status, WNOHANG);
+}
+
+void KeepFromChildren(int fd) {
+    const auto keep = [](int d) {
+        const int flags = ::fcntl(d, F_GETFD);
+        if (flags >= 0 && (flags & FD_CLOEXEC) == 0) ::fcntl(d, F_SETFD, flags | FD_CLOEXEC);
+    };
+    if (fd >= 0) return keep(fd);
+    // Linux lists a process's descriptors here; elsewhere there is nothing
+    // to sweep and the spawn's closefrom is the guard.
+    DIR* all = ::opendir("/proc/self/fd");
+    if (all == nullptr) return;
+    const int own = ::dirfd(all);
+    while (const dirent* entry = ::readdir(all)) {
+        char* end = nullptr;
+        const long d = std::strtol(entry->d_name, &end, 10);
+        if (end != entry->d_name && *end == '\0' && d >= 3 && d != own) keep(static_cast<int>(d));
+    }
+    ::closedir(all);
+}
+
+void KeepFromChildren(std::FILE* file) {
+    if (file != nullptr) KeepFromChildren(::fileno(file));
 }
 
 }  // namespace varnholt

@@ -71,4 +71,7 @@ void EndGroup(ChildProcess child) {
     CloseHandle(process);
 }
 
+void KeepFromChildren(int) {}
+void KeepFromChildren(std::FILE*) {}
+
 }  // namespace varnholt

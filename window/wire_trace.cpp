@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "instruments/qt_serial_port.h"
+#include "monitoring/notifier.h"
 #include "settings/trace_file.h"
 #include "runlog/working_directory.h"
 
@@ -44,8 +45,14 @@ std::string VisibleBytes(const std::string& bytes) {
 
 bool StartWireTrace(const std::string& file, std::string& errorText) {
     try {
-        auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(file, kTraceFileBytes,
-                                                                           kTraceFilesKept);
+        // spdlog opens the file, and each one after a rotation, without
+        // close-on-exec: a started program would hold the trace open.
+        spdlog::file_event_handlers handlers;
+        handlers.after_open = [](const spdlog::filename_t&, std::FILE* opened) {
+            KeepFromChildren(opened);
+        };
+        auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
+            file, kTraceFileBytes, kTraceFilesKept, false, handlers);
         traceLog = std::make_shared<spdlog::logger>("wire", sink);
         traceLog->set_pattern("%Y-%m-%d %H:%M:%S.%e %v");
         traceLog->flush_on(spdlog::level::err);

@@ -3,7 +3,8 @@
 # of 127.0.0.1, with a configuration of its own (the broker is stopped by its
 # PID). Cases:
 #   rows      the rows on /rows are the log's rows; the retained status
-#             follows the run and reads offline after a clean end
+#             follows the run and reads offline after a clean end; no
+#             descriptor from 3 up lacks close-on-exec
 #   kill      kill -9 of the program: the Last Will marks it offline
 #   broker    the broker stopped mid-run and started again 10 s later: the
 #             log grows meanwhile and every row arrives once after
@@ -74,6 +75,17 @@ start_bench() {  # [Monitoring] lines on stdin
     sleep 0.5
 }
 click_test() { xdotool mousemove --window "$window" 420 256 click 1; }
+inheritable() {  # the program's descriptors from 3 up without close-on-exec
+    local info fd flags
+    for info in /proc/"$app"/fdinfo/*; do
+        fd=${info##*/}
+        ((fd >= 3)) || continue
+        flags=$(awk '/^flags:/ {print $2}' "$info" 2> /dev/null) || continue
+        if [[ -n $flags ]] && (((8#$flags & 8#2000000) == 0)); then
+            echo "$fd: $(readlink "/proc/$app/fd/$fd")"
+        fi
+    done
+}
 rows() { grep -c $'^[0-9]*\t' "$work/bench/$1" 2>/dev/null || true; }
 wait_rows() {  # log count
     for _ in $(seq 300); do [[ $(rows "$1") -ge $2 ]] && return; sleep 0.05; done
@@ -110,12 +122,16 @@ rows)
     start_broker <<< "allow_anonymous true"
     mosquitto_sub -h 127.0.0.1 -p "$port" -v -t "$topic/#" > "$work/sub.txt" &
     sub=$!
-    start_bench <<< $'MqttHost=127.0.0.1\nMqttPort='"$port"$'\nMqttTopic='"$topic"
+    start_bench <<< $'MqttHost=127.0.0.1\nMqttPort='"$port"$'\nMqttTopic='"$topic"$'\n[Diagnostics]\nTraceFile=trace.txt'
     retained | grep -q '"state": "idle", "log": null, "unit": "", "lot": "", "cycle": 0, "failures": 0' ||
         fail "no idle status at start-up: $(retained)"
     click_test
     wait_rows cycle_log1.txt 4
     retained | grep -q '"state": "cycle", "log": "cycle_log1.txt"' || fail "no cycle status: $(retained)"
+    # Connected, tracing and writing a log: nothing from descriptor 3 up would
+    # pass to a program it starts.
+    inherited=$(inheritable)
+    [[ -z $inherited ]] || fail "descriptors without close-on-exec: $inherited"
     click_test  # stop
     sleep 1.5
     n=$(rows cycle_log1.txt)
