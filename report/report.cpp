@@ -369,6 +369,23 @@ std::vector<std::string> LogFilesIn(const std::string& folder,
     return files;
 }
 
+void AddRunProblems(const std::string& path, const RunFigures& figures,
+                    const std::string& recordProblem, LogNumbers& numbered,
+                    std::vector<ReportProblem>& problems) {
+    const auto [first, fresh] = numbered.try_emplace({figures.kind, TestLogNumber(figures.file)}, path);
+    if (!fresh) {
+        problems.push_back({path, path + " carries the same number as " + first->second +
+                                      " (a copy?); both were counted, so their cycles may be "
+                                      "counted twice: move the copy out of the bench folder."});
+    }
+    for (std::string& note : RunNotes(path, figures)) problems.push_back({path, std::move(note)});
+    if (!recordProblem.empty()) {
+        problems.push_back({path, "The run record " + RunRecordName(figures.file) + " beside " + path +
+                                      " was not read: " + recordProblem +
+                                      "; the log was read as if it had none."});
+    }
+}
+
 std::vector<std::string> RunNotes(const std::string& path, const RunFigures& f) {
     std::vector<std::string> notes;
     const auto count = [](int64_t n, const char* one, const char* many) {
@@ -491,7 +508,7 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries, doubl
     size_t at = 0;
     for (Group& g : groups) {
         report.folders.push_back(g.folder);
-        std::map<std::pair<TestLogKind, int64_t>, std::string> numbered;
+        LogNumbers numbered;
         for (const std::string& path : g.files) {
             Read& r = reads[at++];
             if (!r.ok) {
@@ -499,23 +516,7 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries, doubl
                 continue;
             }
             RunFigures& figures = r.figures;
-            const auto [first, fresh] =
-                numbered.try_emplace({figures.kind, TestLogNumber(figures.file)}, path);
-            if (!fresh) {
-                report.problems.push_back(
-                    {path, path + " carries the same number as " + first->second +
-                               " (a copy?); both were counted, so their cycles may be counted "
-                               "twice: move the copy out of the bench folder."});
-            }
-            for (std::string& note : RunNotes(path, figures)) {
-                report.problems.push_back({path, std::move(note)});
-            }
-            if (!r.recordProblem.empty()) {
-                report.problems.push_back(
-                    {path, "The run record " + RunRecordName(figures.file) + " beside " + path +
-                               " was not read: " + r.recordProblem +
-                               "; the log was read as if it had none."});
-            }
+            AddRunProblems(path, figures, r.recordProblem, numbered, report.problems);
             report.runs.push_back(std::move(figures));
             if (keepSeries) report.series.push_back(std::move(*r.series));
         }

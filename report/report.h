@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -108,6 +109,15 @@ std::vector<std::string> LogFilesIn(const std::string& folder, std::vector<Repor
 // are no rows, rows out of their place, a clock set back, move times that are
 // not the log's.
 std::vector<std::string> RunNotes(const std::string& path, const RunFigures& figures);
+
+// The logs of one folder seen so far, by test and number.
+using LogNumbers = std::map<std::pair<TestLogKind, int64_t>, std::string>;
+// Every sentence about one run, added to problems: its notes, a run record
+// that could not be read, and a log that carries the number of one seen
+// before in its folder (numbered: the folder's logs so far, in report order).
+void AddRunProblems(const std::string& path, const RunFigures& figures,
+                    const std::string& recordProblem, LogNumbers& numbered,
+                    std::vector<ReportProblem>& problems);
 
 // Each path a folder (its logs) or a file (that log). A log named more than
 // once (a folder and a file in it, two spellings of one folder) is read once.

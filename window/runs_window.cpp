@@ -71,6 +71,7 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
     snapshot->problems = listProblems_;
     std::map<std::string_view, std::unique_ptr<RunFile>> kept;
     snapshot->runs.reserve(order_.size());
+    LogNumbers numbered;
     looked_ = 0;
     for (const std::string& path : order_) {
         // The window is closing: it waits for no more than the log in hand.
@@ -91,9 +92,8 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
             snapshot->problems.push_back({path, file->problem});
         } else {
             snapshot->runs.push_back(file->SharedFigures());
-            for (std::string& note : RunNotes(path, *snapshot->runs.back())) {
-                snapshot->problems.push_back({path, std::move(note)});
-            }
+            AddRunProblems(path, *snapshot->runs.back(), file->recordProblem, numbered,
+                           snapshot->problems);
             if (chartsWanted && (path != sentPath_ || file->BytesRead() != sentBytes_ || chartSize != sentSize_)) {
                 // Decimated and laid out here, off the window's thread.
                 auto image = std::make_shared<QImage>(chartSize, QImage::Format_RGB32);

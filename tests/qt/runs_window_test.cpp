@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "runlog/run_record.h"
 #include "tests/support/temp_dir.h"
 #include "window/runs_window.h"
 
@@ -68,6 +69,30 @@ TEST(RunsReader, BetweenFolderChangesOnlyTheLogsBeingWrittenAreLookedAt) {
     const RunFigures* replaced = RunOf(last, "cycle_log5.txt");
     ASSERT_NE(replaced, nullptr);
     EXPECT_EQ(replaced->cycles, 7);
+}
+
+}  // namespace
+}  // namespace varnholt
+
+namespace varnholt {
+namespace {
+
+// The window says what the report says of a folder: a record that cannot be
+// read, and a copy of a log under another spelling of its number.
+TEST(RunsReader, TellsWhatTheReportTells) {
+    testing::WorkingFolder folder;
+    folder.Write("cycle_log1.txt", Log(3));
+    folder.Write("cycle_log01.txt", Log(3));
+    folder.Write(RunRecordName("cycle_log1.txt"), "not a record");
+    RunsReader reader;
+    std::shared_ptr<const RunsSnapshot> last;
+    QObject::connect(&reader, &RunsReader::Ready, [&](auto snapshot) { last = snapshot; });
+    reader.Refresh({}, {}, QSize(), false);
+    ASSERT_TRUE(last);
+    std::string said;
+    for (const ReportProblem& p : last->problems) said += p.problem + "\n";
+    EXPECT_NE(said.find("carries the same number as"), std::string::npos) << said;
+    EXPECT_NE(said.find("The run record " + RunRecordName("cycle_log1.txt")), std::string::npos) << said;
 }
 
 }  // namespace
