@@ -39,7 +39,8 @@ QString TickText(double value) {
 
 // wholeY: the values are counts, so the axis has no steps between them.
 void Draw(QPainter& p, const QRectF& area, const QString& title, const QString& xLabel,
-          const QString& yLabel, const std::vector<Series>& all, bool wholeY = false) {
+          const QString& yLabel, const std::vector<Series>& all, bool wholeY = false,
+          const QString& empty = QStringLiteral("No rows yet")) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
     p.fillRect(area, Qt::white);
@@ -114,7 +115,7 @@ void Draw(QPainter& p, const QRectF& area, const QString& title, const QString& 
     p.restore();
 
     if (!any) {
-        p.drawText(frame, Qt::AlignCenter, QStringLiteral("No rows yet"));
+        p.drawText(frame, Qt::AlignCenter, empty);
     }
     p.setClipRect(frame.adjusted(-4, -4, 4, 4));
     double legendX = frame.right();
@@ -284,7 +285,9 @@ void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
         const Series open = moveSeries(&MoveRow::openMs, QStringLiteral("open"), QColor(40, 140, 60));
         const Series close = moveSeries(&MoveRow::closeMs, QStringLiteral("close"), QColor(150, 80, 170));
         Draw(painter, area, RunChartTitle(chart), QStringLiteral("Count"), QStringLiteral("ms"),
-             {open, close});
+             {open, close}, false,
+             n > 0 ? QStringLiteral("No move times: the run has no readable move-times file")
+                   : QStringLiteral("No rows yet"));
     }
 }
 

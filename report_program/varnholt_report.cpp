@@ -328,13 +328,15 @@ QString Thousands(double value) { return QLocale(QLocale::English).toString(std:
 void RunsTable(QPdfWriter& pdf, QPainter& p, QRectF& room, const QRectF& page,
                const std::vector<const RunFigures*>& runs, const QFont& font) {
     p.setFont(font);
-    const double line = QFontMetricsF(font).height() * 1.35;
+    // Measured on the page's own resolution: the screen's would elide
+    // nothing and let a wide heading run into its neighbour.
+    const double line = QFontMetricsF(font, p.device()).height() * 1.35;
     const std::vector<std::pair<QString, double>> columns = {
-        {QStringLiteral("Log"), 0.16},     {QStringLiteral("Unit"), 0.11},
+        {QStringLiteral("Log"), 0.15},     {QStringLiteral("Unit"), 0.09},
         {QStringLiteral("Started"), 0.21}, {QStringLiteral("Cycles"), 0.09},
-        {QStringLiteral("Shutter"), 0.08}, {QStringLiteral("Bench"), 0.07},
-        {QStringLiteral("MCBF"), 0.09},    {QStringLiteral("MCBF \u2265 (90 %)"), 0.11},
-        {QStringLiteral("Ended"), 0.08}};
+        {QStringLiteral("Shutter"), 0.08}, {QStringLiteral("Bench"), 0.08},
+        {QStringLiteral("MCBF"), 0.08},    {QStringLiteral("MCBF \u2265 (90 %)"), 0.15},
+        {QStringLiteral("Ended"), 0.07}};
     const auto row = [&](const QStringList& cells, bool bold) {
         if (room.top() + line > page.bottom()) {
             pdf.newPage();
@@ -350,7 +352,7 @@ void RunsTable(QPdfWriter& pdf, QPainter& p, QRectF& room, const QRectF& page,
             const double pad = i == 8 ? 10 : 0;
             p.drawText(QRectF(x + pad, room.top(), w - 4 - pad, line),
                        (i >= 3 && i <= 7 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter,
-                       QFontMetricsF(f).elidedText(cells[i], Qt::ElideRight, w - 4));
+                       QFontMetricsF(f, p.device()).elidedText(cells[i], Qt::ElideRight, w - 4 - pad));
             x += w;
         }
         room.setTop(room.top() + line);

@@ -448,8 +448,9 @@ void RunsWindow::ShowUnits() {
         if (key == selectedUnit) current = row;
     }
     if (current != nullptr) units_->setCurrentItem(current);
-    if (units_->topLevelItemCount() > 0 && units_->columnWidth(0) < 40) {
+    if (!unitsSized_ && units_->topLevelItemCount() > 0) {
         for (int c = 0; c < units_->columnCount(); ++c) units_->resizeColumnToContents(c);
+        unitsSized_ = true;
     }
     units_->setUpdatesEnabled(true);
     units_->blockSignals(false);

@@ -161,7 +161,7 @@ private:
     std::shared_ptr<const RunsSnapshot> last_;
     std::string runningLot_;
     std::shared_ptr<const UnitsAndLots> unitsShown_;
-    bool sized_ = false;
+    bool sized_ = false, unitsSized_ = false;
     QFileSystemWatcher watcher_;
     QThread thread_;
     RunsReader* reader_;
