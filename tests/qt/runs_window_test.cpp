@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QFont>
+#include <QSignalSpy>
 #include <QSize>
 #include <chrono>
 #include <filesystem>
@@ -8,6 +10,7 @@
 
 #include "runlog/run_record.h"
 #include "tests/support/temp_dir.h"
+#include "window/runs_model.h"
 #include "window/runs_window.h"
 
 namespace varnholt {
@@ -93,6 +96,49 @@ TEST(RunsReader, TellsWhatTheReportTells) {
     for (const ReportProblem& p : last->problems) said += p.problem + "\n";
     EXPECT_NE(said.find("carries the same number as"), std::string::npos) << said;
     EXPECT_NE(said.find("The run record " + RunRecordName("cycle_log1.txt")), std::string::npos) << said;
+}
+
+}  // namespace
+}  // namespace varnholt
+
+namespace varnholt {
+namespace {
+
+std::shared_ptr<const RunFigures> Figures(const std::string& file, int64_t cycles) {
+    auto run = std::make_shared<RunFigures>();
+    run->file = file;
+    run->cycles = cycles;
+    return run;
+}
+
+// The list's rows: a change repaints its row alone, a test starting or
+// ending repaints the rows it moves between, and the cells read as the
+// figures say.
+TEST(RunsModel, RepaintsOnlyWhatChanged) {
+    RunsModel model;
+    model.Reset({Figures("cycle_log3.txt", 0), Figures("cycle_log2.txt", 40), Figures("cycle_log1.txt", 7)},
+                "cycle_log3.txt");
+    ASSERT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(model.index(0, RunsModel::Log).data().toString(), "cycle_log3.txt  (running)");
+    EXPECT_TRUE(model.index(0, RunsModel::Cycles).data(Qt::FontRole).value<QFont>().bold());
+    EXPECT_EQ(model.index(1, RunsModel::Cycles).data().toString(), "40");
+    EXPECT_EQ(model.index(2, RunsModel::Ended).data().toString(), "stop");
+    EXPECT_EQ(model.RowOf("cycle_log1.txt"), 2);
+    EXPECT_EQ(model.RowOf("cycle_log9.txt"), -1);
+
+    QSignalSpy repainted(&model, &QAbstractItemModel::dataChanged);
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    model.Change({{0, Figures("cycle_log3.txt", 1)}}, "cycle_log3.txt");
+    ASSERT_EQ(repainted.count(), 1);
+    EXPECT_EQ(repainted[0][0].value<QModelIndex>().row(), 0);
+    EXPECT_EQ(model.index(0, RunsModel::Cycles).data().toString(), "1");
+
+    repainted.clear();
+    model.Change({}, "");  // the test ended
+    ASSERT_EQ(repainted.count(), 1);
+    EXPECT_EQ(repainted[0][0].value<QModelIndex>().row(), 0);
+    EXPECT_EQ(model.index(0, RunsModel::Log).data().toString(), "cycle_log3.txt");
+    EXPECT_EQ(reset.count(), 0);
 }
 
 }  // namespace

@@ -267,5 +267,30 @@ TEST(Notifier, NothingOutlivesTheProgram) {
 #endif
 }
 
+// Descriptors a library opened without close-on-exec (a socket pair, a
+// stream) are marked, one by one or all at once.
+TEST(Notifier, DescriptorsAreKeptFromChildren) {
+#ifdef _WIN32
+    GTEST_SKIP() << "handles are never inherited: CreateProcessW is told so";
+#else
+    WorkingFolder folder;
+    const auto inherited = [](int fd) { return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) == 0; };
+    int pair[2];
+    ASSERT_EQ(::pipe(pair), 0);
+    std::FILE* stream = std::fopen("trace.txt", "ab");
+    ASSERT_NE(stream, nullptr);
+    ASSERT_TRUE(inherited(pair[0]) && inherited(pair[1]) && inherited(::fileno(stream)));
+    KeepFromChildren(stream);
+    EXPECT_FALSE(inherited(::fileno(stream)));
+    EXPECT_TRUE(inherited(pair[0]));
+    KeepFromChildren();
+    EXPECT_FALSE(inherited(pair[0]));
+    EXPECT_FALSE(inherited(pair[1]));
+    std::fclose(stream);
+    ::close(pair[0]);
+    ::close(pair[1]);
+#endif
+}
+
 }  // namespace
 }  // namespace varnholt

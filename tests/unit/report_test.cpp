@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <random>
 #include <thread>
@@ -333,10 +334,14 @@ TEST(Report, AFollowedLogReplacedOrRewrittenIsReadAgain) {
         {"a torn row written over", head + rows(1, 2, 0) + "3\tSUCC", head + rows(1, 2, 0) +
                                                                        rows(3, 3, 3), false, 3, 1},
     };
+    // Each case also with the run kept as its figures alone in between, as
+    // the Runs window keeps finished logs.
+    for (const bool compacted : {false, true})
     for (const Case& c : cases) {
         folder.Write("cycle_log1.txt", c.before);
         RunFile run(".", "cycle_log1.txt");
         ASSERT_TRUE(run.Refresh()) << c.name;
+        if (compacted) run.Compact();
         if (c.byRename) {
             folder.Write("new.txt", c.after);
             std::filesystem::rename("new.txt", "cycle_log1.txt");
@@ -349,6 +354,36 @@ TEST(Report, AFollowedLogReplacedOrRewrittenIsReadAgain) {
         EXPECT_EQ(f.failures, c.failures) << c.name;
         EXPECT_EQ(f.badLines, 0) << c.name;
     }
+}
+
+// A log kept as its figures: unchanged, the same figures without a look
+// inside; its rows back when wanted again; a log that grows is kept whole.
+TEST(Report, AFinishedLogIsKeptAsItsFigures) {
+    WorkingFolder folder;
+    std::string log = "Shutter Cycle Test\r\nStarted on 12/8/2026 at 3:07:09 PM\r\n\r\n" +
+                      std::string(kLogColumns) + "\r\n";
+    for (int i = 1; i <= 5; ++i) log += std::to_string(i) + "\tSUCCESS\t3:08:0" + std::to_string(i) + " PM\tNONE\r\n";
+    folder.Write("cycle_log1.txt", log);
+    RunFile run(".", "cycle_log1.txt");
+    ASSERT_TRUE(run.Refresh());
+    EXPECT_FALSE(run.Grew());
+    const auto before = run.SharedFigures();
+    run.Compact();
+    ASSERT_TRUE(run.Compacted());
+    EXPECT_TRUE(run.series().intervals.empty());
+    ASSERT_TRUE(run.Refresh());
+    EXPECT_EQ(run.SharedFigures(), before);  // not read again
+    run.Warm();
+    ASSERT_TRUE(run.Refresh());
+    EXPECT_EQ(run.series().intervals.size(), 5u);
+    EXPECT_EQ(run.Figures().cycles, 5);
+    EXPECT_EQ(run.Figures().cycleSeconds->median, before->cycleSeconds->median);
+    // Growing while followed: more rows read on from where it stood.
+    std::ofstream(folder.path() + "/cycle_log1.txt", std::ios::app | std::ios::binary)
+        << "6\tSUCCESS\t3:08:06 PM\tNONE\r\n";
+    ASSERT_TRUE(run.Refresh());
+    EXPECT_TRUE(run.Grew());
+    EXPECT_EQ(run.Figures().cycles, 6);
 }
 
 }  // namespace
