@@ -59,7 +59,9 @@ int RunsModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(runs_.size());
 }
 
-int RunsModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : Columns; }
+int RunsModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : Columns;
+}
 
 QVariant RunsModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
@@ -76,24 +78,32 @@ QVariant RunsModel::data(const QModelIndex& index, int role) const {
     }
     if (role != Qt::DisplayRole) return {};
     switch (index.column()) {
-        case Log: return Q(r.file) + (running ? QStringLiteral("  (running)") : QString());
-        case Unit: return Q(r.unit).left(64);
+        case Log:
+            return Q(r.file) + (running ? QStringLiteral("  (running)") : QString());
+        case Unit:
+            return Q(r.unit).left(64);
         case Started: {
             std::string started = IsoLocalText(r.started);
             started[10] = ' ';
             return Q(started);
         }
-        case Cycles: return QString::number(r.cycles);
-        case Shutter: return QString::number(r.shutterFailures);
-        case Bench: return QString::number(r.benchFaults);
-        case Mcbf: return Figure(r.mcbf);
-        case McbfLow: return Figure(r.mcbfLower90);
+        case Cycles:
+            return QString::number(r.cycles);
+        case Shutter:
+            return QString::number(r.shutterFailures);
+        case Bench:
+            return QString::number(r.benchFaults);
+        case Mcbf:
+            return Figure(r.mcbf);
+        case McbfLow:
+            return Figure(r.mcbfLower90);
         case Ended:
-            return running              ? QStringLiteral("running")
-                   : r.endedByFailure   ? QStringLiteral("failure")
-                   : r.cycles == 0      ? QStringLiteral("no rows")
-                                        : QStringLiteral("stop");
-        default: return {};
+            return running            ? QStringLiteral("running")
+                   : r.endedByFailure ? QStringLiteral("failure")
+                   : r.cycles == 0    ? QStringLiteral("no rows")
+                                      : QStringLiteral("stop");
+        default:
+            return {};
     }
 }
 
@@ -101,17 +111,22 @@ QVariant RunsModel::headerData(int section, Qt::Orientation orientation, int rol
     if (orientation != Qt::Horizontal) return {};
     if (role == Qt::DisplayRole) {
         static const char* const kNames[Columns] = {
-            "Log", "Unit", "Started", "Cycles", "Shutter", "Bench", "MCBF", "MCBF \u2265 (90 %)", "Ended"};
+            "Log",  "Unit", "Started", "Cycles", "Shutter", "Bench", "MCBF", "MCBF \u2265 (90 %)",
+            "Ended"};
         return section >= 0 && section < Columns ? QString::fromUtf8(kNames[section]) : QVariant();
     }
     if (role == Qt::ToolTipRole) {
         switch (section) {
-            case Shutter: return QStringLiteral("Shutter failures");
+            case Shutter:
+                return QStringLiteral("Shutter failures");
             case Bench:
-                return QStringLiteral("Bench faults: supply steps and lines that dropped, not "
-                                      "counted against the shutter");
-            case McbfLow: return QStringLiteral("One-sided 90 % lower confidence bound on the MCBF");
-            default: return {};
+                return QStringLiteral(
+                    "Bench faults: supply steps and lines that dropped, not "
+                    "counted against the shutter");
+            case McbfLow:
+                return QStringLiteral("One-sided 90 % lower confidence bound on the MCBF");
+            default:
+                return {};
         }
     }
     return {};

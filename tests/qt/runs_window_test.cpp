@@ -1,3 +1,5 @@
+#include "window/runs_window.h"
+
 #include <gtest/gtest.h>
 
 #include <QFont>
@@ -11,7 +13,6 @@
 #include "runlog/run_record.h"
 #include "tests/support/temp_dir.h"
 #include "window/runs_model.h"
-#include "window/runs_window.h"
 
 namespace varnholt {
 namespace {
@@ -19,9 +20,11 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string Log(int rows) {
-    std::string text = "Shutter Cycle Test\r\nStarted on 12/8/2026 at 3:07:09 PM\r\n\r\n"
-                       "Count\tStatus\tTime\tError\r\n";
-    for (int i = 1; i <= rows; ++i) text += std::to_string(i) + "\tSUCCESS\t3:07:1" + std::to_string(i % 10) + " PM\tNONE\r\n";
+    std::string text =
+        "Shutter Cycle Test\r\nStarted on 12/8/2026 at 3:07:09 PM\r\n\r\n"
+        "Count\tStatus\tTime\tError\r\n";
+    for (int i = 1; i <= rows; ++i)
+        text += std::to_string(i) + "\tSUCCESS\t3:07:1" + std::to_string(i % 10) + " PM\tNONE\r\n";
     return text;
 }
 
@@ -30,7 +33,8 @@ void AgeFolder(std::chrono::minutes ago) {
     fs::last_write_time(".", fs::file_time_type::clock::now() - ago);
 }
 
-const RunFigures* RunOf(const std::shared_ptr<const RunsSnapshot>& snapshot, const std::string& file) {
+const RunFigures* RunOf(const std::shared_ptr<const RunsSnapshot>& snapshot,
+                        const std::string& file) {
     for (const auto& [row, run] : snapshot->changed) {
         if (run->file == file) return run.get();
     }
@@ -95,7 +99,8 @@ TEST(RunsReader, TellsWhatTheReportTells) {
     std::string said;
     for (const ReportProblem& p : last->problems) said += p.problem + "\n";
     EXPECT_NE(said.find("carries the same number as"), std::string::npos) << said;
-    EXPECT_NE(said.find("The run record " + RunRecordName("cycle_log1.txt")), std::string::npos) << said;
+    EXPECT_NE(said.find("The run record " + RunRecordName("cycle_log1.txt")), std::string::npos)
+        << said;
 }
 
 }  // namespace
@@ -116,8 +121,9 @@ std::shared_ptr<const RunFigures> Figures(const std::string& file, int64_t cycle
 // figures say.
 TEST(RunsModel, RepaintsOnlyWhatChanged) {
     RunsModel model;
-    model.Reset({Figures("cycle_log3.txt", 0), Figures("cycle_log2.txt", 40), Figures("cycle_log1.txt", 7)},
-                "cycle_log3.txt");
+    model.Reset(
+        {Figures("cycle_log3.txt", 0), Figures("cycle_log2.txt", 40), Figures("cycle_log1.txt", 7)},
+        "cycle_log3.txt");
     ASSERT_EQ(model.rowCount(), 3);
     EXPECT_EQ(model.index(0, RunsModel::Log).data().toString(), "cycle_log3.txt  (running)");
     EXPECT_TRUE(model.index(0, RunsModel::Cycles).data(Qt::FontRole).value<QFont>().bold());
