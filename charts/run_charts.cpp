@@ -4,6 +4,8 @@
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <limits>
 #include <vector>
 
 #include "report/decimate.h"
@@ -163,6 +165,32 @@ void Draw(QPainter& p, const QRectF& area, const QString& title, const QString& 
     p.restore();
 }
 
+// One value a row, at x. While the chart has room, a point a row; past that
+// the rows in bins, each its median as the line and its range as a light
+// band: a min/max line alone would fill the chart from the fastest value to
+// the slowest. Values above cap are drawn at cap.
+Series MedianSeries(const QString& name, const QString& binnedName, QColor colour,
+                    const std::vector<int32_t>& values, const std::function<double(size_t)>& x,
+                    size_t bins, double cap) {
+    Series out{name, colour, {}, false, false};
+    if (values.size() <= bins) {
+        for (size_t i = 0; i < values.size(); ++i) {
+            out.points.push_back({x(i), std::min(static_cast<double>(values[i]), cap)});
+        }
+        return out;
+    }
+    out.name = binnedName;
+    out.band = BinnedSpread(values, bins);
+    for (BinSpread& bin : out.band) {
+        bin.firstRow = x(static_cast<size_t>(bin.firstRow) - 1);
+        bin.lastRow = x(static_cast<size_t>(bin.lastRow) - 1);
+        out.points.push_back({(bin.firstRow + bin.lastRow) / 2, std::min(bin.median, cap)});
+        bin.high = std::min(bin.high, cap);
+        bin.low = std::min(bin.low, cap);
+    }
+    return out;
+}
+
 }  // namespace
 
 QString RunChartTitle(RunChart chart) {
@@ -186,6 +214,7 @@ QString RunChartFileTag(RunChart chart) {
 void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
                   const RunAccumulator& series) {
     const size_t n = series.intervals.size();
+    const auto bins = static_cast<size_t>(std::max(50.0, area.width() / 2));
     if (chart == RunChart::CycleTime) {
         // The axis ends a little above the 99th percentile: one cycle of a
         // day (a clock set back, a weekend's pause) must not flatten the
@@ -195,12 +224,6 @@ void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
         if (const auto spread = SpreadOf(series.intervals)) {
             cap = std::max(1.0, static_cast<double>(spread->p99) * 1.2);
         }
-        // Over more rows than the chart has room for, each bin shows its
-        // median as the line and its range as a light band: a min/max line
-        // alone would fill the chart from the fastest cycle to the slowest.
-        const auto bins = static_cast<size_t>(std::max(50.0, area.width() / 2));
-        Series time{n > bins ? QStringLiteral("median per bin (band: range)") : QStringLiteral("seconds"),
-                    QColor(40, 90, 170), {}, false, false};
         Series above{QStringLiteral("above the axis"), QColor(240, 150, 0), {}, true, false};
         Series failures{QStringLiteral("failure"), QColor(200, 30, 30), {}, true, false};
         int64_t clipped = 0;
@@ -213,19 +236,10 @@ void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
             // A row of their own above the cut, clear of the long cycles' marks.
             if (series.failed[i]) failures.points.push_back({x, cap * 1.15});
         }
-        if (n > bins) {
-            time.band = BinnedSpread(series.intervals, bins);
-            for (BinSpread& bin : time.band) {
-                time.points.push_back({(bin.firstRow + bin.lastRow) / 2, std::min(bin.median, cap)});
-                bin.high = std::min(bin.high, cap);
-                bin.low = std::min(bin.low, cap);
-            }
-        } else {
-            for (size_t i = 0; i < n; ++i) {
-                time.points.push_back({static_cast<double>(i + 1),
-                                       std::min(static_cast<double>(series.intervals[i]), cap)});
-            }
-        }
+        const Series time = MedianSeries(
+            QStringLiteral("seconds"), QStringLiteral("median per bin (band: range)"),
+            QColor(40, 90, 170), series.intervals, [](size_t i) { return static_cast<double>(i + 1); },
+            bins, cap);
         QString title = RunChartTitle(chart);
         if (clipped > 0) {
             title += QStringLiteral(" (axis cut at %1 s: %2 longer %3 at the top)")
@@ -253,8 +267,6 @@ void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
         Draw(painter, area, RunChartTitle(chart), QStringLiteral("Count"),
              QStringLiteral("failures"), {cumulative}, true);
     } else {
-        // As the cycle times: past one row a bin, each bin's median and range.
-        const auto bins = static_cast<size_t>(std::max(50.0, area.width() / 2));
         const auto moveSeries = [&](int32_t MoveRow::*member, const QString& name, QColor colour) {
             std::vector<int32_t> values;
             std::vector<uint32_t> at;  // each value's move
@@ -263,24 +275,9 @@ void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
                 values.push_back(series.moves[i].*member);
                 at.push_back(static_cast<uint32_t>(i));
             }
-            Series out{name, colour, {}, false, false};
-            const auto countOf = [&](double row) {
-                return static_cast<double>(series.moves[at[static_cast<size_t>(row) - 1]].count);
-            };
-            if (values.size() <= bins) {
-                for (size_t i = 0; i < values.size(); ++i) {
-                    out.points.push_back({static_cast<double>(series.moves[at[i]].count), double(values[i])});
-                }
-                return out;
-            }
-            out.name += QStringLiteral(" (median, range)");
-            out.band = BinnedSpread(values, bins);
-            for (BinSpread& bin : out.band) {
-                bin.firstRow = countOf(bin.firstRow);
-                bin.lastRow = countOf(bin.lastRow);
-                out.points.push_back({(bin.firstRow + bin.lastRow) / 2, bin.median});
-            }
-            return out;
+            return MedianSeries(name, name + QStringLiteral(" (median, range)"), colour, values,
+                                [&](size_t i) { return static_cast<double>(series.moves[at[i]].count); },
+                                bins, std::numeric_limits<double>::infinity());
         };
         const Series open = moveSeries(&MoveRow::openMs, QStringLiteral("open"), QColor(40, 140, 60));
         const Series close = moveSeries(&MoveRow::closeMs, QStringLiteral("close"), QColor(150, 80, 170));

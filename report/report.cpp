@@ -188,13 +188,8 @@ std::string Cycles(double value) {
     return text;
 }
 
-std::string Printable(const std::string& name) {
-    std::string text = ValidUtf8(name.substr(0, 60));
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    }
-    return name.size() > 60 ? text + "..." : text;
-}
+// Names in the table's cells.
+std::string Printable(const std::string& name) { return PrintableName(name, 60); }
 
 }  // namespace
 
@@ -233,7 +228,7 @@ RunFile::RunFile(std::string folder, std::string path)
 bool RunFile::Refresh() {
     // A folder of thousands of logs is looked at again and again: a log and
     // companion that look as they did are not opened at all.
-    const std::string movesPath = Joined(fs::path(path_).parent_path().string(), MovesFileName(Name()));
+    const std::string movesPath = Joined(fs::path(path_).parent_path().string(), MovesFileName(std::string(name())));
     FileStamp log, moves;
     const bool seen = StampOf(path_, log);
     StampOf(movesPath, moves);
@@ -308,7 +303,7 @@ const RunAccumulator& RunFile::series() const {
 RunFile::RecordStamp RunFile::RecordStampNow() const {
     // One look at the record (a single stat) decides whether to read it again.
     std::error_code error;
-    const fs::directory_entry entry(fs::path(path_).parent_path() / RunRecordName(Name()), error);
+    const fs::directory_entry entry(fs::path(path_).parent_path() / RunRecordName(std::string(name())), error);
     const auto stamp = entry.last_write_time(error);
     RecordStamp now;
     now.present = !error;
@@ -332,7 +327,7 @@ std::shared_ptr<const RunFigures> RunFile::SharedFigures() const {
     if (reading_ && (!shared_ || sharedVersion_ != version_)) {
         const Reading& r = *reading_;
         RunFigures f = r.run.Figures(r.reader);
-        f.file = Name();
+        f.file = name();
         f.folder = folder_;
         f.movesBadLines = r.moves.badLines;
         if (r.record) {

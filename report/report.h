@@ -40,6 +40,7 @@ public:
     bool Grew() const { return grew_; }
 
     const std::string& path() const { return path_; }
+    // The end of its path: 20,000 logs watched hold their names once.
     std::string_view name() const { return std::string_view(path_).substr(nameAt_); }
     // Empty while compacted.
     const RunAccumulator& series() const;
@@ -59,8 +60,6 @@ private:
     RecordStamp RecordStampNow() const;
     void ReadRecord();
 
-    // The log's name is the end of its path: 20,000 logs watched hold it once.
-    std::string Name() const { return path_.substr(nameAt_); }
     std::string folder_, path_;
     size_t nameAt_;
     // What reading the log holds; gone while compacted.

@@ -16,13 +16,7 @@ int64_t StartUtc(const RunFigures& run) {
     return run.startedUtc ? *run.startedUtc : UtcOfLocalSeconds(run.started);
 }
 
-std::string Shown(const std::string& name) {
-    std::string text = ValidUtf8(name.substr(0, 80));
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    }
-    return name.size() > 80 ? text + "..." : text;
-}
+std::string Shown(const std::string& name) { return PrintableName(name, 80); }
 
 }  // namespace
 

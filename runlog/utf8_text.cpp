@@ -69,4 +69,12 @@ std::string JsonString(const std::string& bytes) {
     return out + "\"";
 }
 
+std::string PrintableName(const std::string& name, size_t most) {
+    std::string text = ValidUtf8(name.substr(0, most));
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
+    return name.size() > most ? text + "..." : text;
+}
+
 }  // namespace varnholt

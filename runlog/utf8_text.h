@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace varnholt {
@@ -8,6 +9,10 @@ namespace varnholt {
 // read as Latin-1 (what an 8-bit device most likely meant). Folder names come
 // through whole; a device's stray byte 0xFF becomes "ÿ", never a broken text.
 std::string ValidUtf8(const std::string& bytes);
+
+// A name for a sentence or a table cell: valid UTF-8, control characters as
+// '?', and at most `most` bytes of it, "..." marking a cut.
+std::string PrintableName(const std::string& name, size_t most);
 
 // The text as a JSON string, quotes included: valid UTF-8 whatever its bytes.
 std::string JsonString(const std::string& bytes);

@@ -3,18 +3,9 @@
 #include <QFont>
 
 #include "runlog/log_format.h"
-#include "runlog/utf8_text.h"
+#include "window/display_text.h"
 
 namespace varnholt {
-namespace {
-
-QString Q(const std::string& text) { return QString::fromStdString(ValidUtf8(text)); }
-
-QString Figure(const std::optional<double>& value) {
-    return value ? QString::number(*value, 'f', 1) : QStringLiteral("-");
-}
-
-}  // namespace
 
 void RunsModel::Reset(std::vector<std::shared_ptr<const RunFigures>> runs,
                       const std::string& running) {

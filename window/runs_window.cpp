@@ -14,9 +14,9 @@
 #include "charts/run_charts.h"
 #include "charts/weibull_plot.h"
 #include "reliability/weibull.h"
-#include "runlog/utf8_text.h"
 #include "sequencing/unit_under_test.h"
 #include "window/background_thread.h"
+#include "window/display_text.h"
 
 namespace varnholt {
 namespace {
@@ -31,12 +31,6 @@ constexpr int kIdleRefreshMs = 5 * 60 * 1000;
 constexpr size_t kProblemsShown = 20;
 // Just under the window's idle look, so that look is a full pass.
 constexpr auto kFullPassEvery = std::chrono::seconds(kIdleRefreshMs / 1000 - 10);
-
-QString Q(const std::string& text) { return QString::fromStdString(ValidUtf8(text)); }
-
-QString Figure(const std::optional<double>& value) {
-    return value ? QString::number(*value, 'f', 1) : QStringLiteral("-");
-}
 
 }  // namespace
 
