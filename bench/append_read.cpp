@@ -54,8 +54,9 @@ int main(int argc, char* argv[]) {
     std::ofstream(small, std::ios::binary | std::ios::trunc) << head;
     const double onBig = AppendedRead(big, 2'000'000);
     const double onSmall = AppendedRead(small, 10);
-    std::printf("append: 1,000 appended rows read in %.0f us on a %.0f MB log, %.0f us on a "
-                "%zu-byte log\n",
-                onBig, std::filesystem::file_size(big) / 1e6, onSmall, head.size());
+    std::printf(
+        "append: 1,000 appended rows read in %.0f us on a %.0f MB log, %.0f us on a "
+        "%zu-byte log\n",
+        onBig, std::filesystem::file_size(big) / 1e6, onSmall, head.size());
     return 0;
 }

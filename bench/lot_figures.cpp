@@ -21,8 +21,9 @@ int main(int argc, char* argv[]) {
         lots = std::min(lots, std::chrono::duration<double, std::milli>(t2 - t1).count());
     }
     const auto& ul = report.unitsAndLots;
-    std::printf("lots: %zu runs, %zu units, %zu lots; the whole report %.0f ms, of which units, "
-                "lots, Weibull fits, bounds and plot bands %.1f ms (best of 5; target under 50 ms)\n",
-                report.runs.size(), ul.units.size(), ul.lots.size(), whole, lots);
+    std::printf(
+        "lots: %zu runs, %zu units, %zu lots; the whole report %.0f ms, of which units, "
+        "lots, Weibull fits, bounds and plot bands %.1f ms (best of 5; target under 50 ms)\n",
+        report.runs.size(), ul.units.size(), ul.lots.size(), whole, lots);
     return lots < 50 ? 0 : 1;
 }

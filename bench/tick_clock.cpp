@@ -53,10 +53,11 @@ int main(int argc, char** argv) {
         }
     }
     const double drift = (lateSum / late - earlySum / early) / (0.8 * seconds) * 3600.0;
-    std::printf("clock: %d s of ticks, worst offset %.1f ms, final offset %.1f ms, "
-                "drift %.1f ms per hour\n",
-                seconds, worst, lastOffset, drift);
-    std::printf("clock: after a 200 ms blocking pause the count was %.1f ms off: %s\n",
-                afterPause, pauseCaughtUp ? "counted late, not lost" : "TICKS LOST");
+    std::printf(
+        "clock: %d s of ticks, worst offset %.1f ms, final offset %.1f ms, "
+        "drift %.1f ms per hour\n",
+        seconds, worst, lastOffset, drift);
+    std::printf("clock: after a 200 ms blocking pause the count was %.1f ms off: %s\n", afterPause,
+                pauseCaughtUp ? "counted late, not lost" : "TICKS LOST");
     return pauseCaughtUp && worst < 100.0 ? 0 : 1;
 }

@@ -86,11 +86,16 @@ void Draw(QPainter& p, const QRectF& area, const QString& title, const QString& 
     }
     if (maxX <= minX) maxX = minX + 1;
     if (maxY <= minY) maxY = minY + 1;
-    const double yStep = wholeY ? std::max(1.0, NiceStep(maxY - minY, 5)) : NiceStep(maxY - minY, 5);
+    const double yStep =
+        wholeY ? std::max(1.0, NiceStep(maxY - minY, 5)) : NiceStep(maxY - minY, 5);
     maxY = std::ceil(maxY / yStep) * yStep;
     const double xStep = NiceStep(maxX - minX, 6);
-    const auto toX = [&](double x) { return frame.left() + (x - minX) / (maxX - minX) * frame.width(); };
-    const auto toY = [&](double y) { return frame.bottom() - (y - minY) / (maxY - minY) * frame.height(); };
+    const auto toX = [&](double x) {
+        return frame.left() + (x - minX) / (maxX - minX) * frame.width();
+    };
+    const auto toY = [&](double y) {
+        return frame.bottom() - (y - minY) / (maxY - minY) * frame.height();
+    };
 
     p.setPen(QPen(QColor(225, 225, 225), 0));
     for (double y = std::ceil(minY / yStep) * yStep; y <= maxY + yStep / 2; y += yStep) {
@@ -127,10 +132,12 @@ void Draw(QPainter& p, const QRectF& area, const QString& title, const QString& 
         if (!s.band.empty()) {
             QPolygonF band;
             for (const BinSpread& bin : s.band) {
-                band << QPointF(toX(bin.firstRow), toY(bin.high)) << QPointF(toX(bin.lastRow), toY(bin.high));
+                band << QPointF(toX(bin.firstRow), toY(bin.high))
+                     << QPointF(toX(bin.lastRow), toY(bin.high));
             }
             for (auto bin = s.band.rbegin(); bin != s.band.rend(); ++bin) {
-                band << QPointF(toX(bin->lastRow), toY(bin->low)) << QPointF(toX(bin->firstRow), toY(bin->low));
+                band << QPointF(toX(bin->lastRow), toY(bin->low))
+                     << QPointF(toX(bin->firstRow), toY(bin->low));
             }
             QColor light = s.colour;
             light.setAlpha(55);
@@ -195,18 +202,24 @@ Series MedianSeries(const QString& name, const QString& binnedName, QColor colou
 
 QString RunChartTitle(RunChart chart) {
     switch (chart) {
-        case RunChart::CycleTime: return QStringLiteral("Cycle time per cycle");
-        case RunChart::CumulativeFailures: return QStringLiteral("Cumulative shutter failures");
-        case RunChart::MoveTimes: return QStringLiteral("Move times");
+        case RunChart::CycleTime:
+            return QStringLiteral("Cycle time per cycle");
+        case RunChart::CumulativeFailures:
+            return QStringLiteral("Cumulative shutter failures");
+        case RunChart::MoveTimes:
+            return QStringLiteral("Move times");
     }
     return {};
 }
 
 QString RunChartFileTag(RunChart chart) {
     switch (chart) {
-        case RunChart::CycleTime: return QStringLiteral("cycle-time");
-        case RunChart::CumulativeFailures: return QStringLiteral("failures");
-        case RunChart::MoveTimes: return QStringLiteral("move-times");
+        case RunChart::CycleTime:
+            return QStringLiteral("cycle-time");
+        case RunChart::CumulativeFailures:
+            return QStringLiteral("failures");
+        case RunChart::MoveTimes:
+            return QStringLiteral("move-times");
     }
     return {};
 }
@@ -238,8 +251,8 @@ void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
         }
         const Series time = MedianSeries(
             QStringLiteral("seconds"), QStringLiteral("median per bin (band: range)"),
-            QColor(40, 90, 170), series.intervals, [](size_t i) { return static_cast<double>(i + 1); },
-            bins, cap);
+            QColor(40, 90, 170), series.intervals,
+            [](size_t i) { return static_cast<double>(i + 1); }, bins, cap);
         QString title = RunChartTitle(chart);
         if (clipped > 0) {
             title += QStringLiteral(" (axis cut at %1 s: %2 longer %3 at the top)")
@@ -250,7 +263,8 @@ void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
         if (series.TimeWentBack() > 0) {
             title += QStringLiteral("; the clock went back %1 %2")
                          .arg(series.TimeWentBack())
-                         .arg(series.TimeWentBack() == 1 ? QStringLiteral("time") : QStringLiteral("times"));
+                         .arg(series.TimeWentBack() == 1 ? QStringLiteral("time")
+                                                         : QStringLiteral("times"));
         }
         std::vector<Series> all{time};
         if (!above.points.empty()) all.push_back(above);
@@ -275,12 +289,15 @@ void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
                 values.push_back(series.moves[i].*member);
                 at.push_back(static_cast<uint32_t>(i));
             }
-            return MedianSeries(name, name + QStringLiteral(" (median, range)"), colour, values,
-                                [&](size_t i) { return static_cast<double>(series.moves[at[i]].count); },
-                                bins, std::numeric_limits<double>::infinity());
+            return MedianSeries(
+                name, name + QStringLiteral(" (median, range)"), colour, values,
+                [&](size_t i) { return static_cast<double>(series.moves[at[i]].count); }, bins,
+                std::numeric_limits<double>::infinity());
         };
-        const Series open = moveSeries(&MoveRow::openMs, QStringLiteral("open"), QColor(40, 140, 60));
-        const Series close = moveSeries(&MoveRow::closeMs, QStringLiteral("close"), QColor(150, 80, 170));
+        const Series open =
+            moveSeries(&MoveRow::openMs, QStringLiteral("open"), QColor(40, 140, 60));
+        const Series close =
+            moveSeries(&MoveRow::closeMs, QStringLiteral("close"), QColor(150, 80, 170));
         Draw(painter, area, RunChartTitle(chart), QStringLiteral("Count"), QStringLiteral("ms"),
              {open, close}, false,
              n > 0 ? QStringLiteral("No move times: the run has no readable move-times file")

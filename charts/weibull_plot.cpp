@@ -30,8 +30,8 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
     QFont bold = font;
     bold.setBold(true);
     p.setFont(bold);
-    const QString lotName = lot.lot.empty() ? QStringLiteral("(no lot)")
-                                            : QString::fromStdString(lot.lot).left(40);
+    const QString lotName =
+        lot.lot.empty() ? QStringLiteral("(no lot)") : QString::fromStdString(lot.lot).left(40);
     p.drawText(QRectF(area.left(), area.top(), area.width(), line * 1.4), Qt::AlignCenter,
                QStringLiteral("Weibull plot, lot %1, %2: %3 units, %4 failed")
                    .arg(lotName, QString::fromLatin1(NamesOf(lot.kind).description))
@@ -64,13 +64,15 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
         lowT = 1;
         highT = 10;
     }
-    const double x0 = std::floor(std::log10(lowT)), x1 = std::max(x0 + 1, std::ceil(std::log10(highT)));
+    const double x0 = std::floor(std::log10(lowT)),
+                 x1 = std::max(x0 + 1, std::ceil(std::log10(highT)));
     const double y0 = WeibullY(0.01), y1 = WeibullY(0.99);
     const auto toX = [&](double t) {
         return frame.left() + (std::log10(t) - x0) / (x1 - x0) * frame.width();
     };
     const auto toY = [&](double w) {
-        return frame.bottom() - (std::clamp(w, y0 - 0.5, y1 + 0.5) - y0) / (y1 - y0) * frame.height();
+        return frame.bottom() -
+               (std::clamp(w, y0 - 0.5, y1 + 0.5) - y0) / (y1 - y0) * frame.height();
     };
 
     // Grid: percent lines on the Weibull scale, decades and their 2 and 5.
@@ -80,7 +82,8 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
         p.drawLine(QPointF(frame.left(), y), QPointF(frame.right(), y));
         p.setPen(Qt::black);
         p.drawText(QRectF(area.left(), y - line / 2, frame.left() - area.left() - 4, line),
-                   Qt::AlignRight | Qt::AlignVCenter, QString::number(percent) + QStringLiteral(" %"));
+                   Qt::AlignRight | Qt::AlignVCenter,
+                   QString::number(percent) + QStringLiteral(" %"));
     }
     // A label only where it clears the one before; the decades come first.
     std::vector<std::pair<double, double>> taken;  // label extents
@@ -161,8 +164,9 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
     QString legend;
     if (lot.weibull) {
         const WeibullFit& w = *lot.weibull;
-        legend = QStringLiteral("Fit (blue): \u03b2 %1 [%2, %3], \u03b7 %4 [%5, %6] cycles; "
-                                "B10 %7, at least %8 (90 %). Dashed: 90 % bounds.")
+        legend = QStringLiteral(
+                     "Fit (blue): \u03b2 %1 [%2, %3], \u03b7 %4 [%5, %6] cycles; "
+                     "B10 %7, at least %8 (90 %). Dashed: 90 % bounds.")
                      .arg(w.beta, 0, 'g', 3)
                      .arg(w.betaLow90, 0, 'g', 3)
                      .arg(w.betaHigh90, 0, 'g', 3)
@@ -171,8 +175,9 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
     } else {
         legend = QString::fromStdString(lot.weibullNote);
         if (lot.weibayes) {
-            legend += QStringLiteral(". Weibayes (dash-dot), \u03b2 %1 assumed: \u03b7 at least %2, "
-                                     "B10 at least %3 cycles (90 %).")
+            legend += QStringLiteral(
+                          ". Weibayes (dash-dot), \u03b2 %1 assumed: \u03b7 at least %2, "
+                          "B10 at least %3 cycles (90 %).")
                           .arg(lot.weibayes->betaAssumed, 0, 'g', 3)
                           .arg(Count(lot.weibayes->etaLower90), Count(lot.weibayes->b10Lower90));
         }

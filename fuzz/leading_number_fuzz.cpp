@@ -1,7 +1,7 @@
 // LeadingNumber against a second, plainer reading of the same rules: drop the
-// line noise in front and the skipped blanks, take the longest prefix that is a number by the grammar,
-// convert it with strtod (the fuzzer runs in the C locale). The two must agree
-// on every input.
+// line noise in front and the skipped blanks, take the longest prefix that is a number by the
+// grammar, convert it with strtod (the fuzzer runs in the C locale). The two must agree on every
+// input.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>

@@ -5,11 +5,11 @@
 #include <string>
 
 #include "instruments/leading_number.h"
-#include "instruments/power_supply.h"
 #include "instruments/line_exchange.h"
+#include "instruments/power_supply.h"
 #include "instruments/shutter.h"
-#include "timing/clock.h"
 #include "tests/support/fake_bench.h"
+#include "timing/clock.h"
 
 using namespace varnholt;
 

@@ -98,7 +98,8 @@ std::string Exchange(Link& link, const std::string& line, const ReplyRules& rule
     // The bytes leave the driver at the line's speed: 10 bits each.
     const auto lastByteOnWire =
         std::chrono::steady_clock::now() +
-        std::chrono::microseconds(int64_t{10'000'000} * static_cast<int64_t>(line.size()) / link.baud);
+        std::chrono::microseconds(int64_t{10'000'000} * static_cast<int64_t>(line.size()) /
+                                  link.baud);
     std::string reply;
     // The order of a pass is what the tick-exact tests pin: the completion
     // test comes only at the top, so bytes read after a complete reply keep

@@ -1,12 +1,12 @@
 #include "instruments/qt_serial_port.h"
 
-#include "instruments/line_exchange.h"
-#include "instruments/serial_guard.h"
-
 #include <QTimer>
 #include <sstream>
 #include <utility>
 #include <vector>
+
+#include "instruments/line_exchange.h"
+#include "instruments/serial_guard.h"
 
 namespace varnholt {
 namespace {
@@ -23,10 +23,14 @@ std::vector<std::string> SplitCommas(const std::string& text) {
 
 OpenFailure::Cause CauseOf(QSerialPort::SerialPortError error) {
     switch (error) {
-        case QSerialPort::DeviceNotFoundError: return OpenFailure::Cause::Missing;
-        case QSerialPort::PermissionError: return OpenFailure::Cause::NoPermission;
-        case QSerialPort::OpenError: return OpenFailure::Cause::InUse;
-        default: return OpenFailure::Cause::Other;
+        case QSerialPort::DeviceNotFoundError:
+            return OpenFailure::Cause::Missing;
+        case QSerialPort::PermissionError:
+            return OpenFailure::Cause::NoPermission;
+        case QSerialPort::OpenError:
+            return OpenFailure::Cause::InUse;
+        default:
+            return OpenFailure::Cause::Other;
     }
 }
 
@@ -43,21 +47,36 @@ bool ParseLineSettings(const std::string& text, LineSettings& settings) {
         return false;
     }
     const std::string& parity = parts[1];
-    if (parity == "N" || parity == "n") settings.parity = QSerialPort::NoParity;
-    else if (parity == "E" || parity == "e") settings.parity = QSerialPort::EvenParity;
-    else if (parity == "O" || parity == "o") settings.parity = QSerialPort::OddParity;
-    else if (parity == "M" || parity == "m") settings.parity = QSerialPort::MarkParity;
-    else if (parity == "S" || parity == "s") settings.parity = QSerialPort::SpaceParity;
-    else return false;
-    if (parts[2] == "5") settings.dataBits = QSerialPort::Data5;
-    else if (parts[2] == "6") settings.dataBits = QSerialPort::Data6;
-    else if (parts[2] == "7") settings.dataBits = QSerialPort::Data7;
-    else if (parts[2] == "8") settings.dataBits = QSerialPort::Data8;
-    else return false;
-    if (parts[3] == "1") settings.stopBits = QSerialPort::OneStop;
-    else if (parts[3] == "1.5") settings.stopBits = QSerialPort::OneAndHalfStop;
-    else if (parts[3] == "2") settings.stopBits = QSerialPort::TwoStop;
-    else return false;
+    if (parity == "N" || parity == "n")
+        settings.parity = QSerialPort::NoParity;
+    else if (parity == "E" || parity == "e")
+        settings.parity = QSerialPort::EvenParity;
+    else if (parity == "O" || parity == "o")
+        settings.parity = QSerialPort::OddParity;
+    else if (parity == "M" || parity == "m")
+        settings.parity = QSerialPort::MarkParity;
+    else if (parity == "S" || parity == "s")
+        settings.parity = QSerialPort::SpaceParity;
+    else
+        return false;
+    if (parts[2] == "5")
+        settings.dataBits = QSerialPort::Data5;
+    else if (parts[2] == "6")
+        settings.dataBits = QSerialPort::Data6;
+    else if (parts[2] == "7")
+        settings.dataBits = QSerialPort::Data7;
+    else if (parts[2] == "8")
+        settings.dataBits = QSerialPort::Data8;
+    else
+        return false;
+    if (parts[3] == "1")
+        settings.stopBits = QSerialPort::OneStop;
+    else if (parts[3] == "1.5")
+        settings.stopBits = QSerialPort::OneAndHalfStop;
+    else if (parts[3] == "2")
+        settings.stopBits = QSerialPort::TwoStop;
+    else
+        return false;
     return true;
 }
 

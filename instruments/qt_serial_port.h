@@ -30,7 +30,8 @@ public:
 
     // Every chunk sent to or read from any port goes here while set: the
     // device's name, true for sent, the bytes.
-    using Trace = std::function<void(const std::string& device, bool sent, const std::string& bytes)>;
+    using Trace =
+        std::function<void(const std::string& device, bool sent, const std::string& bytes)>;
     static void SetTrace(Trace trace);
 
     // Counts reads that returned bytes, on every port. The event pump uses it

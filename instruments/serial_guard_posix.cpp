@@ -1,11 +1,11 @@
 // The adapter's system calls on POSIX systems.
 #include <fcntl.h>
 #include <poll.h>
-
-#include <cerrno>
 #include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "instruments/serial_guard.h"
 

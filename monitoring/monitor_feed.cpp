@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <utility>
 
-#include "runlog/utf8_text.h"
 #include "runlog/log_file.h"
+#include "runlog/utf8_text.h"
 
 namespace varnholt {
 namespace {
@@ -14,18 +14,19 @@ int64_t Now() { return LocalSecondsOf(LocalTimeNow()); }
 }  // namespace
 
 MonitorFeed::MonitorFeed(std::string version, Send send, Notify notify)
-    : version_(std::move(version)), send_(std::move(send)), notify_(std::move(notify)),
+    : version_(std::move(version)),
+      send_(std::move(send)),
+      notify_(std::move(notify)),
       since_(Now()) {}
 
 std::string MonitorFeed::StatusPayload(uint64_t droppedSoFar) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::string json = "{\"state\": \"" + state_ + "\", \"log\": " +
-                       (log_.empty() ? std::string("null") : JsonString(log_)) +
+    std::string json = "{\"state\": \"" + state_ +
+                       "\", \"log\": " + (log_.empty() ? std::string("null") : JsonString(log_)) +
                        ", \"unit\": " + JsonString(unit_) + ", \"lot\": " + JsonString(lot_) +
                        ", \"cycle\": " + std::to_string(cycle_) +
-                       ", \"failures\": " + std::to_string(failures_) +
-                       ", \"since\": \"" + IsoLocalText(since_) + "\", \"version\": " +
-                       JsonString(version_);
+                       ", \"failures\": " + std::to_string(failures_) + ", \"since\": \"" +
+                       IsoLocalText(since_) + "\", \"version\": " + JsonString(version_);
     if (droppedSoFar > 0) json += ", \"dropped\": " + std::to_string(droppedSoFar);
     return json + "}";
 }
@@ -35,9 +36,10 @@ std::string MonitorFeed::OfflinePayload() { return "{\"state\": \"offline\"}"; }
 void MonitorFeed::Status() { send_({"status", StatusPayload(dropped()), true}); }
 
 void MonitorFeed::Event(const char* event, const std::string& text) {
-    send_({"events", std::string("{\"event\": \"") + event + "\", \"log\": " +
-                         (log_.empty() ? std::string("null") : JsonString(log_)) +
-                         ", \"text\": " + JsonString(text) + "}",
+    send_({"events",
+           std::string("{\"event\": \"") + event +
+               "\", \"log\": " + (log_.empty() ? std::string("null") : JsonString(log_)) +
+               ", \"text\": " + JsonString(text) + "}",
            false});
 }
 
@@ -54,8 +56,8 @@ void MonitorFeed::OnRunStarted(const RunStarted& e) {
         since_ = e.started;
     }
     Status();
-    Event("started", std::string("The ") + NamesOf(e.kind).description + " started, writing " +
-                         e.log + ".");
+    Event("started",
+          std::string("The ") + NamesOf(e.kind).description + " started, writing " + e.log + ".");
 }
 
 void MonitorFeed::OnRowWritten(const RowWritten& e) {
@@ -66,9 +68,9 @@ void MonitorFeed::OnRowWritten(const RowWritten& e) {
     }
     send_({"rows",
            "{\"log\": " + JsonString(e.log) + ", \"unit\": " + JsonString(e.unit) +
-               ", \"count\": " + std::to_string(e.count) +
-               ", \"status\": \"" + (e.failure ? kLogFailure : kLogSuccess) + "\", \"time\": \"" +
-               IsoLocalText(e.when) + "\", \"error\": " + JsonString(e.error) + "}",
+               ", \"count\": " + std::to_string(e.count) + ", \"status\": \"" +
+               (e.failure ? kLogFailure : kLogSuccess) + "\", \"time\": \"" + IsoLocalText(e.when) +
+               "\", \"error\": " + JsonString(e.error) + "}",
            false});
     Status();
 }

@@ -23,9 +23,9 @@ struct MonitorMessage {
 class MonitorFeed : public RunObserver {
 public:
     using Send = std::function<void(const MonitorMessage&)>;
-    using Notify = std::function<void(const std::string& event, const std::string& log,
-                                      int64_t count, const std::string& text,
-                                      const std::string& unit)>;
+    using Notify =
+        std::function<void(const std::string& event, const std::string& log, int64_t count,
+                           const std::string& text, const std::string& unit)>;
     MonitorFeed(std::string version, Send send, Notify notify);
 
     // The status as it stands, with the count of messages dropped so far.
@@ -56,6 +56,5 @@ private:
     int64_t since_ = 0;
     TestLogKind kind_ = TestLogKind::CycleTest;
 };
-
 
 }  // namespace varnholt

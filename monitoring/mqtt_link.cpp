@@ -46,33 +46,40 @@ void OnPublish(mosquitto*, void* user, int) {
 // A message the library refuses by its content: sending it again can never
 // succeed, and reconnecting for it would only storm the broker.
 bool Unsendable(int rc) {
-    return rc == MOSQ_ERR_MALFORMED_UTF8 || rc == MOSQ_ERR_PAYLOAD_SIZE ||
-           rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_OVERSIZE_PACKET ||
-           rc == MOSQ_ERR_QOS_NOT_SUPPORTED;
+    return rc == MOSQ_ERR_MALFORMED_UTF8 || rc == MOSQ_ERR_PAYLOAD_SIZE || rc == MOSQ_ERR_INVAL ||
+           rc == MOSQ_ERR_OVERSIZE_PACKET || rc == MOSQ_ERR_QOS_NOT_SUPPORTED;
 }
 
 // Why a connection failed, in the operator's words.
 std::string Reason(int rc, int connack, bool credentialsGiven) {
     if (connack > 0) {
         // Mosquitto answers a wrong password with "not authorised" (5).
-        if (connack == 4 || (connack == 5 && credentialsGiven)) return "user name or password refused";
-        if (connack == 5) return "not authorised: the broker wants a user name and password (MqttCredentials)";
+        if (connack == 4 || (connack == 5 && credentialsGiven))
+            return "user name or password refused";
+        if (connack == 5)
+            return "not authorised: the broker wants a user name and password (MqttCredentials)";
         return mosquitto_connack_string(connack);
     }
     switch (rc) {
-        case MOSQ_ERR_TLS: return "certificate not trusted, or TLS refused";
-        case MOSQ_ERR_EAI: return "the host name is not known";
-        case MOSQ_ERR_CONN_REFUSED: return "connection refused";
+        case MOSQ_ERR_TLS:
+            return "certificate not trusted, or TLS refused";
+        case MOSQ_ERR_EAI:
+            return "the host name is not known";
+        case MOSQ_ERR_CONN_REFUSED:
+            return "connection refused";
         case MOSQ_ERR_NO_CONN:
-        case MOSQ_ERR_CONN_LOST: return "the connection was lost";
-        case MOSQ_ERR_KEEPALIVE: return "no answer";
+        case MOSQ_ERR_CONN_LOST:
+            return "the connection was lost";
+        case MOSQ_ERR_KEEPALIVE:
+            return "no answer";
         case MOSQ_ERR_ERRNO: {
             const int error = errno;
             if (error == ECONNREFUSED) return "no answer: connection refused";
             if (error == ETIMEDOUT || error == EHOSTUNREACH) return "no answer";
             return std::strerror(error);
         }
-        default: return mosquitto_strerror(rc);
+        default:
+            return mosquitto_strerror(rc);
     }
 }
 
@@ -80,8 +87,11 @@ std::string Reason(int rc, int connack, bool credentialsGiven) {
 
 MqttLink::MqttLink(MonitoringSettings settings, std::string topic, MonitorFeed& feed,
                    std::function<void(const std::string&)> linkText, size_t queueLimit)
-    : settings_(std::move(settings)), topic_(std::move(topic)), feed_(feed),
-      linkText_(std::move(linkText)), queue_(queueLimit) {
+    : settings_(std::move(settings)),
+      topic_(std::move(topic)),
+      feed_(feed),
+      linkText_(std::move(linkText)),
+      queue_(queueLimit) {
     feed_.dropped = [this] { return queue_.Dropped(); };
     thread_ = std::thread([this] { Run(); });
 }
@@ -92,7 +102,9 @@ MqttLink::~MqttLink() {
     if (thread_.joinable()) thread_.join();
 }
 
-std::string MqttLink::Where() const { return settings_.host + ":" + std::to_string(settings_.port); }
+std::string MqttLink::Where() const {
+    return settings_.host + ":" + std::to_string(settings_.port);
+}
 
 void MqttLink::Run() {
     mosquitto_lib_init();
@@ -132,9 +144,9 @@ void MqttLink::Run() {
     auto connectedAt = std::chrono::steady_clock::now();
     const auto publish = [&](const MonitorMessage& m) {
         const std::string topic = topic_ + "/" + m.subtopic;
-        const int rc = mosquitto_publish(mosq, nullptr, topic.c_str(),
-                                         static_cast<int>(m.payload.size()), m.payload.data(), 1,
-                                         m.retain);
+        const int rc =
+            mosquitto_publish(mosq, nullptr, topic.c_str(), static_cast<int>(m.payload.size()),
+                              m.payload.data(), 1, m.retain);
         if (rc == MOSQ_ERR_SUCCESS) ++session.unacknowledged;
         return rc;
     };
@@ -175,8 +187,9 @@ void MqttLink::Run() {
             }
             if (stopping_) break;
             const bool silent = rc == MOSQ_ERR_SUCCESS && !session.connackSeen;
-            const std::string reason = silent ? "no answer from " + where + " in 10 s"
-                                              : Reason(rc, session.connack, !settings_.user.empty());
+            const std::string reason = silent
+                                           ? "no answer from " + where + " in 10 s"
+                                           : Reason(rc, session.connack, !settings_.user.empty());
             mosquitto_disconnect(mosq);
             tell("Monitoring: not connected (" + reason + "), retrying",
                  "Monitoring: cannot publish to the MQTT broker " + where + ": " + reason +
@@ -197,9 +210,12 @@ void MqttLink::Run() {
             rc = publish(message);
             if (Unsendable(rc)) {
                 queue_.CountDropped();
-                tell("Monitoring: a message could not be sent (" + std::string(mosquitto_strerror(rc)) + ")",
-                     "Monitoring: a message to the MQTT broker " + where + " was refused by the "
-                     "library (" + mosquitto_strerror(rc) + ") and dropped.");
+                tell("Monitoring: a message could not be sent (" +
+                         std::string(mosquitto_strerror(rc)) + ")",
+                     "Monitoring: a message to the MQTT broker " + where +
+                         " was refused by the "
+                         "library (" +
+                         mosquitto_strerror(rc) + ") and dropped.");
                 rc = MOSQ_ERR_SUCCESS;
             } else if (rc != MOSQ_ERR_SUCCESS) {
                 queue_.PutBack(std::move(message));

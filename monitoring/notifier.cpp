@@ -8,13 +8,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-
 }  // namespace
 
 Notifier::Notifier(std::string program, std::chrono::milliseconds oncePer,
                    std::chrono::milliseconds longestRun,
                    std::function<void(const std::string&)> trouble)
-    : program_(std::move(program)), oncePer_(oncePer), longestRun_(longestRun),
+    : program_(std::move(program)),
+      oncePer_(oncePer),
+      longestRun_(longestRun),
       trouble_(std::move(trouble)) {
     thread_ = std::thread([this] { Run(); });
 }
@@ -72,9 +73,11 @@ void Notifier::Run() {
             lock.unlock();
             const ChildProcess child = StartProgram(program_, call);
             if (child == kNoChild) {
-                std::fprintf(stderr, "varnholt: NotifyCommand %s could not be started for the "
-                                     "event %s; check NotifyCommand in [Monitoring] of "
-                                     "kestrane.ini.\n", program_.c_str(), call[0].c_str());
+                std::fprintf(stderr,
+                             "varnholt: NotifyCommand %s could not be started for the "
+                             "event %s; check NotifyCommand in [Monitoring] of "
+                             "kestrane.ini.\n",
+                             program_.c_str(), call[0].c_str());
                 if (trouble_) trouble_("Monitoring: the notify command could not be started");
             } else {
                 running.push_back({child, now, call[0]});
@@ -87,13 +90,15 @@ void Notifier::Run() {
             if (!it->leaderEnded && ProgramEnded(it->child, exitCode)) {
                 it->leaderEnded = true;
                 if (exitCode != 0) {
-                    std::fprintf(stderr, "varnholt: NotifyCommand %s ended with %s for the event "
-                                         "%s; check the command by running it by hand.\n",
+                    std::fprintf(stderr,
+                                 "varnholt: NotifyCommand %s ended with %s for the event "
+                                 "%s; check the command by running it by hand.\n",
                                  program_.c_str(),
                                  exitCode < 0 ? "a signal"
                                               : ("exit status " + std::to_string(exitCode)).c_str(),
                                  it->event.c_str());
-                    if (trouble_) trouble_("Monitoring: the notify command failed (" + it->event + ")");
+                    if (trouble_)
+                        trouble_("Monitoring: the notify command failed (" + it->event + ")");
                 }
             }
             // What it left running in its group is timed with it.
@@ -101,8 +106,10 @@ void Notifier::Run() {
                 it = running.erase(it);
             } else if (Clock::now() - it->started > longestRun_) {
                 EndGroup(it->child);
-                std::fprintf(stderr, "varnholt: NotifyCommand %s ran longer than %g s and was "
-                                     "ended.\n", program_.c_str(), static_cast<double>(longestRun_.count()) / 1000.0);
+                std::fprintf(stderr,
+                             "varnholt: NotifyCommand %s ran longer than %g s and was "
+                             "ended.\n",
+                             program_.c_str(), static_cast<double>(longestRun_.count()) / 1000.0);
                 it = running.erase(it);
             } else {
                 ++it;

@@ -2,11 +2,12 @@
 // shell, so a ';' or '$(...)' in an argument stays text.
 #include <dirent.h>
 #include <fcntl.h>
-#include <cstdlib>
 #include <signal.h>
-#include <unistd.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include "monitoring/notifier.h"
 
@@ -17,7 +18,8 @@ namespace varnholt {
 ChildProcess StartProgram(const std::string& program, const std::vector<std::string>& arguments) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     // A group of its own: ending it ends whatever it started (a mail, a curl).
     posix_spawnattr_t attributes;
@@ -34,7 +36,8 @@ ChildProcess StartProgram(const std::string& program, const std::vector<std::str
     ::posix_spawn_file_actions_adddup2(&actions, 1, 2);
     ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     pid_t pid = -1;
-    const int failed = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    const int failed =
+        ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     return failed != 0 ? kNoChild : pid;

@@ -187,19 +187,19 @@ std::optional<WeibullFit> FitWeibull(const LifeData& data, std::string& note) {
     }
     for (const double t : data.suspensions) {
         if (!Usable(t)) {
-            note = "a unit without a failure has no cycles; a Weibull fit needs every unit's "
-                   "cycles above 0";
+            note =
+                "a unit without a failure has no cycles; a Weibull fit needs every unit's "
+                "cycles above 0";
             return std::nullopt;
         }
     }
     if (distinct.size() < 2) {
-        note = data.failures.empty()
-                   ? "no shutter has failed yet; see the Weibayes bound"
-                   : data.failures.size() == 1
-                         ? "only 1 shutter has failed; a Weibull fit needs 2 failures at "
-                           "different cycle counts (see the Weibayes bound)"
-                         : "every failure came at the same cycle count; a Weibull fit needs 2 "
-                           "failures at different cycle counts";
+        note = data.failures.empty() ? "no shutter has failed yet; see the Weibayes bound"
+               : data.failures.size() == 1
+                   ? "only 1 shutter has failed; a Weibull fit needs 2 failures at "
+                     "different cycle counts (see the Weibayes bound)"
+                   : "every failure came at the same cycle count; a Weibull fit needs 2 "
+                     "failures at different cycle counts";
         return std::nullopt;
     }
     const Scaled s(data);

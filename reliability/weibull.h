@@ -22,7 +22,7 @@ struct WeibullFit {
     double betaLow90 = 0, betaHigh90 = 0;  // two-sided 90 %
     double etaLow90 = 0, etaHigh90 = 0;
     double b1 = 0, b10 = 0, b50 = 0;
-    double b10Lower90 = 0;                 // one-sided 90 %
+    double b10Lower90 = 0;  // one-sided 90 %
     double logLikelihood = 0;
 };
 

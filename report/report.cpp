@@ -41,9 +41,9 @@ void SortInReportOrder(std::vector<std::string>& paths) {
         TestLogKind kind = TestLogKind::CycleTest;
         const bool isLog = IsTestLogName(name, &kind);
         const int64_t number = TestLogNumber(name);
-        keyed.emplace_back(Key(isLog ? (kind == TestLogKind::CycleTest ? 0 : 1) : 2, number,
-                               std::move(name)),
-                           std::move(path));
+        keyed.emplace_back(
+            Key(isLog ? (kind == TestLogKind::CycleTest ? 0 : 1) : 2, number, std::move(name)),
+            std::move(path));
     }
     std::sort(keyed.begin(), keyed.end());
     for (size_t i = 0; i < keyed.size(); ++i) paths[i] = std::move(keyed[i].second);
@@ -80,7 +80,8 @@ std::string UnitJson(const UnitFigures& u) {
     std::string runs;
     for (const UnitRun& run : u.runs) {
         if (!runs.empty()) runs += ", ";
-        runs += "{\"folder\": " + JsonString(run.folder) + ", \"file\": " + JsonString(run.file) + "}";
+        runs +=
+            "{\"folder\": " + JsonString(run.folder) + ", \"file\": " + JsonString(run.file) + "}";
     }
     return "{\"unit\": " + JsonString(u.unit) + ", \"named\": " + Bool(u.named) +
            ", \"lot\": " + JsonString(u.lot) + ", \"kind\": \"" + NamesOf(u.kind).json +
@@ -122,8 +123,8 @@ std::string RunJson(const RunFigures& r) {
         if (!modes.empty()) modes += ", ";
         modes += "{\"error\": " + JsonString(m.error) + ", \"count\": " + std::to_string(m.count) +
                  ", \"first_cycle\": " + std::to_string(m.firstCycle) +
-                 ", \"last_cycle\": " + std::to_string(m.lastCycle) +
-                 ", \"class\": \"" + FailureClassName(m.kind) + "\"}";
+                 ", \"last_cycle\": " + std::to_string(m.lastCycle) + ", \"class\": \"" +
+                 FailureClassName(m.kind) + "\"}";
     }
     return "{\"file\": " + JsonString(r.file) + ", \"folder\": " + JsonString(r.folder) +
            ", \"kind\": \"" + NamesOf(r.kind).json + "\", \"started\": " + Time(r.started) +
@@ -173,12 +174,12 @@ std::string Row(const std::vector<std::string>& cells, const std::vector<int>& w
 }
 
 std::string TotalLine(const char* label, const TotalFigures& t) {
-    return std::string(label) + ": " + std::to_string(t.runs) + (t.runs == 1 ? " run, " : " runs, ") +
-           std::to_string(t.cycles) + " cycles, " + std::to_string(t.shutterFailures) +
+    return std::string(label) + ": " + std::to_string(t.runs) +
+           (t.runs == 1 ? " run, " : " runs, ") + std::to_string(t.cycles) + " cycles, " +
+           std::to_string(t.shutterFailures) +
            (t.shutterFailures == 1 ? " shutter failure, " : " shutter failures, ") +
            std::to_string(t.benchFaults) + (t.benchFaults == 1 ? " bench fault" : " bench faults") +
-           ", MCBF " + Fixed(t.mcbf) + " cycles (90 % lower bound " +
-           Fixed(t.mcbfLower90) + ")\n";
+           ", MCBF " + Fixed(t.mcbf) + " cycles (90 % lower bound " + Fixed(t.mcbfLower90) + ")\n";
 }
 
 std::string Cycles(double value) {
@@ -200,27 +201,28 @@ std::string UnitStateText(const UnitFigures& u) {
 
 std::string LotSummary(const LotFigures& lot) {
     std::string out = std::to_string(lot.units) + (lot.units == 1 ? " unit, " : " units, ") +
-                      std::to_string(lot.failures) + " failed, " +
-                      std::to_string(lot.suspensions) + " suspended. ";
+                      std::to_string(lot.failures) + " failed, " + std::to_string(lot.suspensions) +
+                      " suspended. ";
     if (lot.weibull) {
         const WeibullFit& w = *lot.weibull;
         out += "Weibull beta " + Fixed(w.beta, "%.3g") + " [" + Fixed(w.betaLow90, "%.3g") + ", " +
-               Fixed(w.betaHigh90, "%.3g") + "], eta " + Cycles(w.eta) + " [" +
-               Cycles(w.etaLow90) + ", " + Cycles(w.etaHigh90) + "] cycles (90 %); B10 " +
-               Cycles(w.b10) + ", at least " + Cycles(w.b10Lower90) + " (90 %). ";
+               Fixed(w.betaHigh90, "%.3g") + "], eta " + Cycles(w.eta) + " [" + Cycles(w.etaLow90) +
+               ", " + Cycles(w.etaHigh90) + "] cycles (90 %); B10 " + Cycles(w.b10) +
+               ", at least " + Cycles(w.b10Lower90) + " (90 %). ";
     } else {
         out += "No Weibull fit: " + lot.weibullNote + ". ";
     }
     if (lot.weibayes) {
-        out += "Weibayes, beta " + Fixed(lot.weibayes->betaAssumed, "%g") + " assumed: eta at least " +
-               Cycles(lot.weibayes->etaLower90) + ", B10 at least " +
+        out += "Weibayes, beta " + Fixed(lot.weibayes->betaAssumed, "%g") +
+               " assumed: eta at least " + Cycles(lot.weibayes->etaLower90) + ", B10 at least " +
                Cycles(lot.weibayes->b10Lower90) + " cycles (90 %).";
     }
     return out;
 }
 
 RunFile::RunFile(std::string folder, std::string path)
-    : folder_(std::move(folder)), path_(std::move(path)),
+    : folder_(std::move(folder)),
+      path_(std::move(path)),
       nameAt_(fs::path(path_).filename().empty()
                   ? path_.size()
                   : path_.size() - fs::path(path_).filename().string().size()) {}
@@ -228,7 +230,8 @@ RunFile::RunFile(std::string folder, std::string path)
 bool RunFile::Refresh() {
     // A folder of thousands of logs is looked at again and again: a log and
     // companion that look as they did are not opened at all.
-    const std::string movesPath = Joined(fs::path(path_).parent_path().string(), MovesFileName(std::string(name())));
+    const std::string movesPath =
+        Joined(fs::path(path_).parent_path().string(), MovesFileName(std::string(name())));
     FileStamp log, moves;
     const bool seen = StampOf(path_, log);
     StampOf(movesPath, moves);
@@ -303,7 +306,8 @@ const RunAccumulator& RunFile::series() const {
 RunFile::RecordStamp RunFile::RecordStampNow() const {
     // One look at the record (a single stat) decides whether to read it again.
     std::error_code error;
-    const fs::directory_entry entry(fs::path(path_).parent_path() / RunRecordName(std::string(name())), error);
+    const fs::directory_entry entry(
+        fs::path(path_).parent_path() / RunRecordName(std::string(name())), error);
     const auto stamp = entry.last_write_time(error);
     RecordStamp now;
     now.present = !error;
@@ -357,8 +361,8 @@ std::vector<std::string> LogFilesIn(const std::string& folder,
         files.push_back(Joined(folder, name));
     }
     if (error) {
-        problems.push_back({folder, "The folder " + folder + " could not be read: " +
-                                        error.message() + "."});
+        problems.push_back(
+            {folder, "The folder " + folder + " could not be read: " + error.message() + "."});
     }
     SortInReportOrder(files);
     return files;
@@ -367,7 +371,8 @@ std::vector<std::string> LogFilesIn(const std::string& folder,
 void AddRunProblems(const std::string& path, const RunFigures& figures,
                     const std::string& recordProblem, LogNumbers& numbered,
                     std::vector<ReportProblem>& problems) {
-    const auto [first, fresh] = numbered.try_emplace({figures.kind, TestLogNumber(figures.file)}, path);
+    const auto [first, fresh] =
+        numbered.try_emplace({figures.kind, TestLogNumber(figures.file)}, path);
     if (!fresh) {
         problems.push_back({path, path + " carries the same number as " + first->second +
                                       " (a copy?); both were counted, so their cycles may be "
@@ -375,8 +380,8 @@ void AddRunProblems(const std::string& path, const RunFigures& figures,
     }
     for (std::string& note : RunNotes(path, figures)) problems.push_back({path, std::move(note)});
     if (!recordProblem.empty()) {
-        problems.push_back({path, "The run record " + RunRecordName(figures.file) + " beside " + path +
-                                      " was not read: " + recordProblem +
+        problems.push_back({path, "The run record " + RunRecordName(figures.file) + " beside " +
+                                      path + " was not read: " + recordProblem +
                                       "; the log was read as if it had none."});
     }
 }
@@ -387,14 +392,13 @@ std::vector<std::string> RunNotes(const std::string& path, const RunFigures& f) 
         return std::to_string(n) + " " + (n == 1 ? one : many);
     };
     if (f.badLines > 0) {
-        notes.push_back(path + " has " + count(f.badLines, "line that is", "lines that are") +
-                        " not a row in its place, the first at line " +
-                        std::to_string(f.firstBadLine) +
-                        (f.outOfSequence > 0
-                             ? " (" + count(f.outOfSequence, "row", "rows") +
-                                   " whose Count is not the one after the row before)"
-                             : std::string()) +
-                        "; they were left out of the figures.");
+        notes.push_back(
+            path + " has " + count(f.badLines, "line that is", "lines that are") +
+            " not a row in its place, the first at line " + std::to_string(f.firstBadLine) +
+            (f.outOfSequence > 0 ? " (" + count(f.outOfSequence, "row", "rows") +
+                                       " whose Count is not the one after the row before)"
+                                 : std::string()) +
+            "; they were left out of the figures.");
     }
     if (f.timeWentBack > 0) {
         notes.push_back(path + " line " + std::to_string(f.firstTimeWentBackLine) +
@@ -443,7 +447,8 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries, doubl
                                                     "log file."});
         } else if (status.type() == fs::file_type::directory) {
             auto& files = group(path);
-            for (std::string& file : LogFilesIn(path, report.problems)) files.push_back(std::move(file));
+            for (std::string& file : LogFilesIn(path, report.problems))
+                files.push_back(std::move(file));
         } else {
             const std::string parent = fs::path(path).parent_path().string();
             group(parent.empty() ? "." : parent).push_back(path);
@@ -493,8 +498,8 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries, doubl
             if (keepSeries) r.series = run.series();
         }
     };
-    const size_t workers =
-        std::min<size_t>(reads.size(), std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, 8));
+    const size_t workers = std::min<size_t>(
+        reads.size(), std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, 8));
     std::vector<std::thread> threads;
     for (size_t w = 1; w < workers; ++w) threads.emplace_back(work);
     work();
@@ -533,7 +538,8 @@ std::string ReportJson(const Report& report) {
            ", \"cycles\": " + std::to_string(total.cycles) +
            ", \"failures\": " + std::to_string(total.failures) +
            ", \"shutter_failures\": " + std::to_string(total.shutterFailures) +
-           ", \"bench_faults\": " + std::to_string(total.benchFaults) + ", \"mcbf\": " + OrNull(total.mcbf) +
+           ", \"bench_faults\": " + std::to_string(total.benchFaults) +
+           ", \"mcbf\": " + OrNull(total.mcbf) +
            ", \"mcbf_lower_90\": " + Number(total.mcbfLower90) + "},\n \"units\": [";
     const UnitsAndLots& ul = report.unitsAndLots;
     for (size_t i = 0; i < ul.units.size(); ++i) {
@@ -562,24 +568,25 @@ std::string ReportTable(const Report& report) {
             if (run.folder == folder) runs.push_back(run);
         }
         out += "Folder " + ValidUtf8(folder) + "\n";
-        out += Row({"Log", "Kind", "Started", "Cycles", "Shutter", "Bench", "First", "MCBF", "MCBF 90%",
-                    "Cycle s", "Laplace", "Ended"},
+        out += Row({"Log", "Kind", "Started", "Cycles", "Shutter", "Bench", "First", "MCBF",
+                    "MCBF 90%", "Cycle s", "Laplace", "Ended"},
                    widths);
         for (const RunFigures& r : runs) {
             std::string started = IsoLocalText(r.started);
             started[10] = ' ';
-            out += Row({r.file, NamesOf(r.kind).json, started, std::to_string(r.cycles),
-                        std::to_string(r.shutterFailures), std::to_string(r.benchFaults),
-                        r.firstFailureCycle ? std::to_string(*r.firstFailureCycle) : "-",
-                        Fixed(r.mcbf), Fixed(r.mcbfLower90), SpreadText(r.cycleSeconds),
-                        Fixed(r.laplace, "%.2f"),
-                        r.endedByFailure ? "failure" : r.cycles == 0 ? "no rows" : "stop"},
-                       widths);
+            out += Row(
+                {r.file, NamesOf(r.kind).json, started, std::to_string(r.cycles),
+                 std::to_string(r.shutterFailures), std::to_string(r.benchFaults),
+                 r.firstFailureCycle ? std::to_string(*r.firstFailureCycle) : "-", Fixed(r.mcbf),
+                 Fixed(r.mcbfLower90), SpreadText(r.cycleSeconds), Fixed(r.laplace, "%.2f"),
+                 r.endedByFailure ? "failure"
+                 : r.cycles == 0  ? "no rows"
+                                  : "stop"},
+                widths);
             for (size_t i = 0; i < r.failureModes.size() && i < 3; ++i) {
                 const FailureMode& m = r.failureModes[i];
                 out += "    " + std::to_string(m.count) + " x " + FailureClassName(m.kind) + ": " +
-                       ValidUtf8(m.error) +
-                       " (cycles " + std::to_string(m.firstCycle) + ".." +
+                       ValidUtf8(m.error) + " (cycles " + std::to_string(m.firstCycle) + ".." +
                        std::to_string(m.lastCycle) + ")\n";
             }
             if (r.failureModes.size() > 3) {
@@ -590,8 +597,8 @@ std::string ReportTable(const Report& report) {
     }
     if (report.folders.size() > 1) out += TotalLine("All folders", Total(report.runs));
     const UnitsAndLots& ul = report.unitsAndLots;
-    const bool anyNamed = std::any_of(ul.units.begin(), ul.units.end(),
-                                      [](const UnitFigures& u) { return u.named; });
+    const bool anyNamed =
+        std::any_of(ul.units.begin(), ul.units.end(), [](const UnitFigures& u) { return u.named; });
     if (anyNamed) {
         const std::vector<int> unitWidths = {-20, -10, -8, 5, 10, -20, 6};
         out += "\nUnits\n" +
@@ -609,10 +616,11 @@ std::string ReportTable(const Report& report) {
     }
     if (report.runs.empty()) out += "No logs were found.\n";
     for (const ReportProblem& p : report.problems) out += "Problem: " + ValidUtf8(p.problem) + "\n";
-    out += "(Shutter: shutter failures; Bench: bench faults (supply, lines), not counted against "
-           "the shutter; Cycle s: median/p99/max seconds per cycle; MCBF: mean cycles between "
-           "shutter failures; "
-           "Laplace > 0: failures come faster.)\n";
+    out +=
+        "(Shutter: shutter failures; Bench: bench faults (supply, lines), not counted against "
+        "the shutter; Cycle s: median/p99/max seconds per cycle; MCBF: mean cycles between "
+        "shutter failures; "
+        "Laplace > 0: failures come faster.)\n";
     return out;
 }
 

@@ -95,14 +95,15 @@ struct Report {
     std::vector<ReportProblem> problems;
     std::vector<RunAccumulator> series;  // beside runs, when asked for (for charts)
     UnitsAndLots unitsAndLots;
-    double assumedBeta = 2.0;            // for the Weibayes bound
+    double assumedBeta = 2.0;  // for the Weibayes bound
 };
 
 // The entries of a folder with a log's name, in report order: cycle logs
 // before power-cut logs, each by number. Other names are passed over; an
 // entry that is not a plain file (a FIFO, a folder) is left for the reader to
 // name as a problem.
-std::vector<std::string> LogFilesIn(const std::string& folder, std::vector<ReportProblem>& problems);
+std::vector<std::string> LogFilesIn(const std::string& folder,
+                                    std::vector<ReportProblem>& problems);
 
 // What a run's reader found wrong, in sentences for the operator: lines that
 // are no rows, rows out of their place, a clock set back, move times that are

@@ -89,8 +89,7 @@ TotalFigures Total(const std::vector<const RunFigures*>& runs) {
         total.benchFaults += run.benchFaults;
     }
     if (total.shutterFailures > 0) {
-        total.mcbf =
-            static_cast<double>(total.cycles) / static_cast<double>(total.shutterFailures);
+        total.mcbf = static_cast<double>(total.cycles) / static_cast<double>(total.shutterFailures);
     }
     total.mcbfLower90 = McbfLower90(total.cycles, total.shutterFailures, false);
     return total;
@@ -112,8 +111,7 @@ void RunAccumulator::Add(const LogRow& row) {
     if (row.timeWentBack && timeWentBack_++ == 0) firstBackLine_ = row.line;
     // The power-cut test goes on after a failed final opening: its error in
     // a SUCCESS row is a failure all the same.
-    const bool failure =
-        row.failure || (kind_ == TestLogKind::PowerCutTest && !row.error.empty());
+    const bool failure = row.failure || (kind_ == TestLogKind::PowerCutTest && !row.error.empty());
     failed.push_back(failure);
     lastFailed_ = row.failure;
     lastShutterFailed_ = false;

@@ -30,11 +30,11 @@ struct FailureMode {
 struct RunFigures {
     std::string file, folder;
     TestLogKind kind = TestLogKind::CycleTest;
-    int64_t started = 0;                  // LocalSeconds
-    std::optional<int64_t> lastRow;       // LocalSeconds
-    int64_t cycles = 0, failures = 0;       // failures of either class
+    int64_t started = 0;               // LocalSeconds
+    std::optional<int64_t> lastRow;    // LocalSeconds
+    int64_t cycles = 0, failures = 0;  // failures of either class
     int64_t shutterFailures = 0, benchFaults = 0;
-    bool endedByFailure = false;            // the last row is a FAILURE row
+    bool endedByFailure = false;  // the last row is a FAILURE row
     bool partialLastLine = false;
     // From the run record beside the log, when it has a readable one.
     bool hasRecord = false, recordEnded = false;
@@ -51,9 +51,9 @@ struct RunFigures {
     int64_t firstBadLine = 0, outOfSequence = 0;  // of the bad lines: rows out of their place
     int64_t movesLeftOut = 0;   // companion rows not of this log's rows, or not a time a move takes
     int64_t movesBadLines = 0;  // companion lines that are no rows
-    int64_t timeWentBack = 0;             // rows read a day on after a small step back
+    int64_t timeWentBack = 0;   // rows read a day on after a small step back
     int64_t firstTimeWentBackLine = 0;
-    std::string unit, lot;                // from the run record
+    std::string unit, lot;  // from the run record
     std::optional<int64_t> startedUtc;
 };
 

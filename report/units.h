@@ -16,7 +16,7 @@ struct UnitRun {
 
 // One shutter over all its runs of one test kind.
 struct UnitFigures {
-    std::string unit;       // the serial number, or folder/file for a run that names none
+    std::string unit;  // the serial number, or folder/file for a run that names none
     bool named = true;
     std::string lot;
     TestLogKind kind = TestLogKind::CycleTest;
@@ -24,8 +24,8 @@ struct UnitFigures {
     int64_t cycles = 0;         // up to its first shutter failure
     bool failed = false;
     std::optional<int64_t> cyclesToFailure;
-    int64_t benchFaults = 0;    // within its life
-    bool running = false;       // its newest run's record has not ended
+    int64_t benchFaults = 0;  // within its life
+    bool running = false;     // its newest run's record has not ended
 };
 
 struct LotFigures {
@@ -45,8 +45,8 @@ struct LotFigures {
 inline constexpr double kBandPercents[] = {1, 2, 5, 10, 20, 30, 50, 63.2, 70, 80, 90, 95, 99};
 
 struct UnitsAndLots {
-    std::vector<UnitFigures> units;  // by kind, then unit name
-    std::vector<LotFigures> lots;    // by kind, then lot name
+    std::vector<UnitFigures> units;     // by kind, then unit name
+    std::vector<LotFigures> lots;       // by kind, then lot name
     std::vector<std::string> problems;  // sentences
 };
 

@@ -15,14 +15,16 @@ bool AssignUnit(const std::string& logPath, const std::string& unit, const std::
     const std::string name = path.filename().string();
     const std::string recordPath = (path.parent_path() / RunRecordName(name)).string();
     if (!IsTestLogName(name)) {
-        sentence = logPath + " got no record: its name is not that of a log (cycle_log<N>.txt or "
-                             "powercut_log<N>.txt).";
+        sentence = logPath +
+                   " got no record: its name is not that of a log (cycle_log<N>.txt or "
+                   "powercut_log<N>.txt).";
         return false;
     }
     std::error_code error;
     if (fs::symlink_status(recordPath, error).type() != fs::file_type::not_found) {
-        sentence = logPath + " got no record: " + recordPath + " is already there and was left "
-                                                              "as it is.";
+        sentence = logPath + " got no record: " + recordPath +
+                   " is already there and was left "
+                   "as it is.";
         return false;
     }
     LogReader reader;

@@ -1,11 +1,11 @@
 // varnholt-report: every run of one or more bench folders summarised, as a
 // table, as JSON, as a PDF report or as chart images. Needs no display.
 #include <QDateTime>
-#include <QFontMetricsF>
-#include <QLocale>
 #include <QDir>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLocale>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
@@ -101,15 +101,19 @@ int Parse(int argc, char* argv[], Arguments& a) {
                             : arg == "--units"       ? &a.units
                                                      : &a.cycles;
             if (i + 1 >= argc || !Number(argv[i + 1], *value)) {
-                std::fprintf(stderr, "varnholt-report: %s needs a number after it; see "
-                                     "varnholt-report --help.\n", arg.c_str());
+                std::fprintf(stderr,
+                             "varnholt-report: %s needs a number after it; see "
+                             "varnholt-report --help.\n",
+                             arg.c_str());
                 return 2;
             }
             ++i;
         } else if (arg == "--assign-unit" || arg == "--lot") {
             if (i + 1 >= argc) {
-                std::fprintf(stderr, "varnholt-report: %s needs a name after it; see "
-                                     "varnholt-report --help.\n", arg.c_str());
+                std::fprintf(stderr,
+                             "varnholt-report: %s needs a name after it; see "
+                             "varnholt-report --help.\n",
+                             arg.c_str());
                 return 2;
             }
             const std::string name = argv[++i];
@@ -129,30 +133,37 @@ int Parse(int argc, char* argv[], Arguments& a) {
             }
         } else if (arg == "--pdf" || arg == "--png") {
             if (i + 1 >= argc || argv[i + 1][0] == '\0') {
-                std::fprintf(stderr, "varnholt-report: %s needs a %s name after it; see "
-                                     "varnholt-report --help.\n",
+                std::fprintf(stderr,
+                             "varnholt-report: %s needs a %s name after it; see "
+                             "varnholt-report --help.\n",
                              arg.c_str(), arg == "--pdf" ? "file" : "folder");
                 return 2;
             }
             (arg == "--pdf" ? a.pdf : a.png) = argv[++i];
         } else {
-            std::fprintf(stderr, "varnholt-report: '%s' is not an option of varnholt-report; "
-                                 "see varnholt-report --help.\n", arg.c_str());
+            std::fprintf(stderr,
+                         "varnholt-report: '%s' is not an option of varnholt-report; "
+                         "see varnholt-report --help.\n",
+                         arg.c_str());
             return 2;
         }
     }
     if (!(a.beta > 0)) {
-        std::fputs("varnholt-report: --beta must be above 0 (a Weibull shape such as 2.0).\n", stderr);
+        std::fputs("varnholt-report: --beta must be above 0 (a Weibull shape such as 2.0).\n",
+                   stderr);
         return 2;
     }
     if (a.plan) {
-        const char* wrong =
-            !(a.target > 0)                                ? "--target must be a number of cycles above 0"
-            : !(a.reliability > 0 && a.reliability < 1)    ? "--reliability must lie between 0 and 1 (0.90 for 90 %)"
-            : !(a.confidence > 0 && a.confidence < 1)      ? "--confidence must lie between 0 and 1 (0.90 for 90 %)"
-            : (a.units > 0) == (a.cycles > 0)              ? "give either --units (above 0) or --cycles (above 0)"
-            : a.units > 0 && a.units != std::floor(a.units) ? "--units must be a whole number"
-                                                           : nullptr;
+        const char* wrong = !(a.target > 0) ? "--target must be a number of cycles above 0"
+                            : !(a.reliability > 0 && a.reliability < 1)
+                                ? "--reliability must lie between 0 and 1 (0.90 for 90 %)"
+                            : !(a.confidence > 0 && a.confidence < 1)
+                                ? "--confidence must lie between 0 and 1 (0.90 for 90 %)"
+                            : (a.units > 0) == (a.cycles > 0)
+                                ? "give either --units (above 0) or --cycles (above 0)"
+                            : a.units > 0 && a.units != std::floor(a.units)
+                                ? "--units must be a whole number"
+                                : nullptr;
         if (wrong != nullptr) {
             std::fprintf(stderr, "varnholt-report: %s; see varnholt-report --help.\n", wrong);
             return 2;
@@ -160,7 +171,8 @@ int Parse(int argc, char* argv[], Arguments& a) {
         return 0;
     }
     if (a.assign && a.paths.empty()) {
-        std::fputs("varnholt-report: --assign-unit needs one or more log files after it.\n", stderr);
+        std::fputs("varnholt-report: --assign-unit needs one or more log files after it.\n",
+                   stderr);
         return 2;
     }
     if (!a.assign && !a.lot.empty()) {
@@ -193,9 +205,9 @@ std::string Plain(double value) {
 }
 
 int Plan(const Arguments& a) {
-    std::string json = "{\"target\": " + Whole(a.target) + ", \"reliability\": " +
-                       Short(a.reliability) + ", \"confidence\": " + Short(a.confidence) +
-                       ", \"beta\": " + Short(a.beta);
+    std::string json = "{\"target\": " + Whole(a.target) +
+                       ", \"reliability\": " + Short(a.reliability) +
+                       ", \"confidence\": " + Short(a.confidence) + ", \"beta\": " + Short(a.beta);
     std::string text;
     const std::string shown = "reliability " + Plain(a.reliability * 100) + " % at " +
                               Whole(a.target) + " cycles with " + Plain(a.confidence * 100) +
@@ -209,7 +221,8 @@ int Plan(const Arguments& a) {
     } else {
         const double units =
             std::ceil(ZeroFailureUnits(a.target, a.reliability, a.confidence, a.beta, a.cycles));
-        json += ", \"cycles_each\": " + Whole(a.cycles) + ", \"units_needed\": " + Whole(units) + "}\n";
+        json +=
+            ", \"cycles_each\": " + Whole(a.cycles) + ", \"units_needed\": " + Whole(units) + "}\n";
         text = Whole(units) + " shutters must each pass " + Whole(a.cycles) +
                " cycles without a shutter failure to show " + shown + ".\n";
     }
@@ -261,8 +274,10 @@ QString LotImageName(const LotFigures& lot) {
 bool WritePngs(const Report& report, const std::string& folder) {
     QDir dir(Q(folder));
     if (!dir.exists() && !QDir().mkpath(dir.path())) {
-        std::fprintf(stderr, "varnholt-report: cannot make the folder %s for the images; give "
-                             "--png a folder that can be written.\n", folder.c_str());
+        std::fprintf(stderr,
+                     "varnholt-report: cannot make the folder %s for the images; give "
+                     "--png a folder that can be written.\n",
+                     folder.c_str());
         return false;
     }
     for (size_t i = 0; i < report.runs.size(); ++i) {
@@ -274,8 +289,9 @@ bool WritePngs(const Report& report, const std::string& folder) {
             painter.end();
             const QString path = dir.filePath(ImageName(report, i, chart));
             if (!image.save(path, "PNG")) {
-                std::fprintf(stderr, "varnholt-report: cannot write %s; check that the folder "
-                                     "can be written and the disk is not full.\n",
+                std::fprintf(stderr,
+                             "varnholt-report: cannot write %s; check that the folder "
+                             "can be written and the disk is not full.\n",
                              path.toLocal8Bit().constData());
                 return false;
             }
@@ -291,8 +307,9 @@ bool WritePngs(const Report& report, const std::string& folder) {
         painter.end();
         const QString path = dir.filePath(LotImageName(lot));
         if (!image.save(path, "PNG")) {
-            std::fprintf(stderr, "varnholt-report: cannot write %s; check that the folder can be "
-                                 "written and the disk is not full.\n",
+            std::fprintf(stderr,
+                         "varnholt-report: cannot write %s; check that the folder can be "
+                         "written and the disk is not full.\n",
                          path.toLocal8Bit().constData());
             return false;
         }
@@ -317,8 +334,8 @@ QString LogStyleTime(int64_t localSeconds) {
         .arg(day)
         .arg(year)
         .arg(hour % 12 == 0 ? 12 : hour % 12)
-        .arg(QString::fromStdString(iso.substr(14, 5)), hour < 12 ? QStringLiteral("AM")
-                                                                  : QStringLiteral("PM"));
+        .arg(QString::fromStdString(iso.substr(14, 5)),
+             hour < 12 ? QStringLiteral("AM") : QStringLiteral("PM"));
 }
 
 QString Thousands(double value) { return QLocale(QLocale::English).toString(std::llround(value)); }
@@ -350,9 +367,10 @@ void RunsTable(QPdfWriter& pdf, QPainter& p, QRectF& room, const QRectF& page,
             const double w = room.width() * columns[static_cast<size_t>(i)].second;
             // Text after a column of figures keeps its distance from them.
             const double pad = i == 8 ? 10 : 0;
-            p.drawText(QRectF(x + pad, room.top(), w - 4 - pad, line),
-                       (i >= 3 && i <= 7 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter,
-                       QFontMetricsF(f, p.device()).elidedText(cells[i], Qt::ElideRight, w - 4 - pad));
+            p.drawText(
+                QRectF(x + pad, room.top(), w - 4 - pad, line),
+                (i >= 3 && i <= 7 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter,
+                QFontMetricsF(f, p.device()).elidedText(cells[i], Qt::ElideRight, w - 4 - pad));
             x += w;
         }
         room.setTop(room.top() + line);
@@ -364,18 +382,21 @@ void RunsTable(QPdfWriter& pdf, QPainter& p, QRectF& room, const QRectF& page,
     for (const auto& c : columns) header << c.first;
     row(header, true);
     for (const RunFigures* r : runs) {
-        row({Q(r->file), Q(r->unit), LogStyleTime(r->started), Thousands(static_cast<double>(r->cycles)),
-             QString::number(r->shutterFailures), QString::number(r->benchFaults),
-             r->mcbf ? Thousands(*r->mcbf) : QStringLiteral("-"), Thousands(r->mcbfLower90),
+        row({Q(r->file), Q(r->unit), LogStyleTime(r->started),
+             Thousands(static_cast<double>(r->cycles)), QString::number(r->shutterFailures),
+             QString::number(r->benchFaults), r->mcbf ? Thousands(*r->mcbf) : QStringLiteral("-"),
+             Thousands(r->mcbfLower90),
              r->endedByFailure ? QStringLiteral("failure")
-                               : r->cycles == 0 ? QStringLiteral("no rows") : QStringLiteral("stop")},
+             : r->cycles == 0  ? QStringLiteral("no rows")
+                               : QStringLiteral("stop")},
             false);
     }
     std::vector<RunFigures> copies;
     for (const RunFigures* r : runs) copies.push_back(*r);
     const TotalFigures t = Total(copies);
     const QString total =
-        QStringLiteral("%1 %2, %3 cycles, %4 shutter %5, %6 bench %7; MCBF at least %8 cycles (90 %)")
+        QStringLiteral(
+            "%1 %2, %3 cycles, %4 shutter %5, %6 bench %7; MCBF at least %8 cycles (90 %)")
             .arg(t.runs)
             .arg(t.runs == 1 ? QStringLiteral("run") : QStringLiteral("runs"))
             .arg(Thousands(static_cast<double>(t.cycles)))
@@ -399,8 +420,10 @@ bool WritePdf(const Report& report, const std::string& file) {
     pdf.setCreator(QStringLiteral("varnholt-report " VARNHOLT_VERSION));
     QPainter p;
     if (!p.begin(&pdf)) {
-        std::fprintf(stderr, "varnholt-report: cannot write the PDF %s; check that its folder "
-                             "exists and can be written.\n", file.c_str());
+        std::fprintf(stderr,
+                     "varnholt-report: cannot write the PDF %s; check that its folder "
+                     "exists and can be written.\n",
+                     file.c_str());
         return false;
     }
     const QRectF page(0, 0, pdf.width(), pdf.height());
@@ -411,9 +434,10 @@ bool WritePdf(const Report& report, const std::string& file) {
     QStringList folders;
     for (const std::string& folder : report.folders) folders << Q(folder);
     Text(p, room, QStringLiteral("Varnholt report"), heading);
-    Text(p, room, QStringLiteral("Folders: ") + folders.join(QStringLiteral(", ")) +
-                      QStringLiteral("\nWritten: ") +
-                      QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+    Text(p, room,
+         QStringLiteral("Folders: ") + folders.join(QStringLiteral(", ")) +
+             QStringLiteral("\nWritten: ") +
+             QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
          body);
     QFont folderHeading(QStringLiteral("DejaVu Sans"), 11, QFont::Bold);
     for (const std::string& folder : report.folders) {
@@ -440,13 +464,14 @@ bool WritePdf(const Report& report, const std::string& file) {
         pdf.newPage();
         room = page;
         Text(p, room, Q(r.folder + "/" + r.file), heading);
-        QString summary = QStringLiteral("%1, started on %2: %3 cycles, %4 shutter failures, %5 "
-                                         "bench faults")
-                              .arg(QString::fromLatin1(NamesOf(r.kind).description),
-                                   LogStyleTime(r.started))
-                              .arg(r.cycles)
-                              .arg(r.shutterFailures)
-                              .arg(r.benchFaults);
+        QString summary =
+            QStringLiteral(
+                "%1, started on %2: %3 cycles, %4 shutter failures, %5 "
+                "bench faults")
+                .arg(QString::fromLatin1(NamesOf(r.kind).description), LogStyleTime(r.started))
+                .arg(r.cycles)
+                .arg(r.shutterFailures)
+                .arg(r.benchFaults);
         if (r.mcbf) {
             summary += QStringLiteral(", MCBF %1 cycles").arg(*r.mcbf, 0, 'f', 1);
         }
@@ -509,7 +534,8 @@ bool WritePdf(const Report& report, const std::string& file) {
 
 int main(int argc, char* argv[]) {
     Arguments arguments;
-    if (const int status = Parse(argc, argv, arguments); status != 0) return status < 0 ? 0 : status;
+    if (const int status = Parse(argc, argv, arguments); status != 0)
+        return status < 0 ? 0 : status;
     if (arguments.plan) return Plan(arguments);
     if (arguments.assign) return Assign(arguments);
     const bool drawing = !arguments.pdf.empty() || !arguments.png.empty();

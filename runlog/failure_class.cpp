@@ -12,8 +12,8 @@ bool EndsWith(std::string_view text, std::string_view suffix) {
 }
 
 // The supply's steps: whatever the supply answered, the shutter did not fail.
-constexpr std::string_view kSupplySteps[] = {"PowerOn Error: ", "PowerOff Error: ",
-                                             "PowerSupply Error: "};
+constexpr std::string_view kSupplySteps[] = {
+    "PowerOn Error: ", "PowerOff Error: ", "PowerSupply Error: "};
 
 }  // namespace
 

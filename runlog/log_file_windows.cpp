@@ -13,13 +13,13 @@ HANDLE Handle(const LogFile& file) { return reinterpret_cast<HANDLE>(file.handle
 
 FileFault FaultOf(DWORD error) {
     char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string message = text != nullptr ? text : "error " + std::to_string(error);
     LocalFree(text);
-    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
-                                message.back() == '.')) {
+    while (!message.empty() &&
+           (message.back() == '\r' || message.back() == '\n' || message.back() == '.')) {
         message.pop_back();
     }
     return {message, error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL};
@@ -29,14 +29,15 @@ FileFault FaultOf(DWORD error) {
 
 CreateOutcome CreateNewFile(const std::string& name, LogFile& file, FileFault& fault) {
     // CREATE_NEW: an existing log is never overwritten, whatever a listing said.
-    const HANDLE handle = CreateFileW(WidePath(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileW(WidePath(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         file.handle = reinterpret_cast<std::intptr_t>(handle);
         return CreateOutcome::Created;
     }
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CreateOutcome::NameTaken;
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+        return CreateOutcome::NameTaken;
     // A folder of that name is taken too; Windows says "access denied".
     const DWORD attributes = GetFileAttributesW(WidePath(name).c_str());
     if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&

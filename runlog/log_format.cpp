@@ -99,20 +99,26 @@ std::string LogRowText(int64_t count, const std::string& status, const std::tm& 
 
 std::string LogFieldText(const std::string& text) {
     size_t end = text.size();
-    if (end >= 2 && text.compare(end - 2, 2, "\r\n") == 0) end -= 2;
-    else if (end >= 1 && (text[end - 1] == '\n' || text[end - 1] == '\r')) end -= 1;
+    if (end >= 2 && text.compare(end - 2, 2, "\r\n") == 0)
+        end -= 2;
+    else if (end >= 1 && (text[end - 1] == '\n' || text[end - 1] == '\r'))
+        end -= 1;
     std::string field;
     field.reserve(text.size());
     for (size_t i = 0; i < end; ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte == '\t') field += "<TAB>";
-        else if (byte == '\r') field += "<CR>";
-        else if (byte == '\n') field += "<LF>";
+        if (byte == '\t')
+            field += "<TAB>";
+        else if (byte == '\r')
+            field += "<CR>";
+        else if (byte == '\n')
+            field += "<LF>";
         else if (byte < 0x20 || byte == 0x7F) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "<%02X>", byte);
             field += hex;
-        } else field.push_back(text[i]);
+        } else
+            field.push_back(text[i]);
     }
     return field + text.substr(end);
 }
@@ -150,7 +156,9 @@ int64_t LocalSeconds(int year, int month, int day, int secondsOfDay) {
            secondsOfDay;
 }
 
-int SecondOfDay(const std::tm& when) { return when.tm_hour * 3600 + when.tm_min * 60 + when.tm_sec; }
+int SecondOfDay(const std::tm& when) {
+    return when.tm_hour * 3600 + when.tm_min * 60 + when.tm_sec;
+}
 
 int64_t LocalSecondsOf(const std::tm& when) {
     return LocalSeconds(when.tm_year + 1900, when.tm_mon + 1, when.tm_mday, SecondOfDay(when));

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 namespace varnholt {
@@ -50,12 +50,14 @@ void LogReader::Refuse(const std::string& why) {
 void LogReader::Header(std::string_view line) {
     switch (state_) {
         case State::Title:
-            if (line == NamesOf(TestLogKind::CycleTest).title) kind = TestLogKind::CycleTest;
-            else if (line == NamesOf(TestLogKind::PowerCutTest).title) kind = TestLogKind::PowerCutTest;
+            if (line == NamesOf(TestLogKind::CycleTest).title)
+                kind = TestLogKind::CycleTest;
+            else if (line == NamesOf(TestLogKind::PowerCutTest).title)
+                kind = TestLogKind::PowerCutTest;
             else {
                 return Refuse("it is not a Varnholt test log: its first line '" + Shown(line) +
-                              "' is neither '" + NamesOf(TestLogKind::CycleTest).title +
-                              "' nor '" + NamesOf(TestLogKind::PowerCutTest).title + "'");
+                              "' is neither '" + NamesOf(TestLogKind::CycleTest).title + "' nor '" +
+                              NamesOf(TestLogKind::PowerCutTest).title + "'");
             }
             state_ = State::Started;
             return;
@@ -100,9 +102,12 @@ bool LogReader::Row(std::string_view line, LogRow& row) {
     if (error.find('\t') != std::string_view::npos) return false;
     if (!WholeNumber(line.substr(0, t1), row.count)) return false;
     const std::string_view status = line.substr(t1 + 1, t2 - t1 - 1);
-    if (status == kLogFailure) row.failure = true;
-    else if (status == kLogSuccess) row.failure = false;
-    else return false;
+    if (status == kLogFailure)
+        row.failure = true;
+    else if (status == kLogSuccess)
+        row.failure = false;
+    else
+        return false;
     int second = 0;
     if (!ParseLogTime(line.substr(t2 + 1, t3 - t2 - 1), second)) return false;
     row.when = dates_.Next(second, &row.timeWentBack);
@@ -154,8 +159,10 @@ void LogReader::Feed(std::string_view bytes, const RowHandler& onRow) {
             pending_.clear();
             pendingTooLong_ = false;
             ++lineNumber_;
-            if (state_ == State::Rows) ++badLines;
-            else Refuse("it holds a line longer than any log line");
+            if (state_ == State::Rows)
+                ++badLines;
+            else
+                Refuse("it holds a line longer than any log line");
         } else if (!pending_.empty()) {
             pending_.append(bytes.data(), end);
             const std::string line = std::move(pending_);

@@ -13,12 +13,12 @@ namespace varnholt {
 // One well-formed data row.
 struct LogRow {
     int64_t count = 0;
-    bool failure = false;        // FAILURE
-    int64_t when = 0;            // LocalSeconds: the start's date, moved on by each midnight
-    std::string_view error;      // as logged (escapes kept), without the trailing CRs
-    int64_t line = 0;            // line number in the file, from 1
-    bool timeWentBack = false;   // earlier than the row before by less than 12 h (a clock set
-                                 // back?), read as the next day all the same
+    bool failure = false;       // FAILURE
+    int64_t when = 0;           // LocalSeconds: the start's date, moved on by each midnight
+    std::string_view error;     // as logged (escapes kept), without the trailing CRs
+    int64_t line = 0;           // line number in the file, from 1
+    bool timeWentBack = false;  // earlier than the row before by less than 12 h (a clock set
+                                // back?), read as the next day all the same
 };
 
 // Reads one log, all of it or, handed the same file again, only what was
@@ -45,13 +45,13 @@ public:
     bool NotALog() const { return state_ == State::NotALog; }
 
     TestLogKind kind = TestLogKind::CycleTest;
-    int64_t started = 0;           // LocalSeconds of the header's date and time
-    int64_t badLines = 0;          // neither header, empty nor a well-formed row in its place
-    int64_t firstBadLine = 0;      // its line number
-    int64_t outOfSequence = 0;     // of those, rows whose Count is not the one after the last
+    int64_t started = 0;        // LocalSeconds of the header's date and time
+    int64_t badLines = 0;       // neither header, empty nor a well-formed row in its place
+    int64_t firstBadLine = 0;   // its line number
+    int64_t outOfSequence = 0;  // of those, rows whose Count is not the one after the last
     int64_t rows = 0;
-    uint64_t offset = 0;           // bytes read so far, complete lines and the piece after
-    std::string problem;           // why the file is no log, or cannot be read
+    uint64_t offset = 0;  // bytes read so far, complete lines and the piece after
+    std::string problem;  // why the file is no log, or cannot be read
     // The file does not end with a line end: that piece waits for the next read.
     bool PartialLastLine() const { return !pending_.empty(); }
 
@@ -65,7 +65,7 @@ private:
     void Bad();
 
     State state_ = State::Title;
-    int64_t lastCount_ = 0;        // the last row's Count: the next is one more
+    int64_t lastCount_ = 0;  // the last row's Count: the next is one more
     FileId id_;
     bool idKnown_ = false;
     std::string tail_;             // the last bytes read, to see the file change under them

@@ -13,17 +13,18 @@ namespace {
 constexpr int32_t kHighestNumber = 32767;
 
 std::string WriteFailure(const std::string& fileName, const FileFault& fault) {
-    const std::string advice = fault.diskFull
-        ? "; the disk is full: free some disk space or start the program in another folder."
-        : "; check that the file and its folder can be written, or start the program in "
-          "another folder.";
+    const std::string advice =
+        fault.diskFull
+            ? "; the disk is full: free some disk space or start the program in another folder."
+            : "; check that the file and its folder can be written, or start the program in "
+              "another folder.";
     return "Cannot write to the log " + fileName + " in " + WorkingDirectory() + ": " +
            fault.message + advice;
 }
 
 // A row goes in whole or not at all.
-bool WriteWhole(LogFile& file, uint64_t& size, const std::string& fileName,
-                const std::string& text, std::string& problem, bool& diskFull) {
+bool WriteWhole(LogFile& file, uint64_t& size, const std::string& fileName, const std::string& text,
+                std::string& problem, bool& diskFull) {
     if (!file.IsOpen()) {
         problem = "the log " + fileName + " is not open";
         return false;
@@ -65,14 +66,15 @@ int32_t NextTestLogNumber(const std::string& directory, TestLogKind kind, std::s
         if (!IsTestLogName(name, &found) || found != kind) continue;
         const double value = std::nearbyint(LeadingNumber(name.substr(prefix.size())));
         // A number past the 16-bit limit leaves no number for a new log.
-        const int32_t number =
-            value >= kHighestNumber ? kHighestNumber : value < 0 ? 0 : static_cast<int32_t>(value);
+        const int32_t number = value >= kHighestNumber ? kHighestNumber
+                               : value < 0             ? 0
+                                                       : static_cast<int32_t>(value);
         // Past the limit the file with the larger number names the culprit;
         // the name breaks a tie so that the sentence does not depend on the
         // listing's order.
-        if (number > largest || (number == largest && number > 0 &&
-                                 (value > largestValue ||
-                                  (value == largestValue && name < largestName)))) {
+        if (number > largest ||
+            (number == largest && number > 0 &&
+             (value > largestValue || (value == largestValue && name < largestName)))) {
             largest = number;
             largestValue = value;
             largestName = name;
@@ -89,8 +91,8 @@ bool TestLogCreate(TestLogKind kind, TestLog& log, std::string& errorText) {
     for (int32_t number = NextTestLogNumber(".", kind, &holder);; ++number) {
         if (number > kHighestNumber) {
             if (holder.empty()) holder = info.prefix + std::to_string(kHighestNumber) + ".txt";
-            errorText = std::string("Cannot create a new ") + info.description + " log: " +
-                        holder + " carries the number " + std::to_string(kHighestNumber) +
+            errorText = std::string("Cannot create a new ") + info.description + " log: " + holder +
+                        " carries the number " + std::to_string(kHighestNumber) +
                         " or more, the highest a log can have; move the old " + info.prefix +
                         " files out of " + WorkingDirectory() + ".";
             return false;
@@ -171,9 +173,9 @@ bool WriteFileWhole(const std::string& name, const std::string& text, bool repla
                     FileFault& fault) {
     // Hidden, and never a log's name: the numbering passes it over.
     const size_t slash = name.rfind('/');
-    const std::string temp = slash == std::string::npos
-                                 ? "." + name + ".tmp"
-                                 : name.substr(0, slash + 1) + "." + name.substr(slash + 1) + ".tmp";
+    const std::string temp = slash == std::string::npos ? "." + name + ".tmp"
+                                                        : name.substr(0, slash + 1) + "." +
+                                                              name.substr(slash + 1) + ".tmp";
     RemoveFile(temp);  // left by a crash
     LogFile file;
     if (CreateNewFile(temp, file, fault) != CreateOutcome::Created) return false;
@@ -197,8 +199,8 @@ void TestLogStartRecord(TestLog& log, RunRecord record) {
     record.lastCount = 0;
     log.record = std::move(record);
     FileFault fault;
-    log.recordKept = WriteFileWhole(RunRecordName(log.fileName), RunRecordJson(log.record),
-                                    false, fault);
+    log.recordKept =
+        WriteFileWhole(RunRecordName(log.fileName), RunRecordJson(log.record), false, fault);
 }
 
 void TestLogEndRecord(TestLog& log, const std::string& ended, int64_t lastCount) {

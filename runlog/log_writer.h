@@ -4,9 +4,9 @@
 #include <ctime>
 #include <string>
 
+#include "runlog/log_file.h"
 #include "runlog/log_format.h"
 #include "runlog/run_record.h"
-#include "runlog/log_file.h"
 
 namespace varnholt {
 

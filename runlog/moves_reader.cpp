@@ -1,8 +1,8 @@
 #include "runlog/moves_reader.h"
 
 #include <cstdio>
-#include <memory>
 #include <filesystem>
+#include <memory>
 
 #include "runlog/log_format.h"
 #include "runlog/plain_file.h"
@@ -59,8 +59,10 @@ void MovesReader::Feed(const std::string& bytes, std::vector<MoveRow>& rows) {
             continue;
         }
         MoveRow row;
-        if (ParseRow(line, row)) rows.push_back(row);
-        else ++badLines;
+        if (ParseRow(line, row))
+            rows.push_back(row);
+        else
+            ++badLines;
     }
 }
 

@@ -22,7 +22,9 @@ std::string KindOf(mode_t mode) {
 
 std::string Cause(int error) {
     if (error == ELOOP) return "its symbolic links lead round in a circle";
-    if (error == EACCES) return "it cannot be opened for reading: permission denied (the file, or a folder on its path)";
+    if (error == EACCES)
+        return "it cannot be opened for reading: permission denied (the file, or a folder on its "
+               "path)";
     return std::string("it cannot be opened for reading: ") + std::strerror(error);
 }
 
@@ -62,7 +64,8 @@ bool StampOf(const std::string& path, FileStamp& stamp) {
     if (::stat(path.c_str(), &info) != 0) return false;
     stamp.id = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
     stamp.size = static_cast<uint64_t>(info.st_size);
-    stamp.modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+    stamp.modified =
+        static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
     return true;
 }
 

@@ -34,10 +34,11 @@ OpenOutcome OpenPlainFile(const std::string& path, PlainFile& out, std::string& 
     const DWORD type = GetFileType(handle);
     if (type != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        problem = type == FILE_TYPE_PIPE ? "it is a named pipe"
+        problem = type == FILE_TYPE_PIPE   ? "it is a named pipe"
                   : type == FILE_TYPE_CHAR ? "it is a device"
-                  : (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? "it is a folder"
-                                                                            : "it is not a plain file";
+                  : (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                      ? "it is a folder"
+                      : "it is not a plain file";
         CloseHandle(handle);
         return OpenOutcome::NotPlain;
     }
@@ -64,8 +65,9 @@ bool StampOf(const std::string& path, FileStamp& stamp) {
     if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) return false;
     stamp.id = {};  // a rename over the log changes its time; the index costs an open
     stamp.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    stamp.modified = static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                                          data.ftLastWriteTime.dwLowDateTime);
+    stamp.modified =
+        static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                             data.ftLastWriteTime.dwLowDateTime);
     return true;
 }
 

@@ -40,7 +40,8 @@ public:
             Space();
             if (!Take(':')) return Fail(problem, "a ':' is missing");
             Value value;
-            if (!Any(value, 0)) return Fail(problem, "the value of \"" + Shown(key) + "\" is not JSON");
+            if (!Any(value, 0))
+                return Fail(problem, "the value of \"" + Shown(key) + "\" is not JSON");
             if (!out.emplace(key, value).second) {
                 return Fail(problem, "\"" + Shown(key) + "\" is given twice");
             }
@@ -54,7 +55,8 @@ private:
     static std::string Shown(const std::string& key) { return ValidUtf8(key.substr(0, 40)); }
 
     bool Fail(std::string& problem, const std::string& why) {
-        problem = "it is not JSON of a run record (" + why + " near byte " + std::to_string(i_) + ")";
+        problem =
+            "it is not JSON of a run record (" + why + " near byte " + std::to_string(i_) + ")";
         return false;
     }
     bool End(std::string& problem) {
@@ -62,7 +64,9 @@ private:
         return i_ == s_.size() || Fail(problem, "something follows the record");
     }
     void Space() {
-        while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r')) ++i_;
+        while (i_ < s_.size() &&
+               (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r'))
+            ++i_;
     }
     bool Take(char c) {
         if (i_ < s_.size() && s_[i_] == c) return ++i_, true;
@@ -118,12 +122,26 @@ private:
             if (i_ >= s_.size()) return false;
             const char e = s_[i_++];
             switch (e) {
-                case '"': case '\\': case '/': out += e; break;
-                case 'b': out += '\b'; break;
-                case 'f': out += '\f'; break;
-                case 'n': out += '\n'; break;
-                case 'r': out += '\r'; break;
-                case 't': out += '\t'; break;
+                case '"':
+                case '\\':
+                case '/':
+                    out += e;
+                    break;
+                case 'b':
+                    out += '\b';
+                    break;
+                case 'f':
+                    out += '\f';
+                    break;
+                case 'n':
+                    out += '\n';
+                    break;
+                case 'r':
+                    out += '\r';
+                    break;
+                case 't':
+                    out += '\t';
+                    break;
                 case 'u': {
                     uint32_t code;
                     if (!Unicode(code)) return false;
@@ -136,7 +154,8 @@ private:
                     Utf8(code, out);
                     break;
                 }
-                default: return false;
+                default:
+                    return false;
             }
         }
         return false;
@@ -144,8 +163,9 @@ private:
     bool Number(double& value) {
         const size_t start = i_;
         Take('-');
-        while (i_ < s_.size() && ((s_[i_] >= '0' && s_[i_] <= '9') || s_[i_] == '.' ||
-                                  s_[i_] == 'e' || s_[i_] == 'E' || s_[i_] == '+' || s_[i_] == '-')) {
+        while (i_ < s_.size() &&
+               ((s_[i_] >= '0' && s_[i_] <= '9') || s_[i_] == '.' || s_[i_] == 'e' ||
+                s_[i_] == 'E' || s_[i_] == '+' || s_[i_] == '-')) {
             ++i_;
         }
         if (i_ == start) return false;
@@ -229,8 +249,8 @@ bool ParseUtcText(const std::string& text, int64_t& seconds) {
     char z = 0;
     if (text.size() != 20 ||
         std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &z) != 7 ||
-        z != 'Z' || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60 ||
-        h < 0 || mi < 0 || s < 0) {
+        z != 'Z' || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60 || h < 0 ||
+        mi < 0 || s < 0) {
         return false;
     }
     seconds = LocalSeconds(y, mo, d, h * 3600 + mi * 60 + s);
@@ -258,11 +278,13 @@ std::string RunRecordJson(const RunRecord& r) {
                       ", \"ended\": " + (r.ended ? Quoted(*r.ended) : "null") +
                       ", \"last_count\": " + std::to_string(r.lastCount);
     if (!r.host.empty()) out += ",\n \"host\": " + Quoted(r.host);
-    if (r.sampleTimeTicks >= 0) out += ", \"sample_time_ticks\": " + std::to_string(r.sampleTimeTicks);
+    if (r.sampleTimeTicks >= 0)
+        out += ", \"sample_time_ticks\": " + std::to_string(r.sampleTimeTicks);
     if (r.powerOffTicks >= 0) out += ", \"power_off_ticks\": " + std::to_string(r.powerOffTicks);
     if (r.assignedLater) {
-        out += ",\n \"assigned_later\": true, \"note\": \"made by varnholt-report --assign-unit; "
-               "started_utc from the log's header read in this machine's time zone\"";
+        out +=
+            ",\n \"assigned_later\": true, \"note\": \"made by varnholt-report --assign-unit; "
+            "started_utc from the log's header read in this machine's time zone\"";
     }
     return out + "}\n";
 }
@@ -296,7 +318,8 @@ std::optional<RunRecord> ParseRunRecord(const std::string& text, std::string& pr
                 *unit = kind ? field("unit", Value::Type::String, false) : nullptr,
                 *lot = unit ? field("lot", Value::Type::String, false) : nullptr,
                 *started = lot ? field("started_utc", Value::Type::String, false) : nullptr,
-                *offset = started ? field("utc_offset_minutes", Value::Type::Number, false) : nullptr,
+                *offset =
+                    started ? field("utc_offset_minutes", Value::Type::Number, false) : nullptr,
                 *endedUtc = offset ? field("ended_utc", Value::Type::String, true) : nullptr,
                 *ended = endedUtc ? field("ended", Value::Type::String, true) : nullptr,
                 *last = ended ? field("last_count", Value::Type::Number, false) : nullptr;
@@ -333,7 +356,8 @@ std::optional<RunRecord> ParseRunRecord(const std::string& text, std::string& pr
     }
     r.lastCount = static_cast<int64_t>(last->number);
     const auto host = fields.find("host");
-    if (host != fields.end() && host->second.type == Value::Type::String) r.host = host->second.text;
+    if (host != fields.end() && host->second.type == Value::Type::String)
+        r.host = host->second.text;
     const auto later = fields.find("assigned_later");
     r.assignedLater = later != fields.end() && later->second.type == Value::Type::Bool &&
                       later->second.number != 0;
@@ -352,9 +376,13 @@ std::optional<RunRecord> ReadRunRecordOf(const std::string& logPath, std::string
     const fs::path path = log.parent_path() / RunRecordName(logName);
     PlainFile file;
     switch (OpenPlainFile(path.string(), file, problem)) {
-        case OpenOutcome::Missing: problem.clear(); return std::nullopt;
-        case OpenOutcome::NotPlain: return std::nullopt;
-        case OpenOutcome::Opened: break;
+        case OpenOutcome::Missing:
+            problem.clear();
+            return std::nullopt;
+        case OpenOutcome::NotPlain:
+            return std::nullopt;
+        case OpenOutcome::Opened:
+            break;
     }
     if (file.size > kRunRecordMaxBytes) {
         problem = "it is larger than " + std::to_string(kRunRecordMaxBytes / 1024) +
@@ -370,7 +398,8 @@ std::optional<RunRecord> ReadRunRecordOf(const std::string& logPath, std::string
     }
     auto record = ParseRunRecord(text, problem);
     if (record && record->log != logName) {
-        problem = "it names the log \"" + ValidUtf8(record->log.substr(0, 80)) + "\", not " + logName;
+        problem =
+            "it names the log \"" + ValidUtf8(record->log.substr(0, 80)) + "\", not " + logName;
         return std::nullopt;
     }
     return record;
@@ -391,7 +420,8 @@ std::optional<RunRecord> NewestRunRecordIn(const std::string& folder) {
         if (!IsTestLogName(log)) continue;
         std::string problem;
         auto record = ReadRunRecordOf((fs::path(folder) / log).string(), problem);
-        if (record && (!newest || record->startedUtc > newest->startedUtc)) newest = std::move(record);
+        if (record && (!newest || record->startedUtc > newest->startedUtc))
+            newest = std::move(record);
     }
     return newest;
 }

@@ -14,7 +14,8 @@ size_t SequenceLength(const std::string& s, size_t i) {
     if (b0 < 0x80) return 1;
     size_t length = 0;
     unsigned char low = 0x80, high = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) length = 2;
+    if (b0 >= 0xC2 && b0 <= 0xDF)
+        length = 2;
     else if (b0 >= 0xE0 && b0 <= 0xEF) {
         length = 3;
         if (b0 == 0xE0) low = 0xA0;
@@ -58,13 +59,16 @@ std::string JsonString(const std::string& bytes) {
     std::string out = "\"";
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (c == '"') out += "\\\"";
-        else if (c == '\\') out += "\\\\";
+        if (c == '"')
+            out += "\\\"";
+        else if (c == '\\')
+            out += "\\\\";
         else if (byte < 0x20) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
             out += escaped;
-        } else out.push_back(c);
+        } else
+            out.push_back(c);
     }
     return out + "\"";
 }

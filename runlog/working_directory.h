@@ -17,12 +17,17 @@ inline std::string WorkingDirectory() {
 // "a named pipe (FIFO)", "a device" ...
 inline std::string FileKindText(std::filesystem::file_type type) {
     switch (type) {
-        case std::filesystem::file_type::directory: return "a folder";
-        case std::filesystem::file_type::fifo: return "a named pipe (FIFO)";
+        case std::filesystem::file_type::directory:
+            return "a folder";
+        case std::filesystem::file_type::fifo:
+            return "a named pipe (FIFO)";
         case std::filesystem::file_type::character:
-        case std::filesystem::file_type::block: return "a device";
-        case std::filesystem::file_type::socket: return "a socket";
-        default: return "not a plain file";
+        case std::filesystem::file_type::block:
+            return "a device";
+        case std::filesystem::file_type::socket:
+            return "a socket";
+        default:
+            return "not a plain file";
     }
 }
 

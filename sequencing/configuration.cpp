@@ -2,10 +2,10 @@
 
 #include "instruments/power_supply.h"
 #include "instruments/shutter.h"
+#include "sequencing/run_flags.h"
 #include "settings/ini_file.h"
 #include "settings/kestrane_ini.h"
 #include "settings/monitoring_settings.h"
-#include "sequencing/run_flags.h"
 #include "settings/serial_devices.h"
 #include "settings/trace_file.h"
 
@@ -49,8 +49,8 @@ bool LoadConfiguration(std::string& errorText) {
     OpenFailure failure;
     if (!PowerSupplyInit(settings->powerSupplyPort, errorText, &failure)) {
         if (failure.cause != OpenFailure::Cause::None) {
-            errorText = SerialOpenFailure(SerialRole::PowerSupply, settings->powerSupplyPort,
-                                          failure);
+            errorText =
+                SerialOpenFailure(SerialRole::PowerSupply, settings->powerSupplyPort, failure);
         }
         return false;
     }

@@ -5,14 +5,14 @@
 
 #include "instruments/power_supply.h"
 #include "instruments/shutter.h"
-#include "timing/clock.h"
 #include "runlog/failure_class.h"
+#include "runlog/log_writer.h"
 #include "sequencing/configuration.h"
 #include "sequencing/run_events.h"
 #include "sequencing/run_flags.h"
 #include "sequencing/status_line.h"
-#include "runlog/log_writer.h"
 #include "sequencing/unit_under_test.h"
+#include "timing/clock.h"
 
 namespace varnholt {
 namespace {
@@ -30,9 +30,7 @@ constexpr int32_t kPowerCutTicks = 20;
 // A count on the status line carries a leading space when it is not negative
 // ("Cycle Test:  1"), the form operators know from the bench's status texts.
 // Counted in 64 bits: an endurance run does not end or wrap at 32767 cycles.
-std::string WithSignSpace(int64_t count) {
-    return (count >= 0 ? " " : "") + std::to_string(count);
-}
+std::string WithSignSpace(int64_t count) { return (count >= 0 ? " " : "") + std::to_string(count); }
 
 // The Error column as logged, without the device's own final line end.
 std::string LoggedError(const std::string& errorText) {
@@ -85,7 +83,9 @@ public:
 
     bool Stop() {
         End(false, "Test stopped by user",
-            !ShutdownRequested() ? "stopped" : ShutdownBySignal() ? "signal" : "closed");
+            !ShutdownRequested() ? "stopped"
+            : ShutdownBySignal() ? "signal"
+                                 : "closed");
         return false;
     }
 

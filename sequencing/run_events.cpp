@@ -61,11 +61,15 @@ void TellRunStarted(const RunStarted& e) {
     Current() = e;
     TellAll([&](RunObserver& o) { o.OnRunStarted(e); });
 }
-void TellRowWritten(const RowWritten& e) { TellAll([&](RunObserver& o) { o.OnRowWritten(e); }); }
+void TellRowWritten(const RowWritten& e) {
+    TellAll([&](RunObserver& o) { o.OnRowWritten(e); });
+}
 void TellRunEnded(const RunEnded& e) {
     Current().reset();
     TellAll([&](RunObserver& o) { o.OnRunEnded(e); });
 }
-void TellLineChanged(const LineChanged& e) { TellAll([&](RunObserver& o) { o.OnLineChanged(e); }); }
+void TellLineChanged(const LineChanged& e) {
+    TellAll([&](RunObserver& o) { o.OnLineChanged(e); });
+}
 
 }  // namespace varnholt

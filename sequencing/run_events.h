@@ -24,7 +24,7 @@ struct RowWritten {
     int64_t count = 0;
     bool failure = false;  // a FAILURE row
     int64_t when = 0;
-    std::string error;     // the Error column as logged, without the device's final line end
+    std::string error;  // the Error column as logged, without the device's final line end
     int32_t openMs = -1, closeMs = -1;  // the cycle's moves; -1: none
     std::string unit;
 };
@@ -32,16 +32,17 @@ struct RowWritten {
 struct RunEnded {
     TestLogKind kind = TestLogKind::CycleTest;
     std::string log;
-    bool byFailure = false;  // a failure ended it (a FAILURE row, or a row that could not be written)
-    std::string text;        // what the status line said, device bytes as the log shows them
-    int64_t lastCount = 0;   // the last row's Count, 0 without rows
+    bool byFailure =
+        false;         // a failure ended it (a FAILURE row, or a row that could not be written)
+    std::string text;  // what the status line said, device bytes as the log shows them
+    int64_t lastCount = 0;  // the last row's Count, 0 without rows
     std::string unit;
 };
 
 struct LineChanged {
     bool back = false;  // false: the line went away
     std::string device;
-    std::string text;   // a sentence for the operator
+    std::string text;  // a sentence for the operator
 };
 
 // Observers are called on the thread that runs the test, inside its waits:

@@ -19,7 +19,6 @@ std::string Lower(std::string text) {
     return text;
 }
 
-
 std::string Trimmed(const std::string& line) {
     const size_t begin = line.find_first_not_of(" \t");
     if (begin == std::string::npos) return {};
@@ -192,7 +191,8 @@ bool ReadIniFile(const std::string& name, IniFile& ini, std::string& errorText) 
     std::ostringstream content;
     content << file.rdbuf();
     if (!file) {
-        errorText = "Cannot read " + where + "; make it readable for this user or start the "
+        errorText = "Cannot read " + where +
+                    "; make it readable for this user or start the "
                     "program in another folder.";
         return false;
     }

@@ -19,7 +19,7 @@ public:
     std::map<std::string, std::string> Section(const std::string& section) const;
     void Add(const std::string& section, const std::string& name, const std::string& value);
 
-    bool found = false;  // the file was there
+    bool found = false;    // the file was there
     int firstBadLine = 0;  // 0, or the first line the reader could not parse
 
 private:

@@ -45,8 +45,8 @@ std::optional<int64_t> WholeNumber(const std::string& text) {
 }
 
 // Missing: the default. Present: a whole number, or nullopt with the sentence.
-std::optional<int64_t> Lookup(const IniFile& ini, const Key& key, int64_t defaultValue,
-                              bool& given, std::string& errorText) {
+std::optional<int64_t> Lookup(const IniFile& ini, const Key& key, int64_t defaultValue, bool& given,
+                              std::string& errorText) {
     given = ini.Has(key.section, key.name);
     if (!given) return defaultValue;
     const std::string text = ini.Get(key.section, key.name);
@@ -79,8 +79,8 @@ std::optional<int16_t> Port(const IniFile& ini, const Key& key, bool& given,
     if (!number) return std::nullopt;
     if (*number < std::numeric_limits<int16_t>::min() ||
         *number > std::numeric_limits<int16_t>::max()) {
-        errorText = Describe(key, ini.Get(key.section, key.name)) +
-                    " is outside -32768..32767; " + key.advice + ".";
+        errorText = Describe(key, ini.Get(key.section, key.name)) + " is outside -32768..32767; " +
+                    key.advice + ".";
         return std::nullopt;
     }
     return static_cast<int16_t>(*number);

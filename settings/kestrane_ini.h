@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "timing/clock.h"
 #include "settings/ini_file.h"
+#include "timing/clock.h"
 
 namespace varnholt {
 

@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "settings/kestrane_ini.h"
 #include "runlog/log_format.h"
 #include "runlog/utf8_text.h"
 #include "runlog/working_directory.h"
+#include "settings/kestrane_ini.h"
 
 namespace varnholt {
 namespace {
@@ -40,13 +40,15 @@ bool ReadableFile(const char* key, const std::string& name, std::string& errorTe
     }
     const uintmax_t size = fs::file_size(name, error);
     if (error || size > kMaxKeyFileBytes) {
-        errorText = Key(key, name) + " is larger than 64 KiB, far more than such a file holds; "
+        errorText = Key(key, name) +
+                    " is larger than 64 KiB, far more than such a file holds; "
                     "give the right file.";
         return false;
     }
     std::ifstream in(name, std::ios::binary);
     if (!in) {
-        errorText = Key(key, name) + " is not a readable file; give a plain file this user can read.";
+        errorText =
+            Key(key, name) + " is not a readable file; give a plain file this user can read.";
         return false;
     }
     return true;
@@ -63,7 +65,8 @@ bool Port(const IniFile& ini, bool tls, MonitoringSettings& s, std::string& erro
         if (digits) value = value * 10 + (c - '0');
     }
     if (!digits || value < 1 || value > 65535) {
-        errorText = Key("MqttPort", text) + " is not a port number; give a whole number from 1 to "
+        errorText = Key("MqttPort", text) +
+                    " is not a port number; give a whole number from 1 to "
                     "65535 (1883, or 8883 for TLS), or remove the key.";
         return false;
     }
@@ -74,8 +77,10 @@ bool Port(const IniFile& ini, bool tls, MonitoringSettings& s, std::string& erro
 bool Credentials(const std::string& file, MonitoringSettings& s, std::string& errorText) {
     if (!ReadableFile("MqttCredentials", file, errorText)) return false;
     if (ReadableByOthers(file)) {
-        errorText = Key("MqttCredentials", file) + " can be read by other users; make it readable "
-                    "by its owner alone (chmod 600 " + file + ").";
+        errorText = Key("MqttCredentials", file) +
+                    " can be read by other users; make it readable "
+                    "by its owner alone (chmod 600 " +
+                    file + ").";
         return false;
     }
     std::ifstream in(file, std::ios::binary);
@@ -85,13 +90,15 @@ bool Credentials(const std::string& file, MonitoringSettings& s, std::string& er
         while (!line->empty() && (line->back() == '\r' || line->back() == '\n')) line->pop_back();
     }
     if (s.user.empty()) {
-        errorText = Key("MqttCredentials", file) + " has no user name on its first line; write the "
+        errorText = Key("MqttCredentials", file) +
+                    " has no user name on its first line; write the "
                     "user name on the first line and the password on the second.";
         return false;
     }
     // A NUL would silently cut the password where libmosquitto reads it.
     if (s.user.find('\0') != std::string::npos || s.password.find('\0') != std::string::npos) {
-        errorText = Key("MqttCredentials", file) + " holds a NUL byte in its user name or password; "
+        errorText = Key("MqttCredentials", file) +
+                    " holds a NUL byte in its user name or password; "
                     "write both as plain text, one per line.";
         return false;
     }
@@ -126,21 +133,24 @@ std::string TopicLevel(const std::string& text) {
     return level.empty() ? std::string("bench") : level;
 }
 
-std::optional<MonitoringSettings> ReadMonitoringSettings(const IniFile& ini, std::string& errorText) {
+std::optional<MonitoringSettings> ReadMonitoringSettings(const IniFile& ini,
+                                                         std::string& errorText) {
     MonitoringSettings s;
     s.host = ini.Get(kSection, "MqttHost");
     s.topic = ini.Get(kSection, "MqttTopic");
     s.caFile = ini.Get(kSection, "MqttCaFile");
     s.notifyCommand = ini.Get(kSection, "NotifyCommand");
     if (!s.notifyCommand.empty() && !IsRunnable(s.notifyCommand)) {
-        errorText = Key("NotifyCommand", s.notifyCommand) + " is not a program this user can run; "
+        errorText = Key("NotifyCommand", s.notifyCommand) +
+                    " is not a program this user can run; "
                     "give the path of an executable file (it is run without a shell, with the "
                     "arguments EVENT LOG COUNT TEXT), or remove the key.";
         return std::nullopt;
     }
     if (s.host.empty()) return s;
     if (s.host.find_first_of(" \t/") != std::string::npos) {
-        errorText = Key("MqttHost", s.host) + " is not a host name; give the broker's name or "
+        errorText = Key("MqttHost", s.host) +
+                    " is not a host name; give the broker's name or "
                     "address, such as broker.lab.";
         return std::nullopt;
     }

@@ -10,12 +10,12 @@ namespace varnholt {
 // [Monitoring] of kestrane.ini, checked. Without MqttHost no MQTT runs;
 // NotifyCommand works with or without it.
 struct MonitoringSettings {
-    std::string host;        // empty: no MQTT
-    int port = 1883;         // 8883 by default with a CA file
-    std::string topic;       // empty: the default, varnholt/<host name>/<bench folder name>
-    std::string caFile;      // given: TLS, the broker's certificate checked against it
-    std::string user;        // from the credentials file
-    std::string password;    // never shown anywhere
+    std::string host;      // empty: no MQTT
+    int port = 1883;       // 8883 by default with a CA file
+    std::string topic;     // empty: the default, varnholt/<host name>/<bench folder name>
+    std::string caFile;    // given: TLS, the broker's certificate checked against it
+    std::string user;      // from the credentials file
+    std::string password;  // never shown anywhere
     std::string notifyCommand;
 };
 
@@ -27,7 +27,8 @@ constexpr int kMqttTlsPort = 8883;
 // in 1..65535, a CA or credentials file that is missing or unreadable, a
 // credentials file that others may read, a notify command that is not a
 // program.
-std::optional<MonitoringSettings> ReadMonitoringSettings(const IniFile& ini, std::string& errorText);
+std::optional<MonitoringSettings> ReadMonitoringSettings(const IniFile& ini,
+                                                         std::string& errorText);
 
 // A topic the broker takes for publishing: valid UTF-8, no control
 // characters, no wildcards, no leading $ (the broker's own), no leading or

@@ -2,8 +2,8 @@
 
 #include <map>
 
-#include "settings/kestrane_ini.h"
 #include "runlog/working_directory.h"
+#include "settings/kestrane_ini.h"
 
 namespace varnholt {
 

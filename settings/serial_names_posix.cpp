@@ -3,6 +3,8 @@
 namespace varnholt {
 
 // Port 1 is the first serial port, /dev/ttyS0.
-std::string DefaultSerialDevice(int portNumber) { return "/dev/ttyS" + std::to_string(portNumber - 1); }
+std::string DefaultSerialDevice(int portNumber) {
+    return "/dev/ttyS" + std::to_string(portNumber - 1);
+}
 
 }  // namespace varnholt

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "settings/kestrane_ini.h"
 #include "runlog/log_writer.h"
 #include "runlog/working_directory.h"
+#include "settings/kestrane_ini.h"
 
 namespace varnholt {
 namespace {

@@ -14,13 +14,16 @@ namespace varnholt::sim {
 std::string Visible(const std::string& bytes) {
     std::string out;
     for (unsigned char c : bytes) {
-        if (c == '\r') out += "<CR>";
-        else if (c == '\n') out += "<LF>";
+        if (c == '\r')
+            out += "<CR>";
+        else if (c == '\n')
+            out += "<LF>";
         else if (c < 32 || c > 126) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "<%02X>", c);
             out += hex;
-        } else out += static_cast<char>(c);
+        } else
+            out += static_cast<char>(c);
     }
     return out;
 }
@@ -32,8 +35,9 @@ Transcript::Transcript(const std::string& path) {
 void Transcript::Line(const std::string& text) {
     const auto now = std::chrono::system_clock::now();
     const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
-                        now.time_since_epoch()).count() % 1000000;
+    const auto us =
+        std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count() %
+        1000000;
     std::tm local{};
     localtime_r(&t, &local);
     char stamp[32];

@@ -59,8 +59,9 @@ public:
                     line->Unplug(o_.replugAfterMs);
                 }
                 if (line->unplugged && Clock::now() >= line->replugAt) {
-                    t_.Line(line->Replug() ? line->name + " line is plugged back in on " + line->path
-                                           : line->name + " line cannot be plugged back in");
+                    t_.Line(line->Replug()
+                                ? line->name + " line is plugged back in on " + line->path
+                                : line->name + " line cannot be plugged back in");
                 }
             }
             pollfd fds[2];
@@ -90,7 +91,8 @@ private:
         }
         if (queue_.empty()) return 50;
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
-            queue_.front().when - Clock::now()).count();
+                              queue_.front().when - Clock::now())
+                              .count();
         return wait < 0 ? 0 : wait > 50 ? 50 : static_cast<int>(wait);
     }
 

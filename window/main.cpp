@@ -6,12 +6,12 @@
 #include <cstring>
 #include <memory>
 
-#include "timing/clock.h"
-#include "sequencing/configuration.h"
 #include "monitoring/mqtt_link.h"
 #include "monitoring/notifier.h"
-#include "settings/monitoring_settings.h"
+#include "sequencing/configuration.h"
 #include "sequencing/run_events.h"
+#include "settings/monitoring_settings.h"
+#include "timing/clock.h"
 #include "window/event_pump.h"
 #include "window/shutterform.h"
 #include "window/termination_signals.h"
@@ -74,7 +74,8 @@ struct Monitoring {
         // VARNHOLT_MQTT_QUEUE: a smaller bound, for the tests that fill it.
         const int limit = qEnvironmentVariableIntValue("VARNHOLT_MQTT_QUEUE");
         link = std::make_unique<varnholt::MqttLink>(
-            settings, topic, *feed, [&form](const std::string& text) { form.SetMonitoringText(text); },
+            settings, topic, *feed,
+            [&form](const std::string& text) { form.SetMonitoringText(text); },
             limit > 0 ? static_cast<size_t>(limit) : 10000);
         form.SetMonitoringText("Monitoring: connecting to " + link->Where());
     }

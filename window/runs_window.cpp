@@ -1,14 +1,13 @@
 #include "window/runs_window.h"
 
-#include <QHeaderView>
-#include <QSignalBlocker>
-#include <QPainter>
-#include <QVBoxLayout>
-#include <algorithm>
-
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLocale>
+#include <QPainter>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "charts/run_charts.h"
@@ -42,8 +41,9 @@ bool RunsReader::FullPassDue() {
     const auto now = std::chrono::steady_clock::now();
     // A folder changed within the last two seconds may change again within
     // its file system's clock step (two seconds on FAT) unseen.
-    const bool due = !anyFull_ || error || stamp != folderStamp_ || now - lastFull_ >= kFullPassEvery ||
-                     std::filesystem::file_time_type::clock::now() - stamp < std::chrono::seconds(2);
+    const bool due =
+        !anyFull_ || error || stamp != folderStamp_ || now - lastFull_ >= kFullPassEvery ||
+        std::filesystem::file_time_type::clock::now() - stamp < std::chrono::seconds(2);
     if (due) {
         anyFull_ = true;
         folderStamp_ = stamp;
@@ -79,8 +79,7 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
         if (chartsWanted) file->Warm();
         // A finished log kept as its figures is not even looked at between
         // full passes; a log that could not be read is never kept so.
-        const bool look =
-            full || chartsWanted || !file->Compacted() || file->name() == runningLog;
+        const bool look = full || chartsWanted || !file->Compacted() || file->name() == runningLog;
         looked_ += look ? 1 : 0;
         if (look && !file->Refresh()) {
             snapshot->problems.push_back({path, file->problem});
@@ -88,7 +87,8 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
             snapshot->runs.push_back(file->SharedFigures());
             AddRunProblems(path, *snapshot->runs.back(), file->recordProblem, numbered,
                            snapshot->problems);
-            if (chartsWanted && (path != sentPath_ || file->BytesRead() != sentBytes_ || chartSize != sentSize_)) {
+            if (chartsWanted &&
+                (path != sentPath_ || file->BytesRead() != sentBytes_ || chartSize != sentSize_)) {
                 // Decimated and laid out here, off the window's thread.
                 auto image = std::make_shared<QImage>(chartSize, QImage::Format_RGB32);
                 image->fill(Qt::white);
@@ -163,7 +163,8 @@ void RunChartsView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
     if (!charts_) {
-        painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("Select a run to see its charts."));
+        painter.drawText(rect(), Qt::AlignCenter,
+                         QStringLiteral("Select a run to see its charts."));
         return;
     }
     painter.drawImage(QPointF(0, 0), *charts_);
@@ -293,8 +294,9 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(this, &RunsWindow::RefreshWanted, reader_, &RunsReader::Refresh);
     connect(this, &RunsWindow::ForgetSeries, reader_, &RunsReader::ForgetSeries);
     connect(reader_, &RunsReader::Ready, this, &RunsWindow::Show);
-    connect(&thread_, &QThread::started, reader_, [] { YieldToEveryOtherThread(); },
-            Qt::DirectConnection);
+    connect(
+        &thread_, &QThread::started, reader_, [] { YieldToEveryOtherThread(); },
+        Qt::DirectConnection);
     thread_.start(QThread::LowPriority);
     soon_.setSingleShot(true);
     connect(&soon_, &QTimer::timeout, this, [this] {
@@ -392,15 +394,17 @@ void RunsWindow::Show(const std::shared_ptr<const RunsSnapshot>& snapshot) {
     const auto count = [](int64_t n, const char* one, const char* many) {
         return QString::number(n) + QLatin1Char(' ') + QString::fromLatin1(n == 1 ? one : many);
     };
-    QString text = QStringLiteral("Folder total: %1, %2, %3, %4, MCBF %5 (90 % lower bound %6)")
-                       .arg(count(total.runs, "run", "runs"), count(total.cycles, "cycle", "cycles"),
-                            count(total.shutterFailures, "shutter failure", "shutter failures"),
-                            count(total.benchFaults, "bench fault", "bench faults"),
-                            Figure(total.mcbf), Figure(total.mcbfLower90));
+    QString text =
+        QStringLiteral("Folder total: %1, %2, %3, %4, MCBF %5 (90 % lower bound %6)")
+            .arg(count(total.runs, "run", "runs"), count(total.cycles, "cycle", "cycles"),
+                 count(total.shutterFailures, "shutter failure", "shutter failures"),
+                 count(total.benchFaults, "bench fault", "bench faults"), Figure(total.mcbf),
+                 Figure(total.mcbfLower90));
     // A folder of thousands of broken logs must not become a label of
     // thousands of lines: its layout alone took seconds and 100 MB.
     const size_t shown = std::min(snapshot->problems.size(), kProblemsShown);
-    for (size_t i = 0; i < shown; ++i) text += QStringLiteral("\n") + Q(snapshot->problems[i].problem);
+    for (size_t i = 0; i < shown; ++i)
+        text += QStringLiteral("\n") + Q(snapshot->problems[i].problem);
     if (snapshot->problems.size() > shown) {
         const size_t more = snapshot->problems.size() - shown;
         text += QStringLiteral("\n... and %1 more %2; varnholt-report lists them all.")
@@ -424,17 +428,19 @@ void RunsWindow::ShowUnits() {
     unitsShown_ = last_->unitsAndLots;
     const UnitsAndLots& ul = *unitsShown_;
     const QTreeWidgetItem* item = units_->currentItem();
-    const QString selectedUnit = item != nullptr ? item->data(0, Qt::UserRole).toString() : QString();
+    const QString selectedUnit =
+        item != nullptr ? item->data(0, Qt::UserRole).toString() : QString();
     units_->blockSignals(true);
     units_->setUpdatesEnabled(false);
     units_->clear();
     QTreeWidgetItem* current = nullptr;
     for (const UnitFigures& u : ul.units) {
-        auto* row = new QTreeWidgetItem(
-            {Q(u.unit).left(64), Q(u.lot).left(64), QString::fromLatin1(NamesOf(u.kind).json),
-             QString::number(u.runs.size()), QString::number(u.cycles), Q(UnitStateText(u)),
-             QString::number(u.benchFaults)});
-        const QString key = Q(u.unit) + QLatin1Char('\n') + QString::fromLatin1(NamesOf(u.kind).json);
+        auto* row = new QTreeWidgetItem({Q(u.unit).left(64), Q(u.lot).left(64),
+                                         QString::fromLatin1(NamesOf(u.kind).json),
+                                         QString::number(u.runs.size()), QString::number(u.cycles),
+                                         Q(UnitStateText(u)), QString::number(u.benchFaults)});
+        const QString key =
+            Q(u.unit) + QLatin1Char('\n') + QString::fromLatin1(NamesOf(u.kind).json);
         row->setData(0, Qt::UserRole, key);
         row->setData(1, Qt::UserRole, Q(u.lot));
         row->setData(2, Qt::UserRole, static_cast<int>(u.kind));
@@ -493,8 +499,9 @@ void RunsWindow::ShowLot() {
         }
     }
     const QLocale english(QLocale::English);
-    text += QStringLiteral("\nPlan: each of its %1 units must pass %2 cycles without a shutter "
-                           "failure; %3 passed, %4 on the way%5, %6 failed%7.")
+    text += QStringLiteral(
+                "\nPlan: each of its %1 units must pass %2 cycles without a shutter "
+                "failure; %3 passed, %4 on the way%5, %6 failed%7.")
                 .arg(lot->units)
                 .arg(english.toString(static_cast<qlonglong>(each)))
                 .arg(passed)

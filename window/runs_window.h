@@ -75,8 +75,8 @@ private:
     // being written or shown.
     bool FullPassDue();
 
-    std::vector<std::string> order_;            // the logs, in report order
-    std::vector<ReportProblem> listProblems_;   // what the folder's listing found
+    std::vector<std::string> order_;           // the logs, in report order
+    std::vector<ReportProblem> listProblems_;  // what the folder's listing found
     std::filesystem::file_time_type folderStamp_{};
     std::chrono::steady_clock::time_point lastFull_{};
     bool anyFull_ = false;
@@ -144,8 +144,8 @@ private:
     void Show(const std::shared_ptr<const RunsSnapshot>& snapshot);
     void AskSoon();
     QString Selected() const;
-    void ShowUnits();   // the units' list, when they changed
-    void ShowLot();     // the selected unit's lot, its figures and plan
+    void ShowUnits();  // the units' list, when they changed
+    void ShowLot();    // the selected unit's lot, its figures and plan
 
     QTreeView* list_;
     RunsModel* model_;

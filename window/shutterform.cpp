@@ -7,14 +7,14 @@
 
 #include "instruments/power_supply.h"
 #include "instruments/shutter.h"
-#include "timing/clock.h"
+#include "runlog/log_writer.h"
+#include "runlog/run_record.h"
+#include "runlog/utf8_text.h"
 #include "sequencing/configuration.h"
 #include "sequencing/endurance_tests.h"
 #include "sequencing/run_flags.h"
 #include "sequencing/unit_under_test.h"
-#include "runlog/log_writer.h"
-#include "runlog/run_record.h"
-#include "runlog/utf8_text.h"
+#include "timing/clock.h"
 #include "ui_shutterform.h"
 #include "window/runs_window.h"
 
@@ -39,9 +39,8 @@ private:
 
 // One of the two test buttons: the first click runs the test to its end, a
 // second click (handled inside the test's waits) asks it to stop.
-void TestButtonClick(ShutterForm& form, QPushButton* own,
-                     QPushButton* other, bool& running, void (*test)(), const char* idleCaption,
-                     const char* runningCaption) {
+void TestButtonClick(ShutterForm& form, QPushButton* own, QPushButton* other, bool& running,
+                     void (*test)(), const char* idleCaption, const char* runningCaption) {
     if (running) {
         own->setEnabled(false);
         running = false;
@@ -90,8 +89,7 @@ ShutterForm::ShutterForm(SerialPort* shutterPort, SerialPort* powerSupplyPort, Q
     connect(ui->PowerOnCmd, &QPushButton::clicked, this, &ShutterForm::PowerOnCmd_Click);
     connect(ui->PowerOffCmd, &QPushButton::clicked, this, &ShutterForm::PowerOffCmd_Click);
     connect(ui->CycleTestCmd, &QPushButton::clicked, this, &ShutterForm::CycleTestCmd_Click);
-    connect(ui->PowerCutTestCmd, &QPushButton::clicked, this,
-            &ShutterForm::PowerCutTestCmd_Click);
+    connect(ui->PowerCutTestCmd, &QPushButton::clicked, this, &ShutterForm::PowerCutTestCmd_Click);
     connect(ui->RunsCmd, &QPushButton::clicked, this, &ShutterForm::RunsCmd_Click);
 }
 
@@ -109,7 +107,8 @@ void ShutterForm::WriteTickLateness() {
     const QByteArray file = qgetenv("VARNHOLT_TICK_LATENESS");
     if (file.isEmpty() || tickLateness_.empty()) return;
     if (std::FILE* out = std::fopen(file.constData(), "w")) {
-        for (const int64_t ns : tickLateness_) std::fprintf(out, "%lld\n", static_cast<long long>(ns));
+        for (const int64_t ns : tickLateness_)
+            std::fprintf(out, "%lld\n", static_cast<long long>(ns));
         std::fclose(out);
     }
 }
@@ -172,7 +171,8 @@ void ShutterForm::SetAllControlsEnabled(bool enabled) {
 bool ShutterForm::TakeUnitForRun() {
     const std::string unit = ui->UnitText->text().trimmed().toStdString();
     const std::string lot = ui->LotText->text().trimmed().toStdString();
-    for (const std::string& problem : {UnitNameProblem(unit, "unit"), UnitNameProblem(lot, "lot")}) {
+    for (const std::string& problem :
+         {UnitNameProblem(unit, "unit"), UnitNameProblem(lot, "lot")}) {
         if (!problem.empty()) {
             SetStatus(problem);
             return false;
@@ -220,8 +220,8 @@ void ShutterForm::PowerCommandClick(bool (*command)(std::string&)) {
 
 void ShutterForm::CycleTestCmd_Click() {
     HandlerScope scope(handlersRunning_);
-    TestButtonClick(*this, ui->CycleTestCmd, ui->PowerCutTestCmd, CycleTestRunning(),
-                    &CycleTest, "Start Cycle Test", "Stop Cycle Test");
+    TestButtonClick(*this, ui->CycleTestCmd, ui->PowerCutTestCmd, CycleTestRunning(), &CycleTest,
+                    "Start Cycle Test", "Stop Cycle Test");
 }
 
 void ShutterForm::PowerCutTestCmd_Click() {
@@ -232,8 +232,8 @@ void ShutterForm::PowerCutTestCmd_Click() {
 
 void ShutterForm::SetMonitoringText(const std::string& text) {
     const QString shown = QString::fromStdString(ValidUtf8(text));
-    QMetaObject::invokeMethod(this, [this, shown] { ui->MonitoringText->setText(shown); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, shown] { ui->MonitoringText->setText(shown); }, Qt::QueuedConnection);
 }
 
 // Opened at any time, a test running or not: it reads on a thread of its own.
@@ -255,7 +255,8 @@ void ShutterForm::TimerAppTick_Timer() {
     // timer is re-armed for the next whole tick so its lateness never adds up.
     const int64_t elapsedNs = tickClock_.nsecsElapsed();
     constexpr int64_t kTickNs = int64_t{kTickMilliseconds} * 1'000'000;
-    if (tickLateness_.capacity() > 0) tickLateness_.push_back(elapsedNs - (ticksCounted_ + 1) * kTickNs);
+    if (tickLateness_.capacity() > 0)
+        tickLateness_.push_back(elapsedNs - (ticksCounted_ + 1) * kTickNs);
     while (ticksCounted_ < elapsedNs / kTickNs) {
         ++ticksCounted_;
         AddAppTick();

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "instruments/qt_serial_port.h"
-#include "settings/serial_devices.h"
 #include "sequencing/status_line.h"
+#include "settings/serial_devices.h"
 
 namespace Ui {
 class ShutterForm;

@@ -2,8 +2,8 @@
 // control events on their own thread; the window is closed from the event loop.
 #include <windows.h>
 
-#include <QMetaObject>
 #include <QCoreApplication>
+#include <QMetaObject>
 
 #include "timing/clock.h"
 #include "window/termination_signals.h"
@@ -15,9 +15,12 @@ std::function<void()> onRequest;
 
 BOOL WINAPI OnControl(DWORD) {
     RequestShutdownFromSignal();
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [] {
-        if (onRequest) onRequest();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [] {
+            if (onRequest) onRequest();
+        },
+        Qt::QueuedConnection);
     return TRUE;
 }
 

@@ -9,8 +9,8 @@
 
 #include "instruments/qt_serial_port.h"
 #include "monitoring/notifier.h"
-#include "settings/trace_file.h"
 #include "runlog/working_directory.h"
+#include "settings/trace_file.h"
 
 namespace varnholt {
 namespace {
@@ -32,13 +32,16 @@ std::string VisibleBytes(const std::string& bytes) {
     out.reserve(bytes.size());
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte == '\r') out += "<CR>";
-        else if (byte == '\n') out += "<LF>";
+        if (byte == '\r')
+            out += "<CR>";
+        else if (byte == '\n')
+            out += "<LF>";
         else if (byte < 0x20 || byte >= 0x7F || byte == '<') {
             char hex[8];
             std::snprintf(hex, sizeof hex, "<%02X>", byte);
             out += hex;
-        } else out.push_back(c);
+        } else
+            out.push_back(c);
     }
     return out;
 }
@@ -72,7 +75,8 @@ bool StartWireTrace(const std::string& file, std::string& errorText) {
         spdlog::register_logger(traceLog);
     } catch (const spdlog::spdlog_ex& e) {
         errorText = "Cannot write the trace file " + file + " in " + WorkingDirectory() + " (" +
-                    e.what() + "); change TraceFile in [Diagnostics] of kestrane.ini, or remove "
+                    e.what() +
+                    "); change TraceFile in [Diagnostics] of kestrane.ini, or remove "
                     "it to run without a trace.";
         return false;
     }

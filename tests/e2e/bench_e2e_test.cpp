@@ -2,6 +2,7 @@
 // pseudo-terminals, clicked with QTest.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -10,27 +11,24 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
-#include <sys/resource.h>
-
 #include <fstream>
 #include <iostream>
 #include <regex>
 
-#include "timing/clock.h"
+#include "sequencing/configuration.h"
 #include "tests/e2e/sim_process.h"
 #include "tests/support/log_pattern.h"
 #include "tests/support/temp_dir.h"
+#include "timing/clock.h"
 #include "window/event_pump.h"
 #include "window/shutterform.h"
 #include "window/wire_trace.h"
-#include "sequencing/configuration.h"
 
 namespace varnholt {
 namespace {
 
 using testing::SimProcess;
 using testing::WorkingFolder;
-
 
 std::string Header(const std::string& title) { return testing::LogHeader(title); }
 std::string Row(int64_t count, const std::string& state, const std::string& error) {
@@ -104,8 +102,7 @@ TEST_F(BenchTest, StartUpSucceedsOnTheSimulatedBench) {
 
 TEST_F(BenchTest, WrongIdentityStopsTheStartUp) {
     Start({"--bad-id"});
-    EXPECT_EQ(Status(),
-              "Configuration Error: Bad ID: AGILENT TECHNOLOGIES,E3631A,0,2.1-5.0-1.0\n");
+    EXPECT_EQ(Status(), "Configuration Error: Bad ID: AGILENT TECHNOLOGIES,E3631A,0,2.1-5.0-1.0\n");
     EXPECT_FALSE(Button("OpenCmd")->isEnabled());
 }
 
@@ -149,8 +146,7 @@ TEST_F(BenchTest, PowerCutTestCutsAMoveAndThenOpens) {
 
 TEST_F(BenchTest, SupplyErrorMidRunEndsWithOneFailureRow) {
     // Error queries: reset 1, apply 2, preparation 3 and 4, cycle 1: 5 and 6.
-    Start({"--sample-time", "0", "--power-off", "0", "--move-ms", "100", "--supply-error-at",
-           "7"});
+    Start({"--sample-time", "0", "--power-off", "0", "--move-ms", "100", "--supply-error-at", "7"});
     RunTest("CycleTestCmd", "never");
     EXPECT_EQ(Status(), "PowerOn Error: -222,\"Data out of range\"\n");
     ExpectLog("cycle_log1.txt",
@@ -160,15 +156,14 @@ TEST_F(BenchTest, SupplyErrorMidRunEndsWithOneFailureRow) {
 }
 
 TEST_F(BenchTest, ShutterLineGoingAwayMidRunIsAFailureNotAHang) {
-    Start({"--sample-time", "0", "--power-off", "0", "--move-ms", "100", "--drop-shutter-at",
-           "3"});
+    Start({"--sample-time", "0", "--power-off", "0", "--move-ms", "100", "--drop-shutter-at", "3"});
     QElapsedTimer elapsed;
     elapsed.start();
     RunTest("CycleTestCmd", "never");
     EXPECT_LT(elapsed.elapsed(), 15000);
     // Not a shutter time-out 10 s later: the line that went away, at once.
-    const std::string gone = "-1 Serial port 1 (" + folder.path() +
-                             "/usb-varnholt-sim-shutter) was disconnected";
+    const std::string gone =
+        "-1 Serial port 1 (" + folder.path() + "/usb-varnholt-sim-shutter) was disconnected";
     EXPECT_EQ(Status().toStdString(), "CloseShutter Error: " + gone);
     ExpectLog("cycle_log1.txt", Header("Shutter Cycle Test") +
                                     Row(1, "FAILURE", Escaped("CloseShutter Error: " + gone)));
@@ -228,9 +223,8 @@ class PulledLineTest : public BenchTest {
 protected:
     void ExpectOneGoneRowAndAQuietProgram(TranscriptWatch& pulled, const std::string& prefix,
                                           int port, const std::string& line) {
-        const std::string gone = "-1 Serial port " + std::to_string(port) + " (" +
-                                 folder.path() + "/usb-varnholt-sim-" + line +
-                                 ") was disconnected";
+        const std::string gone = "-1 Serial port " + std::to_string(port) + " (" + folder.path() +
+                                 "/usb-varnholt-sim-" + line + ") was disconnected";
         EXPECT_EQ(Status().toStdString(), prefix + gone);
         ExpectLog("cycle_log1.txt",
                   Header("Shutter Cycle Test") + Row(1, "FAILURE", Escaped(prefix + gone)));
@@ -245,8 +239,8 @@ protected:
 TEST_F(PulledLineTest, ShutterLinePulledDuringTheHoldFailsAtOnceAndComesBackWithoutARestart) {
     // Shutter commands: preparation close 1, cycle 1 open 2 (pulled once
     // answered, at the start of the 1 s hold), close 3.
-    Start({"--sample-time", "1", "--power-off", "0", "--move-ms", "100", "--unplug-shutter-at",
-           "2", "--replug-after", "3000"});
+    Start({"--sample-time", "1", "--power-off", "0", "--move-ms", "100", "--unplug-shutter-at", "2",
+           "--replug-after", "3000"});
     TranscriptWatch pulled(sim->transcriptPath, "shutter line is pulled");
     RunTest("CycleTestCmd", "never");
     const qint64 failedAt = pulled.now();
@@ -266,8 +260,8 @@ TEST_F(PulledLineTest, ShutterLinePulledDuringTheHoldFailsAtOnceAndComesBackWith
 TEST_F(PulledLineTest, SupplyLinePulledDuringThePowerOffWaitFailsAtOnceAndComesBackInRemoteMode) {
     // Supply queries: reset 1, identity 2, apply 3, preparation on 4, off 5
     // (pulled once answered, at the start of the 2 s power-off wait).
-    Start({"--sample-time", "0", "--power-off", "2", "--move-ms", "100", "--unplug-supply-at",
-           "5", "--replug-after", "3500"});
+    Start({"--sample-time", "0", "--power-off", "2", "--move-ms", "100", "--unplug-supply-at", "5",
+           "--replug-after", "3500"});
     TranscriptWatch pulled(sim->transcriptPath, "supply line is pulled");
     RunTest("CycleTestCmd", "never");
     ASSERT_GE(pulled.seenAt(), 0) << Status().toStdString();
@@ -312,15 +306,15 @@ TEST_F(BenchTest, TheTraceRecordsBothLinesToTheMillisecond) {
           stamp + supply + " < HEWLETT-PACKARD.*", stamp + shutter + " > OPEN<CR>",
           stamp + shutter + " < .*RDY<CR>"}) {
         EXPECT_TRUE(std::regex_search(trace, std::regex("(^|\n)" + line + "\n"))) << line << "\n"
-                                                                                    << trace;
+                                                                                  << trace;
     }
     QtSerialPort::SetTrace(nullptr);
 }
 
 TEST_F(BenchTest, AReplyCarryingALogRowCannotForgeOne) {
     // Shutter commands: preparation close 1, cycle 1: open 2, close 3.
-    Start({"--sample-time", "0", "--power-off", "0", "--move-ms", "100", "--shutter-forge-at",
-           "3"});
+    Start(
+        {"--sample-time", "0", "--power-off", "0", "--move-ms", "100", "--shutter-forge-at", "3"});
     RunTest("CycleTestCmd", "never");
     const std::string log = folder.Read("cycle_log1.txt");
     ExpectLog("cycle_log1.txt",
@@ -340,8 +334,8 @@ TEST_F(BenchTest, AReplyCarryingALogRowCannotForgeOne) {
 }
 
 TEST_F(BenchTest, FloodWithoutLineEndNeitherCrashesNorGrowsMemory) {
-    Start({"--sample-time", "0", "--power-off", "0", "--move-ms", "100", "--flood-shutter-at",
-           "2"});
+    Start(
+        {"--sample-time", "0", "--power-off", "0", "--move-ms", "100", "--flood-shutter-at", "2"});
     const long before = PeakResidentKiB();
     RunTest("CycleTestCmd", "never");
     EXPECT_EQ(Status(), "OpenShutter Error: -1 Timed out waiting for shutter response");
@@ -370,9 +364,9 @@ TEST_F(BenchTest, ClosingTheWindowMidRunEndsTheTestAndSendsNothingMore) {
     EXPECT_EQ(second.substr(first.size()).find(" < "), std::string::npos)
         << second.substr(first.size());
     const std::string log = folder.Read("cycle_log1.txt");
-    EXPECT_TRUE(std::regex_match(log, std::regex(Header("Shutter Cycle Test") + "(" +
-                                                 Row(0, "SUCCESS", "NONE").replace(0, 1, "[0-9]+") +
-                                                 ")*")))
+    EXPECT_TRUE(
+        std::regex_match(log, std::regex(Header("Shutter Cycle Test") + "(" +
+                                         Row(0, "SUCCESS", "NONE").replace(0, 1, "[0-9]+") + ")*")))
         << log;
 }
 

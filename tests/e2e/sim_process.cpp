@@ -13,7 +13,7 @@ namespace varnholt::testing {
 SimProcess::SimProcess(const std::string& folder, const std::vector<std::string>& options) {
     transcriptPath = folder + "/sim-transcript.txt";
     std::vector<std::string> args = {VARNHOLT_SIM_PATH, "--dir", folder, "--transcript",
-                                      transcriptPath};
+                                     transcriptPath};
     args.insert(args.end(), options.begin(), options.end());
     int out[2];
     if (pipe(out) != 0) return;

@@ -1,17 +1,15 @@
-#include "instruments/qt_serial_port.h"
-
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <filesystem>
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <filesystem>
 
 #include "instruments/line_exchange.h"
+#include "instruments/qt_serial_port.h"
 #include "settings/serial_devices.h"
 #include "tests/qt/pty_pair.h"
 
@@ -188,10 +186,12 @@ TEST_F(SerialAdapterTest, ASecondOpenerOfTheSameDeviceIsRefusedAsInUse) {
         EXPECT_FALSE(second.PortOpen(true, refused)) << path;
         EXPECT_EQ(refused.cause, OpenFailure::Cause::InUse) << path << ": " << refused.reason;
         second.Output("*RST\r\n");  // must go nowhere
-        EXPECT_EQ(SerialOpenFailure(SerialRole::Shutter, 3, refused),
-                  "Cannot open serial port 3 (" + path + ") for the shutter: it is in use by "
-                  "another program. Close the other program (another copy of Varnholt?) or give "
-                  "each program its own port.");
+        EXPECT_EQ(
+            SerialOpenFailure(SerialRole::Shutter, 3, refused),
+            "Cannot open serial port 3 (" + path +
+                ") for the shutter: it is in use by "
+                "another program. Close the other program (another copy of Varnholt?) or give "
+                "each program its own port.");
     }
     std::filesystem::remove(link);
     EXPECT_EQ(pty.Read(1, 200), "");

@@ -1,6 +1,7 @@
 #include "window/shutterform.h"
 
 #include <gtest/gtest.h>
+#include <spdlog/spdlog.h>
 
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -10,26 +11,23 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSet>
-#include <QTest>
-#include <QTimer>
 #include <QSplitter>
 #include <QTabWidget>
+#include <QTest>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
-#include <QLabel>
 #include <functional>
 
-#include "timing/clock.h"
+#include "runlog/run_record.h"
 #include "sequencing/configuration.h"
 #include "sequencing/run_flags.h"
-#include "runlog/run_record.h"
 #include "tests/support/fake_bench.h"
 #include "tests/support/temp_dir.h"
+#include "timing/clock.h"
 #include "window/event_pump.h"
 #include "window/runs_model.h"
 #include "window/wire_trace.h"
-
-#include <spdlog/spdlog.h>
 
 namespace varnholt {
 namespace {
@@ -39,8 +37,8 @@ using testing::FakeShutter;
 using testing::FakeSupply;
 using testing::WorkingFolder;
 
-const char* const kButtons[] = {"OpenCmd", "CloseCmd", "PowerOnCmd", "PowerOffCmd",
-                                "CycleTestCmd", "PowerCutTestCmd"};
+const char* const kButtons[] = {"OpenCmd",     "CloseCmd",     "PowerOnCmd",
+                                "PowerOffCmd", "CycleTestCmd", "PowerCutTestCmd"};
 
 // Runs `action` from the event loop after `ms`, while a handler is waiting.
 void Later(int ms, std::function<void()> action) { QTimer::singleShot(ms, action); }
@@ -59,12 +57,14 @@ protected:
         form->Form_Load();
     }
     void StartWithDevices() {
-        Start("[TestPeriods]\nSampleTimePeriod=1\nPowerOffPeriod=1\n"
-              "[Communications]\nPowerSupplyPort=2\nShutterPort=1\n");
+        Start(
+            "[TestPeriods]\nSampleTimePeriod=1\nPowerOffPeriod=1\n"
+            "[Communications]\nPowerSupplyPort=2\nShutterPort=1\n");
     }
     void StartWithoutDevices() {
-        Start("[TestPeriods]\nSampleTimePeriod=1\nPowerOffPeriod=1\n"
-              "[Communications]\nPowerSupplyPort=0\nShutterPort=0\n");
+        Start(
+            "[TestPeriods]\nSampleTimePeriod=1\nPowerOffPeriod=1\n"
+            "[Communications]\nPowerSupplyPort=0\nShutterPort=0\n");
     }
 
     QPushButton* Button(const char* name) { return form->findChild<QPushButton*>(name); }
@@ -117,9 +117,10 @@ TEST_F(WindowTest, BadValueInTheIniFileIsShownAsASentence) {
 // log is listed as running and kept up to date as rows arrive.
 TEST_F(WindowTest, TheRunsWindowFollowsARunningTestWithoutStoppingIt) {
     StartWithoutDevices();
-    folder.Write("powercut_log4.txt", "Shutter Power Cut Test\r\nStarted on 12/8/2026 at 3:07:09 PM"
-                                      "\r\n\r\nCount\tStatus\tTime\tError\r\n1\tSUCCESS\t3:07:14 PM"
-                                      "\t\r\n");
+    folder.Write("powercut_log4.txt",
+                 "Shutter Power Cut Test\r\nStarted on 12/8/2026 at 3:07:09 PM"
+                 "\r\n\r\nCount\tStatus\tTime\tError\r\n1\tSUCCESS\t3:07:14 PM"
+                 "\t\r\n");
     QTreeView* list = nullptr;
     QStringList seen;
     Later(200, [&] { Click("RunsCmd"); });
@@ -136,7 +137,8 @@ TEST_F(WindowTest, TheRunsWindowFollowsARunningTestWithoutStoppingIt) {
     Click("CycleTestCmd");
     ASSERT_NE(list, nullptr);
     ASSERT_FALSE(seen.isEmpty());
-    EXPECT_TRUE(seen.first().startsWith("cycle_log1.txt  (running) ")) << seen.join("|").toStdString();
+    EXPECT_TRUE(seen.first().startsWith("cycle_log1.txt  (running) "))
+        << seen.join("|").toStdString();
     // Counted up while the test ran (a cycle without devices takes 2 s).
     EXPECT_NE(seen.first(), seen.last()) << seen.join("|").toStdString();
     EXPECT_EQ(Status(), "Test stopped by user");
@@ -353,12 +355,13 @@ TEST_F(WindowTest, TheUnitsViewShowsUnitsTheirLotAndThePlan) {
     const int failAt[] = {150, 230, 310, 420, 480, 560, 700, 910};
     for (int i = 0; i < 8; ++i) {
         const std::string name = "cycle_log" + std::to_string(i + 1) + ".txt";
-        std::string log = "Shutter Cycle Test\r\nStarted on 12/1/2026 at 8:00:00 AM\r\n\r\n"
-                          "Count\tStatus\tTime\tError\r\n";
+        std::string log =
+            "Shutter Cycle Test\r\nStarted on 12/1/2026 at 8:00:00 AM\r\n\r\n"
+            "Count\tStatus\tTime\tError\r\n";
         for (int row = 1; row <= failAt[i]; ++row) {
-            log += std::to_string(row) +
-                   (row == failAt[i] ? "\tFAILURE\t9:00:00 AM\tOpenShutter Error: JAM\r\n"
-                                     : "\tSUCCESS\t9:00:00 AM\tNONE\r\n");
+            log += std::to_string(row) + (row == failAt[i]
+                                              ? "\tFAILURE\t9:00:00 AM\tOpenShutter Error: JAM\r\n"
+                                              : "\tSUCCESS\t9:00:00 AM\tNONE\r\n");
         }
         folder.Write(name, log);
         RunRecord record;
@@ -389,7 +392,8 @@ TEST_F(WindowTest, TheUnitsViewShowsUnitsTheirLotAndThePlan) {
     // Nor when the other columns leave the last one just its contents.
     int ended = 0;
     for (int r = 0; r < runs->model()->rowCount(); ++r) {
-        ended = std::max(ended, runs->sizeHintForIndex(runs->model()->index(r, RunsModel::Ended)).width());
+        ended = std::max(ended,
+                         runs->sizeHintForIndex(runs->model()->index(r, RunsModel::Ended)).width());
     }
     int others = 0;
     for (int c = 0; c < RunsModel::Ended; ++c) others += runs->columnWidth(c);
@@ -401,8 +405,10 @@ TEST_F(WindowTest, TheUnitsViewShowsUnitsTheirLotAndThePlan) {
     // The fit as R's survreg gives it for these eight failures.
     EXPECT_TRUE(lot.contains("Weibull beta 2.14 [1.28, 3.24], eta 533")) << lot.toStdString();
     // (ln 0.1 / (8 ln 0.9))^(1/2) = 1.6528137 times the target, rounded up.
-    EXPECT_TRUE(lot.contains("each of its 8 units must pass 1,652,814 cycles")) << lot.toStdString();
-    EXPECT_TRUE(lot.contains("8 failed: a failure breaks a zero-failure plan")) << lot.toStdString();
+    EXPECT_TRUE(lot.contains("each of its 8 units must pass 1,652,814 cycles"))
+        << lot.toStdString();
+    EXPECT_TRUE(lot.contains("8 failed: a failure breaks a zero-failure plan"))
+        << lot.toStdString();
 }
 
 // The Unit and Lot fields: proposed from the newest run record of the
@@ -460,7 +466,9 @@ TEST(StatusDisplayText, DeviceBytesShowAsInTheLogAndPathsAsNamed) {
         {"JAM\rRDY\r", "JAM<CR>RDY\n"},
         {std::string("Shutter Error: E2\0JAM\r", 22), "Shutter Error: E2<00>JAM\n"},
         {"E2\tJAM\x1b", "E2<TAB>JAM<1B>"},
-        {"in /home/lab/Pr\xc3\xbc" "fstand: full", QString::fromUtf8("in /home/lab/Pr\u00fcfstand: full")},
+        {"in /home/lab/Pr\xc3\xbc"
+         "fstand: full",
+         QString::fromUtf8("in /home/lab/Pr\u00fcfstand: full")},
         {std::string("\xff", 1), QString(QChar(0xff))},
         {"\xe2\x82", QString::fromUtf8("\u00e2\u0082")},
     };

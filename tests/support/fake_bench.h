@@ -46,7 +46,7 @@ public:
     void ArriveAt(int64_t tick, const std::string& bytes);
     void DeliverDue(int64_t tick);
 
-    std::string Wire() const;  // everything sent, in order
+    std::string Wire() const;        // everything sent, in order
     std::vector<std::string> setup;  // "CommPort 3", "Settings 9600,N,8,2", ...
     std::vector<Sent> sent;
     bool opened = false;

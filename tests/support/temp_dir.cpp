@@ -1,8 +1,8 @@
 #include "tests/support/temp_dir.h"
 
 #include <filesystem>
-#include <random>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -19,7 +19,8 @@ WorkingFolder::WorkingFolder(const std::string& base) {
         std::string name = "varnholt-test-";
         for (int i = 0; i < 6; ++i) name += letters[random() % (sizeof letters - 1)];
         std::error_code error;
-        if (std::filesystem::create_directory(parent / name, error)) path_ = (parent / name).string();
+        if (std::filesystem::create_directory(parent / name, error))
+            path_ = (parent / name).string();
     }
     previous_ = std::filesystem::current_path().string();
     std::filesystem::current_path(path_);

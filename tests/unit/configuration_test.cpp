@@ -1,32 +1,34 @@
 #include "sequencing/configuration.h"
-#include "settings/monitoring_settings.h"
 
 #include <gmock/gmock.h>
+
+#include "settings/monitoring_settings.h"
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
 
-#include <filesystem>
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "instruments/power_supply.h"
 #include "instruments/shutter.h"
-#include "timing/clock.h"
+#include "sequencing/run_flags.h"
 #include "settings/ini_file.h"
 #include "settings/kestrane_ini.h"
-#include "sequencing/run_flags.h"
 #include "settings/serial_devices.h"
 #include "tests/support/fake_bench.h"
 #include "tests/support/temp_dir.h"
+#include "timing/clock.h"
 
 namespace varnholt {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using testing::FakePort;
 using testing::FakeShutter;
 using testing::FakeSupply;
+using ::testing::IsEmpty;
 using testing::SimulatedPump;
 using testing::WorkingFolder;
 
@@ -107,14 +109,15 @@ TEST_F(StartUpTest, NoFileGivesDefaultsAndHandsPortMinusOneToTheSerialLayer) {
     EXPECT_FALSE(LoadConfiguration(errorText));
     EXPECT_EQ(SampleTimeTicks(), 20);
     EXPECT_EQ(PowerOffTicks(), 20);
-    EXPECT_THAT(supplyPort.setup, ElementsAre("CommPort -1", "Settings 9600,N,8,2", "InputLen 0",
-                                              "PortOpen true"));
+    EXPECT_THAT(supplyPort.setup,
+                ElementsAre("CommPort -1", "Settings 9600,N,8,2", "InputLen 0", "PortOpen true"));
     EXPECT_THAT(shutterPort.setup, IsEmpty());
     // The sentence for it tells the operator what to do.
     EXPECT_EQ(errorText,
               "Cannot open serial port -1 for the power supply: set PowerSupplyPort in "
               "[Communications] of kestrane.ini (0 = no power supply); there is no kestrane.ini "
-              "in " + folder.path() + ": copy the commented example " + kExampleIni + " there.");
+              "in " +
+                  folder.path() + ": copy the commented example " + kExampleIni + " there.");
 }
 
 TEST_F(StartUpTest, ZeroSampleTimeGivesZeroTicks) {
@@ -233,9 +236,10 @@ TEST_F(IniFileTest, SerialDevicesMapPortNumbersToDevices) {
 }
 
 TEST_F(StartUpTest, OnlyPortNumbersFromOneUpCanBeMapped) {
-    folder.Write("kestrane.ini", "[Communications]\nPowerSupplyPort=0\nShutterPort=0\n"
-                                 "[SerialDevices]\nPort-1=/dev/null\nPort0=/dev/null\n"
-                                 "Port1=/dev/ttyUSB4\n");
+    folder.Write("kestrane.ini",
+                 "[Communications]\nPowerSupplyPort=0\nShutterPort=0\n"
+                 "[SerialDevices]\nPort-1=/dev/null\nPort0=/dev/null\n"
+                 "Port1=/dev/ttyUSB4\n");
     ASSERT_TRUE(LoadConfiguration(errorText)) << errorText;
     EXPECT_EQ(SerialDevicePath(-1), "");
     EXPECT_EQ(SerialDevicePath(0), "");
@@ -261,7 +265,8 @@ TEST_F(HostileIniTest, AFolderIsNotRead) {
 
 TEST_F(HostileIniTest, AFifoOrADeviceIsNotRead) {
 #ifdef _WIN32
-    GTEST_SKIP() << "no FIFOs or /dev/zero on Windows; a folder is refused alike (AFolderIsNotRead)";
+    GTEST_SKIP()
+        << "no FIFOs or /dev/zero on Windows; a folder is refused alike (AFolderIsNotRead)";
 #else
     ASSERT_EQ(::mkfifo("kestrane.ini", 0600), 0);  // opening it would block for good
     ExpectRefused("kestrane.ini in " + folder.path() + " is a named pipe (FIFO), not a plain file");
@@ -292,11 +297,13 @@ TEST_F(HostileIniTest, ALineTooLongForTheReaderIsRefusedNotCut) {
 
 TEST_F(HostileIniTest, SyntaxErrorsAreNamedByLine) {
     folder.Write("kestrane.ini", "[Communications\nPowerSupplyPort=0\nShutterPort=0\n");
-    ExpectRefused("kestrane.ini line 1 '[Communications' is not understood: the section name has "
-                  "no closing ']'.");
+    ExpectRefused(
+        "kestrane.ini line 1 '[Communications' is not understood: the section name has "
+        "no closing ']'.");
     folder.Write("kestrane.ini", "[Communications]\nPowerSupplyPort=0\nShutterPort 0\n");
-    ExpectRefused("kestrane.ini line 3 'ShutterPort 0' is not understood: it is neither "
-                  "[Section], Key=Value nor a ; comment.");
+    ExpectRefused(
+        "kestrane.ini line 3 'ShutterPort 0' is not understood: it is neither "
+        "[Section], Key=Value nor a ; comment.");
     folder.Write("kestrane.ini", std::string("[Communications]\nPowerSupplyPort=0\0\n", 35));
     ExpectRefused("kestrane.ini line 2 holds a NUL character");
 }
@@ -305,8 +312,8 @@ TEST_F(HostileIniTest, MissingFileSectionOrKeyStillGivesTheDefaults) {
     folder.Write("kestrane.ini", "; nothing but a comment\n[Other]\nKey=1\n");
     supplyPort.openFailure = {OpenFailure::Cause::NoDevice, "", ""};
     EXPECT_FALSE(LoadConfiguration(errorText));
-    EXPECT_THAT(supplyPort.setup, ElementsAre("CommPort -1", "Settings 9600,N,8,2", "InputLen 0",
-                                              "PortOpen true"));
+    EXPECT_THAT(supplyPort.setup,
+                ElementsAre("CommPort -1", "Settings 9600,N,8,2", "InputLen 0", "PortOpen true"));
     EXPECT_EQ(SampleTimeTicks(), 20);
 }
 
@@ -328,8 +335,9 @@ TEST_F(StartUpTest, TheTraceStartsBeforeAnyPortOpensAndOnlyWhenAsked) {
     ASSERT_TRUE(LoadConfiguration(errorText)) << errorText;
     EXPECT_THAT(started, IsEmpty());
 
-    folder.Write("kestrane.ini", "[Communications]\nPowerSupplyPort=2\nShutterPort=0\n"
-                                 "[diagnostics]\ntracefile = wire.txt   ; for the morning\n");
+    folder.Write("kestrane.ini",
+                 "[Communications]\nPowerSupplyPort=2\nShutterPort=0\n"
+                 "[diagnostics]\ntracefile = wire.txt   ; for the morning\n");
     supplyPort.setup.clear();
     ASSERT_TRUE(LoadConfiguration(errorText)) << errorText;
     EXPECT_THAT(started, ElementsAre("wire.txt"));
@@ -350,13 +358,16 @@ TEST_F(StartUpTest, TheTraceStartsBeforeAnyPortOpensAndOnlyWhenAsked) {
 TEST_F(HostileIniTest, ABadMonitoringKeyStopsTheStartUpBeforeAnyPortOpens) {
     bool started = false;
     OnMonitoring([&](const MonitoringSettings&) { started = true; });
-    folder.Write("kestrane.ini", "[Communications]\nPowerSupplyPort=2\n[Monitoring]\n"
-                                 "MqttHost=broker.lab\nMqttPort=1883x\n");
-    ExpectRefused("kestrane.ini: [Monitoring] MqttPort = '1883x' is not a port number; give a "
-                  "whole number from 1 to 65535");
+    folder.Write("kestrane.ini",
+                 "[Communications]\nPowerSupplyPort=2\n[Monitoring]\n"
+                 "MqttHost=broker.lab\nMqttPort=1883x\n");
+    ExpectRefused(
+        "kestrane.ini: [Monitoring] MqttPort = '1883x' is not a port number; give a "
+        "whole number from 1 to 65535");
     EXPECT_FALSE(started);
-    folder.Write("kestrane.ini", "[Communications]\nPowerSupplyPort=0\nShutterPort=0\n"
-                                 "[Monitoring]\nMqttHost=broker.lab\n");
+    folder.Write("kestrane.ini",
+                 "[Communications]\nPowerSupplyPort=0\nShutterPort=0\n"
+                 "[Monitoring]\nMqttHost=broker.lab\n");
     ASSERT_TRUE(LoadConfiguration(errorText)) << errorText;
     EXPECT_TRUE(started);
     OnMonitoring(nullptr);
@@ -373,7 +384,7 @@ TEST_F(HostileIniTest, ATraceFileThatIsNotATraceIsRefusedBeforeAnythingOpens) {
         const char* traceFile;
         const char* existing;  // a file made first, or nullptr
         const char* content;
-        const char* refusal;   // nullptr: accepted
+        const char* refusal;  // nullptr: accepted
     };
     const Case cases[] = {
         {"kestrane.ini", nullptr, "", "is the settings file itself"},
@@ -391,9 +402,10 @@ TEST_F(HostileIniTest, ATraceFileThatIsNotATraceIsRefusedBeforeAnythingOpens) {
     for (const Case& c : cases) {
         folder.Write("kestrane.ini", ini + "TraceFile=" + c.traceFile + "\n");
         if (c.existing != nullptr) {
-            std::filesystem::create_directories(std::filesystem::path(c.existing).parent_path().empty()
-                                                    ? "."
-                                                    : std::filesystem::path(c.existing).parent_path());
+            std::filesystem::create_directories(
+                std::filesystem::path(c.existing).parent_path().empty()
+                    ? "."
+                    : std::filesystem::path(c.existing).parent_path());
             folder.Write(c.existing, c.content);
         }
         const std::string before = folder.Read("kestrane.ini");
@@ -408,7 +420,8 @@ TEST_F(HostileIniTest, ATraceFileThatIsNotATraceIsRefusedBeforeAnythingOpens) {
             EXPECT_FALSE(started) << c.traceFile;
             EXPECT_THAT(supplyPort.setup, IsEmpty()) << c.traceFile;
             EXPECT_EQ(errorText.rfind("kestrane.ini: [Diagnostics] TraceFile = '" +
-                                          std::string(c.traceFile) + "' " + c.refusal, 0),
+                                          std::string(c.traceFile) + "' " + c.refusal,
+                                      0),
                       0u)
                 << errorText;
         }
@@ -423,7 +436,10 @@ TEST_F(HostileIniTest, ATraceFileThatIsNotATraceIsRefusedBeforeAnythingOpens) {
     folder.Write("kestrane.ini", ini + "TraceFile=pipe.txt\n");
     EXPECT_FALSE(LoadConfiguration(errorText));
     EXPECT_EQ(errorText.rfind("kestrane.ini: [Diagnostics] TraceFile = 'pipe.txt' is a named pipe "
-                              "(FIFO) (in " + folder.path() + "); name a file of its own", 0), 0u)
+                              "(FIFO) (in " +
+                                  folder.path() + "); name a file of its own",
+                              0),
+              0u)
         << errorText;
 #endif
     OnTraceFile(nullptr);

@@ -14,26 +14,26 @@
 
 #include "instruments/power_supply.h"
 #include "instruments/shutter.h"
-#include "timing/clock.h"
+#include "runlog/run_record.h"
 #include "sequencing/configuration.h"
 #include "sequencing/run_events.h"
 #include "sequencing/run_flags.h"
 #include "sequencing/status_line.h"
 #include "sequencing/unit_under_test.h"
-#include "runlog/run_record.h"
 #include "tests/support/fake_bench.h"
 #include "tests/support/log_pattern.h"
 #include "tests/support/temp_dir.h"
+#include "timing/clock.h"
 
 namespace varnholt {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using ::testing::IsEmpty;
 using testing::FakePort;
 using testing::FakeShutter;
 using testing::FakeSupply;
+using ::testing::IsEmpty;
 using testing::RecordingStatus;
 using testing::SimulatedPump;
 using testing::WorkingFolder;
@@ -75,12 +75,11 @@ protected:
 
     void StartBench(int supplyPortNumber = 2, int shutterPortNumber = 1, int sample = 1,
                     int powerOff = 2) {
-        folder.Write("kestrane.ini", "[TestPeriods]\nSampleTimePeriod=" + std::to_string(sample) +
-                                         "\nPowerOffPeriod=" + std::to_string(powerOff) +
-                                         "\n[Communications]\nPowerSupplyPort=" +
-                                         std::to_string(supplyPortNumber) +
-                                         "\nShutterPort=" + std::to_string(shutterPortNumber) +
-                                         "\n");
+        folder.Write("kestrane.ini",
+                     "[TestPeriods]\nSampleTimePeriod=" + std::to_string(sample) +
+                         "\nPowerOffPeriod=" + std::to_string(powerOff) +
+                         "\n[Communications]\nPowerSupplyPort=" + std::to_string(supplyPortNumber) +
+                         "\nShutterPort=" + std::to_string(shutterPortNumber) + "\n");
         std::string errorText;
         ASSERT_TRUE(LoadConfiguration(errorText)) << errorText;
         supplyPort.sent.clear();
@@ -130,15 +129,15 @@ TEST_F(EnduranceTest, CycleTestRunsPreparationAndCyclesTickByTick) {
     // Preparation: on, 5 ticks, close, off. Each cycle: 20 ticks off, on,
     // 5 ticks, open, 10 ticks held open, close, off: 49 ticks with the devices.
     EXPECT_THAT(Timeline(supplyPort, start),
-                ElementsAre(std::pair{0, kOn}, std::pair{12, kOff},          // preparation
-                            std::pair{35, kOn}, std::pair{61, kOff},         // cycle 1
-                            std::pair{84, kOn}, std::pair{110, kOff},        // cycle 2
-                            std::pair{133, kOn}, std::pair{159, kOff}));     // cycle 3
-    EXPECT_THAT(Timeline(shutterPort, start),
-                ElementsAre(std::pair{8, "CLOSE\r"}, std::pair{43, "OPEN\r"},
-                            std::pair{57, "CLOSE\r"}, std::pair{92, "OPEN\r"},
-                            std::pair{106, "CLOSE\r"}, std::pair{141, "OPEN\r"},
-                            std::pair{155, "CLOSE\r"}));
+                ElementsAre(std::pair{0, kOn}, std::pair{12, kOff},       // preparation
+                            std::pair{35, kOn}, std::pair{61, kOff},      // cycle 1
+                            std::pair{84, kOn}, std::pair{110, kOff},     // cycle 2
+                            std::pair{133, kOn}, std::pair{159, kOff}));  // cycle 3
+    EXPECT_THAT(
+        Timeline(shutterPort, start),
+        ElementsAre(std::pair{8, "CLOSE\r"}, std::pair{43, "OPEN\r"}, std::pair{57, "CLOSE\r"},
+                    std::pair{92, "OPEN\r"}, std::pair{106, "CLOSE\r"}, std::pair{141, "OPEN\r"},
+                    std::pair{155, "CLOSE\r"}));
     EXPECT_THAT(status.texts, ElementsAre("Cycle Test:  1", "Cycle Test:  2", "Cycle Test:  3",
                                           "Test stopped by user"));
     ExpectLog("cycle_log1.txt", Header("Shutter Cycle Test") + Row(1, "SUCCESS", "NONE") +
@@ -198,8 +197,7 @@ struct FailureCase {
 
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
-class StepFailureTest : public EnduranceTest, public ::testing::WithParamInterface<FailureCase> {
-};
+class StepFailureTest : public EnduranceTest, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(StepFailureTest, OneFailureRowWithThePrefixedText) {
     const FailureCase& c = GetParam();
@@ -237,14 +235,12 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"PreparationPowerOn", 3, 0, Row(1, "FAILURE", "PowerOn Error: " + kError)},
         FailureCase{"PreparationClose", 0, 1,
                     Row(1, "FAILURE", "CloseShutter Error: ERR JAM RDY\r")},
-        FailureCase{"PreparationPowerOff", 4, 0,
-                    Row(1, "FAILURE", "PowerOff Error: " + kError)},
+        FailureCase{"PreparationPowerOff", 4, 0, Row(1, "FAILURE", "PowerOff Error: " + kError)},
         FailureCase{"CyclePowerOn", 5, 0, Row(1, "FAILURE", "PowerOn Error: " + kError)},
         FailureCase{"CycleOpen", 0, 2, Row(1, "FAILURE", "OpenShutter Error: ERR JAM RDY\r")},
         FailureCase{"CycleClose", 0, 3, Row(1, "FAILURE", "CloseShutter Error: ERR JAM RDY\r")},
         FailureCase{"SecondCyclePowerOff", 8, 0,
-                    Row(1, "SUCCESS", "NONE") +
-                        Row(2, "FAILURE", "PowerOff Error: " + kError)}),
+                    Row(1, "SUCCESS", "NONE") + Row(2, "FAILURE", "PowerOff Error: " + kError)}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(EnduranceTest, ShutterTimeoutInTheCycleIsAFailure) {
@@ -252,9 +248,10 @@ TEST_F(EnduranceTest, ShutterTimeoutInTheCycleIsAFailure) {
     StartBench();
     RunCycleTest();
     EXPECT_EQ(status.Last(), "OpenShutter Error: -1 Timed out waiting for shutter response");
-    ExpectLog("cycle_log1.txt",
-              Header("Shutter Cycle Test") +
-                  Row(1, "FAILURE", "OpenShutter Error: -1 Timed out waiting for shutter response"));
+    ExpectLog(
+        "cycle_log1.txt",
+        Header("Shutter Cycle Test") +
+            Row(1, "FAILURE", "OpenShutter Error: -1 Timed out waiting for shutter response"));
 }
 
 TEST_F(EnduranceTest, PowerCutTestCutsThePowerDuringTheOpening) {
@@ -262,12 +259,12 @@ TEST_F(EnduranceTest, PowerCutTestCutsThePowerDuringTheOpening) {
     StartBench();
     StopWhenStatusIs(PowerCutTestRunning(), "Power Cut Test:  2");
     RunPowerCutTest();
-    EXPECT_THAT(Timeline(supplyPort, start),
-                ElementsAre(std::pair{0, kOn},
-                            std::pair{17, kOff}, std::pair{40, kOn},    // power-off period
-                            std::pair{58, kOff}, std::pair{81, kOn},    // the cut, 10 after OPEN
-                            std::pair{97, kOff}, std::pair{120, kOn},   // cycle 2
-                            std::pair{138, kOff}, std::pair{161, kOn}));
+    EXPECT_THAT(
+        Timeline(supplyPort, start),
+        ElementsAre(std::pair{0, kOn}, std::pair{17, kOff}, std::pair{40, kOn},  // power-off period
+                    std::pair{58, kOff}, std::pair{81, kOn},   // the cut, 10 after OPEN
+                    std::pair{97, kOff}, std::pair{120, kOn},  // cycle 2
+                    std::pair{138, kOff}, std::pair{161, kOn}));
     EXPECT_THAT(Timeline(shutterPort, start),
                 ElementsAre(std::pair{13, "CLOSE\r"}, std::pair{48, "OPEN\r"},
                             std::pair{89, "OPEN\r"}, std::pair{89 + 4, "CLOSE\r"},
@@ -298,8 +295,9 @@ public:
     ~RecordingObserver() override { RemoveRunObserver(this); }
     void OnRunStarted(const RunStarted& e) override { events.push_back("started " + e.log); }
     void OnRowWritten(const RowWritten& e) override {
-        events.push_back("row " + std::to_string(e.count) + (e.failure ? " FAILURE '" : " SUCCESS '") +
-                         e.error + "' open " + (e.openMs >= 0 ? "yes" : "no") + " close " +
+        events.push_back("row " + std::to_string(e.count) +
+                         (e.failure ? " FAILURE '" : " SUCCESS '") + e.error + "' open " +
+                         (e.openMs >= 0 ? "yes" : "no") + " close " +
                          (e.closeMs >= 0 ? "yes" : "no"));
     }
     void OnRunEnded(const RunEnded& e) override {
@@ -382,21 +380,21 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"FirstPowerOn", 3, 0, Row(1, "FAILURE", "PowerOn Error: " + kError), true},
         FailureCase{"Close", 0, 1, Row(1, "FAILURE", "CloseShutter Error: ERR JAM RDY\r"), true},
         FailureCase{"PowerOff", 4, 0, Row(1, "FAILURE", "PowerOff Error: " + kError), true},
-        FailureCase{"PowerOnAfterOff", 5, 0,
-                    Row(1, "FAILURE", "PowerOn Error: " + kError), true},
+        FailureCase{"PowerOnAfterOff", 5, 0, Row(1, "FAILURE", "PowerOn Error: " + kError), true},
         FailureCase{"TheCut", 6, 0, Row(1, "FAILURE", "PowerSupply Error: " + kError), true},
         FailureCase{"PowerBack", 7, 0, Row(1, "FAILURE", "PowerOn Error: " + kError), true}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(EnduranceTest, LogThatCannotBeCreatedStopsTheTestBeforeAnythingIsSent) {
 #ifdef _WIN32
-    GTEST_SKIP() << "a folder that refuses new files needs POSIX permissions or /proc; Windows under Wine as root has neither";
+    GTEST_SKIP() << "a folder that refuses new files needs POSIX permissions or /proc; Windows "
+                    "under Wine as root has neither";
 #else
     StartBench();
     const std::string place = geteuid() == 0 ? "/proc" : folder.path();
     if (geteuid() != 0) {
-        std::filesystem::permissions(place, std::filesystem::perms::owner_read |
-                                                std::filesystem::perms::owner_exec);
+        std::filesystem::permissions(
+            place, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     }
     std::filesystem::current_path(place);
     RunCycleTest();
@@ -438,7 +436,8 @@ TEST_F(EnduranceTest, CountGoesOnPast32767WithoutWrapping) {
     std::cout << "32769 cycles (" << AppTicks() - start << " simulated ticks) took " << seconds
               << " s\n";
     const std::string content = Log("cycle_log1.txt");
-    for (const char* count : {"\r\n32767\tSUCCESS\t", "\r\n32768\tSUCCESS\t", "\r\n32769\tSUCCESS\t"}) {
+    for (const char* count :
+         {"\r\n32767\tSUCCESS\t", "\r\n32768\tSUCCESS\t", "\r\n32769\tSUCCESS\t"}) {
         EXPECT_NE(content.find(count), std::string::npos) << count;
     }
     EXPECT_EQ(content.find("\r\n-32768\t"), std::string::npos);

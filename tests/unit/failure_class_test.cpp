@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "runlog/failure_class.h"
+
+#include <gtest/gtest.h>
 
 namespace varnholt {
 namespace {
@@ -15,7 +15,8 @@ TEST(FailureClassTest, BenchFaultsApartFromShutterFailures) {
         {"PowerOff Error: -1 Timed out waiting for power supply", FailureClass::Bench},
         {"PowerSupply Error: -1 Timed out waiting for response", FailureClass::Bench},
         // Our own line faults, after any step.
-        {"OpenShutter Error: -1 Serial port 1 (/dev/ttyUSB0) was disconnected", FailureClass::Bench},
+        {"OpenShutter Error: -1 Serial port 1 (/dev/ttyUSB0) was disconnected",
+         FailureClass::Bench},
         {"CloseShutter Error: -1 Serial port 12 (COM12) is in use by another program",
          FailureClass::Bench},
         {"-1 Serial port 2 (/dev/serial/by-id/usb-x) was disconnected", FailureClass::Bench},
@@ -25,10 +26,8 @@ TEST(FailureClassTest, BenchFaultsApartFromShutterFailures) {
         {"OpenShutter Error: ", FailureClass::Shutter},
         // Look-alikes count against the shutter: a failure is never hidden.
         {"OpenShutter Error: -1 Serial port x (COM1) was disconnected", FailureClass::Shutter},
-        {"OpenShutter Error: -1 Serial port 1 (COM1) was disconnected soon",
-         FailureClass::Shutter},
-        {"OpenShutter Error: JAM: -1 Serial port 1 (COM1) was disconnected",
-         FailureClass::Shutter},
+        {"OpenShutter Error: -1 Serial port 1 (COM1) was disconnected soon", FailureClass::Shutter},
+        {"OpenShutter Error: JAM: -1 Serial port 1 (COM1) was disconnected", FailureClass::Shutter},
         {"poweron error: -222", FailureClass::Shutter},
         {"A", FailureClass::Shutter},
         {"", FailureClass::Shutter},

@@ -25,7 +25,7 @@ TEST(LeadingNumber, StopsAtTheFirstOtherCharacter) {
     EXPECT_EQ(LeadingNumber("5.txt"), 5.0);
     EXPECT_EQ(LeadingNumber("10.txt"), 10.0);
     EXPECT_EQ(LeadingNumber("3.5.txt"), 3.5);
-    EXPECT_EQ(LeadingNumber("5E"), 5.0);       // exponent without digits is not read
+    EXPECT_EQ(LeadingNumber("5E"), 5.0);  // exponent without digits is not read
     EXPECT_EQ(LeadingNumber("5e+x"), 5.0);
     EXPECT_EQ(LeadingNumber("12\r\n"), 12.0);  // CR is not skipped
     EXPECT_EQ(LeadingNumber("1\r2"), 1.0);
@@ -52,16 +52,23 @@ TEST(LeadingNumber, NonNumbersGiveZero) {
 // Noise on the line in front of an error code (a NUL from an adapter powering
 // up, a CR, a stray 0xFF) must not hide the code and turn it into a success.
 TEST(LeadingNumber, LineNoiseBeforeTheNumberIsSkipped) {
-    EXPECT_EQ(LeadingNumber(std::string_view("\0" "5", 2)), 5.0);
+    EXPECT_EQ(LeadingNumber(std::string_view("\0"
+                                             "5",
+                                             2)),
+              5.0);
     EXPECT_EQ(LeadingNumber((std::string(1, '\0') + "-222,\"Data out of range\"\r\n")), -222.0);
     EXPECT_EQ(LeadingNumber("\r\n\x1b\x7f\xff -1 Timed out"), -1.0);
     EXPECT_EQ(LeadingNumber("\xff\xff+0,\"No error\""), 0.0);
     // Only in front: noise after the number still ends it, and a reply of
     // noise alone still has no number.
-    EXPECT_EQ(LeadingNumber("1\x00" "2"), 1.0);
+    EXPECT_EQ(LeadingNumber("1\x00"
+                            "2"),
+              1.0);
     EXPECT_EQ(LeadingNumber(std::string("\0\r\n", 3)), 0.0);
     // Other 8-bit characters are text, not noise.
-    EXPECT_EQ(LeadingNumber("\xfe" "5"), 0.0);
+    EXPECT_EQ(LeadingNumber("\xfe"
+                            "5"),
+              0.0);
 }
 
 TEST(LeadingNumber, HugeExponentsDoNotCrashAndLocaleDoesNotMatter) {

@@ -104,7 +104,8 @@ TEST(LogReader, DatesFollowMidnightsAndPowerCutRowsKeepTheirErrors) {
     EXPECT_EQ(IsoLocalText(r.reader.started), "2026-12-31T23:59:50");
     const std::vector<std::string> expected = {
         "1 SUCCESS 2026-12-31T23:59:55 ",
-        "2 SUCCESS 2027-01-01T00:00:03 OpenShutter Error: -1 Timed out waiting for shutter response",
+        "2 SUCCESS 2027-01-01T00:00:03 OpenShutter Error: -1 Timed out waiting for shutter "
+        "response",
         "3 SUCCESS 2027-01-01T00:00:03 ",
         "4 SUCCESS 2027-01-01T11:00:00 ",
         "5 FAILURE 2027-01-02T10:00:00 back PowerOff Error: -1 x",
@@ -164,13 +165,19 @@ TEST(LogReader, HostileFilesGetASentenceAndBadLinesAreCounted) {
     };
     const Case cases[] = {
         {"empty", "", "it is empty", 0, 0},
-        {"notes", "lab notes\r\n", "it is not a Varnholt test log: its first line 'lab notes'", 0, 0},
-        {"binary", std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 10), "it is not a Varnholt test log", 0, 0},
+        {"notes", "lab notes\r\n", "it is not a Varnholt test log: its first line 'lab notes'", 0,
+         0},
+        {"binary",
+         std::string("\x7f"
+                     "ELF\x02\x01\x01\0\0\0",
+                     10),
+         "it is not a Varnholt test log", 0, 0},
         {"cut header", head.substr(0, 30), "it ends inside the header", 0, 0},
         {"bad date", "Shutter Cycle Test\r\nStarted on 13/8/2026 at 3:07:09 PM\r\n",
          "its second line 'Started on 13/8/2026 at 3:07:09 PM' is not", 0, 0},
         {"header only", head, nullptr, 0, 0},
-        {"old rows without escapes", head + "1\tFAILURE\t3:07:31 PM\tE2 JAM\r\nRDY\r\r\n", nullptr, 1, 1},
+        {"old rows without escapes", head + "1\tFAILURE\t3:07:31 PM\tE2 JAM\r\nRDY\r\r\n", nullptr,
+         1, 1},
         {"garbage rows",
          head + "x\tSUCCESS\t3:07:14 PM\tNONE\r\n" + "1\tOK\t3:07:14 PM\tNONE\r\n" +
              "1\tSUCCESS\t13:07:14 PM\tNONE\r\n" + "1\tSUCCESS\t3:07:14 PM\r\n" +
@@ -186,19 +193,23 @@ TEST(LogReader, HostileFilesGetASentenceAndBadLinesAreCounted) {
              "999999999999999999\tFAILURE\t3:07:20 PM\tJAM\r\n",
          nullptr, 5, 2},
         // No line end in the first 64 KiB: not a log, whatever else it is.
-        {"NULs", std::string(100000, '\0'), "it is not a Varnholt test log: its first 64 KiB hold no line end", 0, 0},
-        {"lines ended by CR alone", [] {
+        {"NULs", std::string(100000, '\0'),
+         "it is not a Varnholt test log: its first 64 KiB hold no line end", 0, 0},
+        {"lines ended by CR alone",
+         [] {
              std::string text;
              for (int i = 0; i < 5000; ++i) text += "Shutter Cycle Test\r";
              return text;
-         }(), "it is not a Varnholt test log: its first 64 KiB hold no line end", 0, 0},
+         }(),
+         "it is not a Varnholt test log: its first 64 KiB hold no line end", 0, 0},
     };
     for (const Case& c : cases) {
         folder.Write("cycle_log1.txt", c.content);
         const Read r = ReadFile("cycle_log1.txt");
         if (c.problem != nullptr) {
             EXPECT_FALSE(r.ok) << c.name;
-            EXPECT_EQ(r.reader.problem.rfind(c.problem, 0), 0u) << c.name << ": " << r.reader.problem;
+            EXPECT_EQ(r.reader.problem.rfind(c.problem, 0), 0u)
+                << c.name << ": " << r.reader.problem;
         } else {
             EXPECT_TRUE(r.ok) << c.name << ": " << r.reader.problem;
             EXPECT_EQ(r.reader.badLines, c.badLines) << c.name;

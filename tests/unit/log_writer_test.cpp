@@ -10,10 +10,9 @@
 #include <unistd.h>
 #endif
 
-#include <csignal>
-
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -28,9 +27,7 @@ using testing::WorkingFolder;
 
 class TestLogTest : public ::testing::Test {
 protected:
-    int32_t Next(TestLogKind kind = TestLogKind::CycleTest) {
-        return NextTestLogNumber(".", kind);
-    }
+    int32_t Next(TestLogKind kind = TestLogKind::CycleTest) { return NextTestLogNumber(".", kind); }
     WorkingFolder folder;
     std::string errorText;
 };
@@ -111,16 +108,22 @@ TEST_F(TestLogTest, HeaderAndRowsAreWrittenByteForByte) {
     ASSERT_TRUE(TestLogCreate(TestLogKind::PowerCutTest, log, errorText)) << errorText;
     EXPECT_EQ(log.fileName, "powercut_log1.txt");
     ASSERT_TRUE(TestLogWriteRow(log, 1, "SUCCESS", ""));
-    ASSERT_TRUE(TestLogWriteRow(log, 2, "FAILURE", "PowerOff Error: -222,\"Data out of range\"\r\n"));
+    ASSERT_TRUE(
+        TestLogWriteRow(log, 2, "FAILURE", "PowerOff Error: -222,\"Data out of range\"\r\n"));
     TestLogClose(log);
     const std::string time = "[0-9]{1,2}:[0-9]{2}:[0-9]{2} [AP]M";
     const std::regex expected(
         "Shutter Power Cut Test\r\n"
-        "Started on [0-9]{1,2}/[0-9]{1,2}/[0-9]{4} at " + time + "\r\n"
+        "Started on [0-9]{1,2}/[0-9]{1,2}/[0-9]{4} at " +
+        time +
+        "\r\n"
         "\r\n"
         "Count\tStatus\tTime\tError\r\n"
-        "1\tSUCCESS\t" + time + "\t\r\n"
-        "2\tFAILURE\t" + time + "\tPowerOff Error: -222,\"Data out of range\"\r\n\r\n");
+        "1\tSUCCESS\t" +
+        time +
+        "\t\r\n"
+        "2\tFAILURE\t" +
+        time + "\tPowerOff Error: -222,\"Data out of range\"\r\n\r\n");
     const std::string content = folder.Read("powercut_log1.txt");
     EXPECT_TRUE(std::regex_match(content, expected)) << content;
 }
@@ -152,29 +155,33 @@ TEST_F(TestLogTest, NoNumberLeftIsReportedWithoutCreatingAnything) {
     EXPECT_EQ(Next(), 32768);
     TestLog log;
     EXPECT_FALSE(TestLogCreate(TestLogKind::CycleTest, log, errorText));
-    EXPECT_EQ(errorText, "Cannot create a new cycle test log: cycle_log99999.txt carries the "
-                         "number 32767 or more, the highest a log can have; move the old "
-                         "cycle_log files out of " + folder.path() + ".");
+    EXPECT_EQ(errorText,
+              "Cannot create a new cycle test log: cycle_log99999.txt carries the "
+              "number 32767 or more, the highest a log can have; move the old "
+              "cycle_log files out of " +
+                  folder.path() + ".");
     EXPECT_EQ(folder.Read("cycle_log32767.txt"), "keep");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), {}), 2);
 }
 
 TEST_F(TestLogTest, FolderWhereNoFileCanBeMadeGivesTheSentence) {
 #ifdef _WIN32
-    GTEST_SKIP() << "a folder that refuses new files needs POSIX permissions or /proc; Windows under Wine as root has neither";
+    GTEST_SKIP() << "a folder that refuses new files needs POSIX permissions or /proc; Windows "
+                    "under Wine as root has neither";
 #else
     // Root may write anywhere it can; /proc refuses new files even to root.
     const std::string place = geteuid() == 0 ? "/proc" : folder.path();
-    if (geteuid() != 0) std::filesystem::permissions(place, std::filesystem::perms::owner_read |
-                                                                std::filesystem::perms::owner_exec);
+    if (geteuid() != 0)
+        std::filesystem::permissions(
+            place, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     std::filesystem::current_path(place);
     TestLog log;
     const bool created = TestLogCreate(TestLogKind::CycleTest, log, errorText);
     std::filesystem::current_path(folder.path());
     EXPECT_FALSE(created);
-    EXPECT_EQ(errorText.rfind("Cannot create the cycle test log cycle_log1.txt in " + place + ": ",
-                              0),
-              0u)
+    EXPECT_EQ(
+        errorText.rfind("Cannot create the cycle test log cycle_log1.txt in " + place + ": ", 0),
+        0u)
         << errorText;
     EXPECT_NE(errorText.find("; make the folder writable or start the program in another folder."),
               std::string::npos);
@@ -214,8 +221,8 @@ TEST(LogFieldText, ControlCharactersInsideTheTextAreShownNotWritten) {
 TEST_F(TestLogTest, AForgedRowInADeviceReplyStaysInsideItsOwnRow) {
     TestLog log;
     ASSERT_TRUE(TestLogCreate(TestLogKind::CycleTest, log, errorText));
-    ASSERT_TRUE(TestLogWriteRow(log, 1, "FAILURE",
-                                "Shutter Error: E2\tJAM\r\n77\tSUCCESS\t1:00:00 PM\tNONE\r\nRDY\r"));
+    ASSERT_TRUE(TestLogWriteRow(
+        log, 1, "FAILURE", "Shutter Error: E2\tJAM\r\n77\tSUCCESS\t1:00:00 PM\tNONE\r\nRDY\r"));
     TestLogClose(log);
     const std::string content = folder.Read("cycle_log1.txt");
     EXPECT_EQ(content.find("\n77\t"), std::string::npos) << content;

@@ -49,28 +49,43 @@ TEST(MonitoringSettings, KeysAreCheckedAndNamed) {
         {"MqttHost=broker.lab\n", nullptr, 1883},
         {"MqttHost=broker.lab\nMqttCaFile=ca.pem\n", nullptr, 8883},
         {"MqttHost=broker.lab\nMqttCaFile=ca.pem\nMqttPort=18883\n", nullptr, 18883},
-        {"MqttHost=broker.lab\nMqttPort=abc\n", "[Monitoring] MqttPort = 'abc' is not a port number", 0},
-        {"MqttHost=broker.lab\nMqttPort=0\n", "[Monitoring] MqttPort = '0' is not a port number", 0},
+        {"MqttHost=broker.lab\nMqttPort=abc\n",
+         "[Monitoring] MqttPort = 'abc' is not a port number", 0},
+        {"MqttHost=broker.lab\nMqttPort=0\n", "[Monitoring] MqttPort = '0' is not a port number",
+         0},
         {"MqttHost=broker.lab\nMqttPort=65536\n", "[Monitoring] MqttPort = '65536' is not", 0},
-        {"MqttHost=broker.lab\nMqttCaFile=none.pem\n", "[Monitoring] MqttCaFile = 'none.pem' names no file", 0},
-        {"MqttHost=broker.lab\nMqttCredentials=none.txt\n", "[Monitoring] MqttCredentials = 'none.txt' names no file", 0},
-        {"MqttHost=broker.lab\nMqttTopic=lab/#\n", "[Monitoring] MqttTopic = 'lab/#' is not a topic", 0},
+        {"MqttHost=broker.lab\nMqttCaFile=none.pem\n",
+         "[Monitoring] MqttCaFile = 'none.pem' names no file", 0},
+        {"MqttHost=broker.lab\nMqttCredentials=none.txt\n",
+         "[Monitoring] MqttCredentials = 'none.txt' names no file", 0},
+        {"MqttHost=broker.lab\nMqttTopic=lab/#\n",
+         "[Monitoring] MqttTopic = 'lab/#' is not a topic", 0},
         // Refused by the broker at every publish: never accepted here.
-        {"MqttHost=broker.lab\nMqttTopic=lab/a\tb\n", "[Monitoring] MqttTopic = 'lab/a<TAB>b' is not a topic", 0},
-        {"MqttHost=broker.lab\nMqttTopic=lab/\x01\n", "[Monitoring] MqttTopic = 'lab/<01>' is not a topic", 0},
-        {"MqttHost=broker.lab\nMqttTopic=lab/\xff\n", "[Monitoring] MqttTopic = 'lab/\xc3\xbf' is not a topic", 0},
-        {"MqttHost=broker.lab\nMqttTopic=$SYS/varnholt\n", "[Monitoring] MqttTopic = '$SYS/varnholt' is not", 0},
-        {"MqttHost=broker.lab\nMqttTopic=lab/Pr\xc3\xbc" "fstand\n", nullptr, 1883},
-        {"MqttHost=broker.lab\nMqttCredentials=huge.txt\n", "[Monitoring] MqttCredentials = 'huge.txt' is larger than 64 KiB", 0},
+        {"MqttHost=broker.lab\nMqttTopic=lab/a\tb\n",
+         "[Monitoring] MqttTopic = 'lab/a<TAB>b' is not a topic", 0},
+        {"MqttHost=broker.lab\nMqttTopic=lab/\x01\n",
+         "[Monitoring] MqttTopic = 'lab/<01>' is not a topic", 0},
+        {"MqttHost=broker.lab\nMqttTopic=lab/\xff\n",
+         "[Monitoring] MqttTopic = 'lab/\xc3\xbf' is not a topic", 0},
+        {"MqttHost=broker.lab\nMqttTopic=$SYS/varnholt\n",
+         "[Monitoring] MqttTopic = '$SYS/varnholt' is not", 0},
+        {"MqttHost=broker.lab\nMqttTopic=lab/Pr\xc3\xbc"
+         "fstand\n",
+         nullptr, 1883},
+        {"MqttHost=broker.lab\nMqttCredentials=huge.txt\n",
+         "[Monitoring] MqttCredentials = 'huge.txt' is larger than 64 KiB", 0},
         {"MqttHost=broker.lab\nMqttCredentials=mqtt.txt\n", nullptr, 1883},
 #ifndef _WIN32
         {"MqttHost=broker.lab\nMqttCredentials=loose.txt\n",
          "[Monitoring] MqttCredentials = 'loose.txt' can be read by other users", 0},
         {"NotifyCommand=ca.pem\n", "[Monitoring] NotifyCommand = 'ca.pem' is not a program", 0},
-        {"MqttHost=broker.lab\nMqttCredentials=nul.txt\n", "[Monitoring] MqttCredentials = 'nul.txt' holds a NUL byte", 0},
+        {"MqttHost=broker.lab\nMqttCredentials=nul.txt\n",
+         "[Monitoring] MqttCredentials = 'nul.txt' holds a NUL byte", 0},
         // Never opened: the start-up would wait for a writer for good.
-        {"MqttHost=broker.lab\nMqttCredentials=fifo.txt\n", "[Monitoring] MqttCredentials = 'fifo.txt' is a named pipe (FIFO)", 0},
-        {"MqttHost=broker.lab\nMqttCaFile=fifo.txt\n", "[Monitoring] MqttCaFile = 'fifo.txt' is a named pipe (FIFO)", 0},
+        {"MqttHost=broker.lab\nMqttCredentials=fifo.txt\n",
+         "[Monitoring] MqttCredentials = 'fifo.txt' is a named pipe (FIFO)", 0},
+        {"MqttHost=broker.lab\nMqttCaFile=fifo.txt\n",
+         "[Monitoring] MqttCaFile = 'fifo.txt' is a named pipe (FIFO)", 0},
 #endif
     };
     for (const Case& c : cases) {
@@ -83,7 +98,8 @@ TEST(MonitoringSettings, KeysAreCheckedAndNamed) {
             EXPECT_EQ(settings->port, c.port) << c.text;
         } else {
             EXPECT_FALSE(settings) << c.text;
-            EXPECT_EQ(errorText.rfind(std::string("kestrane.ini: ") + c.refusal, 0), 0u) << errorText;
+            EXPECT_EQ(errorText.rfind(std::string("kestrane.ini: ") + c.refusal, 0), 0u)
+                << errorText;
         }
     }
     std::string errorText;
@@ -96,8 +112,16 @@ TEST(MonitoringSettings, KeysAreCheckedAndNamed) {
 
 TEST(MonitoringSettings, DefaultTopicLevelsFromAnyName) {
     const std::pair<std::string, std::string> cases[] = {
-        {"bench-3", "bench-3"}, {"", "bench"}, {"a b\tc", "a_b_c"}, {"x/#+", "x___"},
-        {"$SYS", "_SYS"}, {"Pr\xc3\xbc" "fstand", "Pr\xc3\xbc" "fstand"}, {"bad\xff", "bad_"},
+        {"bench-3", "bench-3"},
+        {"", "bench"},
+        {"a b\tc", "a_b_c"},
+        {"x/#+", "x___"},
+        {"$SYS", "_SYS"},
+        {"Pr\xc3\xbc"
+         "fstand",
+         "Pr\xc3\xbc"
+         "fstand"},
+        {"bad\xff", "bad_"},
         {"ctl\x01\x7f", "ctl__"},
     };
     for (const auto& [name, level] : cases) {
@@ -114,14 +138,16 @@ TEST(MonitorFeed, RunEventsBecomeStatusRowsAndEvents) {
         [&](const MonitorMessage& m) {
             sent.push_back(m.subtopic + (m.retain ? " retained " : " ") + m.payload);
         },
-        [&](const std::string& event, const std::string& log, int64_t count, const std::string& text,
-            const std::string& unit) {
+        [&](const std::string& event, const std::string& log, int64_t count,
+            const std::string& text, const std::string& unit) {
             notified.push_back(event + "|" + log + "|" + std::to_string(count) + "|" + text + "|" +
                                unit);
         });
     EXPECT_EQ(feed.StatusPayload(0).rfind("{\"state\": \"idle\", \"log\": null, \"unit\": \"\", "
                                           "\"lot\": \"\", \"cycle\": 0, "
-                                          "\"failures\": 0, \"since\": \"", 0), 0u);
+                                          "\"failures\": 0, \"since\": \"",
+                                          0),
+              0u);
     const int64_t started = LocalSeconds(2026, 12, 8, 15 * 3600 + 7 * 60 + 9);
     feed.OnRunStarted({TestLogKind::PowerCutTest, "powercut_log3.txt", started, "SN-0012", "L7"});
     feed.OnRowWritten({TestLogKind::PowerCutTest, "powercut_log3.txt", 1, false, started + 5,
@@ -130,30 +156,44 @@ TEST(MonitorFeed, RunEventsBecomeStatusRowsAndEvents) {
     feed.OnRowWritten({TestLogKind::PowerCutTest, "powercut_log3.txt", 2, true, started + 86400,
                        "PowerOn Error: -222,\"x\"", -1, -1, "SN-0012"});
     feed.OnLineChanged({false, "/dev/ttyUSB0", "Serial port 2 (/dev/ttyUSB0) was disconnected"});
-    feed.OnRunEnded({TestLogKind::PowerCutTest, "powercut_log3.txt", true, "PowerOn Error: -222,\"x\"", 2,
-                     "SN-0012"});
+    feed.OnRunEnded({TestLogKind::PowerCutTest, "powercut_log3.txt", true,
+                     "PowerOn Error: -222,\"x\"", 2, "SN-0012"});
     ASSERT_EQ(sent.size(), 10u);
-    EXPECT_EQ(sent[0], "status retained {\"state\": \"powercut\", \"log\": \"powercut_log3.txt\", "
-                       "\"unit\": \"SN-0012\", \"lot\": \"L7\", \"cycle\": 0, \"failures\": 0, \"since\": \"2026-12-08T15:07:09\", "
-                       "\"version\": \"1.2.0\"}");
-    EXPECT_EQ(sent[1].rfind("events {\"event\": \"started\", \"log\": \"powercut_log3.txt\", ", 0), 0u);
-    EXPECT_EQ(sent[2], "rows {\"log\": \"powercut_log3.txt\", \"unit\": \"SN-0012\", \"count\": 1, \"status\": \"SUCCESS\", "
-                       "\"time\": \"2026-12-08T15:07:14\", \"error\": \"OpenShutter Error: E2<TAB>JAM\"}");
-    EXPECT_EQ(sent[3], "status retained {\"state\": \"powercut\", \"log\": \"powercut_log3.txt\", "
-                       "\"unit\": \"SN-0012\", \"lot\": \"L7\", \"cycle\": 1, \"failures\": 1, \"since\": \"2026-12-08T15:07:09\", "
-                       "\"version\": \"1.2.0\"}");
-    EXPECT_EQ(sent[4], "rows {\"log\": \"powercut_log3.txt\", \"unit\": \"SN-0012\", \"count\": 2, \"status\": \"FAILURE\", "
-                       "\"time\": \"2026-12-09T15:07:09\", \"error\": \"PowerOn Error: -222,\\\"x\\\"\"}");
+    EXPECT_EQ(sent[0],
+              "status retained {\"state\": \"powercut\", \"log\": \"powercut_log3.txt\", "
+              "\"unit\": \"SN-0012\", \"lot\": \"L7\", \"cycle\": 0, \"failures\": 0, \"since\": "
+              "\"2026-12-08T15:07:09\", "
+              "\"version\": \"1.2.0\"}");
+    EXPECT_EQ(sent[1].rfind("events {\"event\": \"started\", \"log\": \"powercut_log3.txt\", ", 0),
+              0u);
+    EXPECT_EQ(sent[2],
+              "rows {\"log\": \"powercut_log3.txt\", \"unit\": \"SN-0012\", \"count\": 1, "
+              "\"status\": \"SUCCESS\", "
+              "\"time\": \"2026-12-08T15:07:14\", \"error\": \"OpenShutter Error: E2<TAB>JAM\"}");
+    EXPECT_EQ(sent[3],
+              "status retained {\"state\": \"powercut\", \"log\": \"powercut_log3.txt\", "
+              "\"unit\": \"SN-0012\", \"lot\": \"L7\", \"cycle\": 1, \"failures\": 1, \"since\": "
+              "\"2026-12-08T15:07:09\", "
+              "\"version\": \"1.2.0\"}");
+    EXPECT_EQ(sent[4],
+              "rows {\"log\": \"powercut_log3.txt\", \"unit\": \"SN-0012\", \"count\": 2, "
+              "\"status\": \"FAILURE\", "
+              "\"time\": \"2026-12-09T15:07:09\", \"error\": \"PowerOn Error: -222,\\\"x\\\"\"}");
     EXPECT_NE(sent[5].find("\"cycle\": 2, \"failures\": 2, "), std::string::npos);
     EXPECT_NE(sent[5].find(", \"dropped\": 7}"), std::string::npos);
-    EXPECT_EQ(sent[6], "events {\"event\": \"line_dropped\", \"log\": \"powercut_log3.txt\", \"text\": "
-                       "\"Serial port 2 (/dev/ttyUSB0) was disconnected\"}");
+    EXPECT_EQ(sent[6],
+              "events {\"event\": \"line_dropped\", \"log\": \"powercut_log3.txt\", \"text\": "
+              "\"Serial port 2 (/dev/ttyUSB0) was disconnected\"}");
     EXPECT_EQ(sent[7].rfind("events {\"event\": \"failure\", ", 0), 0u);
     EXPECT_EQ(sent[8].rfind("events {\"event\": \"ended\", ", 0), 0u);
-    EXPECT_EQ(sent[9].rfind("status retained {\"state\": \"idle\", \"log\": \"powercut_log3.txt\", "
-                            "\"unit\": \"SN-0012\", \"lot\": \"L7\", \"cycle\": 2, \"failures\": 2, ", 0), 0u);
+    EXPECT_EQ(
+        sent[9].rfind("status retained {\"state\": \"idle\", \"log\": \"powercut_log3.txt\", "
+                      "\"unit\": \"SN-0012\", \"lot\": \"L7\", \"cycle\": 2, \"failures\": 2, ",
+                      0),
+        0u);
     EXPECT_EQ(notified, (std::vector<std::string>{
-                            "line_dropped|powercut_log3.txt|2|Serial port 2 (/dev/ttyUSB0) was disconnected|SN-0012",
+                            "line_dropped|powercut_log3.txt|2|Serial port 2 (/dev/ttyUSB0) was "
+                            "disconnected|SN-0012",
                             "failure|powercut_log3.txt|2|PowerOn Error: -222,\"x\"|SN-0012",
                             "ended|powercut_log3.txt|2|PowerOn Error: -222,\"x\"|SN-0012"}));
 }
@@ -186,15 +226,19 @@ TEST(Notifier, ArgumentsStayTextCallsAreLimitedAndLongRunsEnded) {
     // "ended": records its arguments, its descriptors and where its input
     // comes from; "failure": fails; "line_dropped": leaves a sleeper in its
     // group and ends at once.
-    folder.Write("notify.sh",
-                 "#!/bin/sh\nfor a in \"$@\"; do printf '%s|' \"$a\"; done > " + folder.path() +
-                     "/calls/$$\n"
-                     "[ \"$1\" = ended ] && { ls /proc/$$/fd > " + folder.path() + "/fds.$$; "
-                     "readlink /proc/$$/fd/0 > " + folder.path() + "/stdin.$$; "
-                     "head -c 100000 /dev/zero; }\n"
-                     "[ \"$1\" = failure ] && exit 3\n"
-                     "[ \"$1\" = line_dropped ] && { sleep 30 & echo $! > " + folder.path() +
-                     "/sleeper; }\nexit 0\n");
+    folder.Write("notify.sh", "#!/bin/sh\nfor a in \"$@\"; do printf '%s|' \"$a\"; done > " +
+                                  folder.path() +
+                                  "/calls/$$\n"
+                                  "[ \"$1\" = ended ] && { ls /proc/$$/fd > " +
+                                  folder.path() +
+                                  "/fds.$$; "
+                                  "readlink /proc/$$/fd/0 > " +
+                                  folder.path() +
+                                  "/stdin.$$; "
+                                  "head -c 100000 /dev/zero; }\n"
+                                  "[ \"$1\" = failure ] && exit 3\n"
+                                  "[ \"$1\" = line_dropped ] && { sleep 30 & echo $! > " +
+                                  folder.path() + "/sleeper; }\nexit 0\n");
     ::chmod(script.c_str(), 0755);
     // A descriptor of ours without close-on-exec, as libraries leave them.
     const int ours = ::open(script.c_str(), O_RDONLY);
@@ -229,13 +273,14 @@ TEST(Notifier, ArgumentsStayTextCallsAreLimitedAndLongRunsEnded) {
         EXPECT_EQ(folder.Read("stdin." + pid), "/dev/null\n");
     }
     std::sort(calls.begin(), calls.end());
-    EXPECT_EQ(calls, (std::vector<std::string>{
-                         "ended|cycle_log1.txt|12|x; rm -rf / $(touch pwned)|",
-                         "ended|cycle_log2.txt|3|after the interval|2|",
-                         "failure|cycle_log1.txt|14|other kind|0|SN-0012|",
-                         "line_dropped||14|sleeps|"}));
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{"ended|cycle_log1.txt|12|x; rm -rf / $(touch pwned)|",
+                                        "ended|cycle_log2.txt|3|after the interval|2|",
+                                        "failure|cycle_log1.txt|14|other kind|0|SN-0012|",
+                                        "line_dropped||14|sleeps|"}));
     EXPECT_FALSE(std::filesystem::exists("pwned"));
-    EXPECT_EQ(trouble, (std::vector<std::string>{"Monitoring: the notify command failed (failure)"}));
+    EXPECT_EQ(trouble,
+              (std::vector<std::string>{"Monitoring: the notify command failed (failure)"}));
     // The sleeper its call left behind was ended with its group at the half
     // second, long before its 30 s.
     const pid_t sleeper = std::stoi(folder.Read("sleeper"));

@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "timing/clock.h"
 #include "tests/support/fake_bench.h"
+#include "timing/clock.h"
 
 namespace varnholt {
 namespace {
@@ -185,7 +185,8 @@ TEST_F(PowerSupplyTest, PortThatCannotBeOpenedFailsWithItsSentenceAndSendsNothin
     std::string errorText;
     OpenFailure failure;
     EXPECT_FALSE(PowerSupplyInit(4, errorText, &failure));
-    EXPECT_EQ(errorText, "Cannot open serial port 4 (/dev/ttyS3) for the power supply: No such file.");
+    EXPECT_EQ(errorText,
+              "Cannot open serial port 4 (/dev/ttyS3) for the power supply: No such file.");
     EXPECT_EQ(failure.cause, OpenFailure::Cause::Missing);
     EXPECT_EQ(failure.device, "/dev/ttyS3");
     EXPECT_TRUE(port.sent.empty());

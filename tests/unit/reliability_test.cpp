@@ -26,14 +26,44 @@ TEST(WeibullTest, FitsAndBoundsAgreeWithValuesWorkedElsewhere) {
     const FitCase cases[] = {
         {"five failures, three suspensions",
          {{12000, 25500, 31000, 44000, 61000}, {70000, 70000, 15000}},
-         1.67742, 59612.7, 0.8262, 2.9089, 38599, 113509, 15584.9, 5959.8},
-        {"eight failures, complete", {{150, 230, 310, 420, 480, 560, 700, 910}, {}},
-         2.13861, 532.626, 1.2784, 3.24, 384.435, 722.547, 185.966, 98.8988},
+         1.67742,
+         59612.7,
+         0.8262,
+         2.9089,
+         38599,
+         113509,
+         15584.9,
+         5959.8},
+        {"eight failures, complete",
+         {{150, 230, 310, 420, 480, 560, 700, 910}, {}},
+         2.13861,
+         532.626,
+         1.2784,
+         3.24,
+         384.435,
+         722.547,
+         185.966,
+         98.8988},
         {"a tie among the failures, suspensions before and after",
          {{900000, 1200000, 1200000, 2500000}, {3000000, 3000000, 3000000, 400000, 3000000}},
-         1.54593, 3.65989e+06, 0.66751, 2.9258, 2.27714e+06, 1.04632e+07, 853649, 287872},
-        {"two failures among suspensions", {{3000, 8000}, {10000, 10000, 10000, 10000}},
-         1.55515, 17700.5, 0.39327, 3.9364, 9453.22, 287017, 4164.32, 752.692},
+         1.54593,
+         3.65989e+06,
+         0.66751,
+         2.9258,
+         2.27714e+06,
+         1.04632e+07,
+         853649,
+         287872},
+        {"two failures among suspensions",
+         {{3000, 8000}, {10000, 10000, 10000, 10000}},
+         1.55515,
+         17700.5,
+         0.39327,
+         3.9364,
+         9453.22,
+         287017,
+         4164.32,
+         752.692},
     };
     for (const FitCase& c : cases) {
         std::string note;
@@ -53,10 +83,10 @@ TEST(WeibullTest, FitsAndBoundsAgreeWithValuesWorkedElsewhere) {
 
 TEST(WeibullTest, NoFitWithoutTwoDistinctFailuresButASentence) {
     const LifeData cases[] = {
-        {{}, {70000, 70000}},                  // none failed
-        {{5000}, {70000, 70000}},              // one
-        {{5000, 5000, 5000}, {}},              // all at one cycle
-        {{5000, 6000}, {0}},                   // a unit with no cycles
+        {{}, {70000, 70000}},      // none failed
+        {{5000}, {70000, 70000}},  // one
+        {{5000, 5000, 5000}, {}},  // all at one cycle
+        {{5000, 6000}, {0}},       // a unit with no cycles
         {{5000, NAN}, {}},
     };
     for (const LifeData& data : cases) {

@@ -62,7 +62,7 @@ TEST(RunFigures, FiguresOfRunsAsDefined) {
     EXPECT_TRUE(c.endedByFailure);
     EXPECT_FALSE(c.firstFailureCycle || c.mcbf);
     EXPECT_NEAR(c.mcbfLower90, 10 / 4.605170, 1e-5);
-    ASSERT_TRUE(c.cycleSeconds);                        // 5 5 5 6 31
+    ASSERT_TRUE(c.cycleSeconds);  // 5 5 5 6 31
     EXPECT_EQ(c.cycleSeconds->median, 5);
     EXPECT_EQ(c.cycleSeconds->p99, 31);
     EXPECT_EQ(c.cycleSeconds->max, 31);
@@ -110,8 +110,8 @@ TEST(RunFigures, FiguresOfRunsAsDefined) {
 TEST(Report, FolderScanOrderProblemsAndJson) {
     WorkingFolder folder;
     const std::string log = Header("Shutter Cycle Test") + "1\tFAILURE\t1:00:00 AM\tE\xff\r\n";
-    for (const char* name : {"cycle_log10.txt", "cycle_log2.txt", "powercut_log1.txt",
-                             "CYCLE_LOG3.TXT"}) {
+    for (const char* name :
+         {"cycle_log10.txt", "cycle_log2.txt", "powercut_log1.txt", "CYCLE_LOG3.TXT"}) {
         folder.Write(name, log);
     }
     folder.Write("notes.txt", "lab notes\n");
@@ -151,7 +151,9 @@ TEST(Decimate, KeepsEachBinsExtremesAndShortSeriesWhole) {
     for (int i = 0; i < 120000; ++i) series.push_back({double(i), i == 77777 ? 500.0 : 5.0});
     const auto points = MinMaxDecimate(series);
     EXPECT_LE(points.size(), 2000u);
-    EXPECT_EQ(std::count_if(points.begin(), points.end(), [](const ChartPoint& p) { return p.y == 500; }), 1);
+    EXPECT_EQ(
+        std::count_if(points.begin(), points.end(), [](const ChartPoint& p) { return p.y == 500; }),
+        1);
     for (size_t i = 1; i < points.size(); ++i) EXPECT_LT(points[i - 1].x, points[i].x);
     series.resize(1500);
     EXPECT_EQ(MinMaxDecimate(series).size(), 1500u);
@@ -163,15 +165,21 @@ TEST(Spread, CountedAndSelectedRanksMatchASort) {
     std::mt19937 random(11);
     const auto uniform = [&](int n, int low, int high) {
         std::vector<int32_t> v;
-        for (int i = 0; i < n; ++i) v.push_back(std::uniform_int_distribution<int32_t>(low, high)(random));
+        for (int i = 0; i < n; ++i)
+            v.push_back(std::uniform_int_distribution<int32_t>(low, high)(random));
         return v;
     };
     std::vector<int32_t> weekend = uniform(100000, 4, 6);
     weekend[5000] = 172800;  // a weekend's pause among 5 s cycles: still counted
     const std::vector<std::vector<int32_t>> cases = {
-        {7}, {3, 1}, {4, 1, 3, 2}, uniform(1001, -3, 3), weekend,
-        uniform(5000, 0, 1 << 18),                       // just past the counted range
-        uniform(20000, INT32_MIN, INT32_MAX), {INT32_MAX, INT32_MIN}};
+        {7},
+        {3, 1},
+        {4, 1, 3, 2},
+        uniform(1001, -3, 3),
+        weekend,
+        uniform(5000, 0, 1 << 18),  // just past the counted range
+        uniform(20000, INT32_MIN, INT32_MAX),
+        {INT32_MAX, INT32_MIN}};
     for (const auto& values : cases) {
         std::vector<int32_t> sorted = values;
         std::sort(sorted.begin(), sorted.end());
@@ -197,7 +205,7 @@ TEST(Decimate, BinnedSpreadCoversEveryRowWithItsMedian) {
     for (size_t i = 1; i < bins.size(); ++i) EXPECT_EQ(bins[i].firstRow, bins[i - 1].lastRow + 1);
     for (const BinSpread& bin : bins) {
         EXPECT_EQ(bin.low, 5);
-        EXPECT_EQ(bin.high, 31);                       // every bin of 1,666 rows holds a slow cycle
+        EXPECT_EQ(bin.high, 31);  // every bin of 1,666 rows holds a slow cycle
         EXPECT_TRUE(bin.median == 5 || bin.median == 6);  // not the slow cycles' 31
     }
     const auto few = BinnedSpread({9, 3, 4}, 600);  // one row a bin
@@ -229,13 +237,15 @@ TEST(Report, EachLogOnceAndEveryProblemSaid) {
     folder.Write("twice/cycle_log1.txt", head + rows);
     folder.Write("twice/cycle_log01.txt", head + rows);
     folder.Write("twice/cycle_log2.txt", head + rows + "2\tSUCCESS\t3:07:30 PM\tNONE\r\nnoise\r\n");
-    folder.Write("twice/cycle_log2-moves.tsv", "Count\tOpen ms\tClose ms\r\n1\t200\t190\r\n"
-                                               "9\t200\t190\r\n2\t999999999\t190\r\n");
+    folder.Write("twice/cycle_log2-moves.tsv",
+                 "Count\tOpen ms\tClose ms\r\n1\t200\t190\r\n"
+                 "9\t200\t190\r\n2\t999999999\t190\r\n");
     const Report report = BuildReport({"twice", "twice/", "./twice", "twice/cycle_log1.txt"});
     ASSERT_EQ(report.folders.size(), 1u);
     std::vector<std::string> files;
     for (const RunFigures& run : report.runs) files.push_back(run.file);
-    EXPECT_EQ(files, (std::vector<std::string>{"cycle_log01.txt", "cycle_log1.txt", "cycle_log2.txt"}));
+    EXPECT_EQ(files,
+              (std::vector<std::string>{"cycle_log01.txt", "cycle_log1.txt", "cycle_log2.txt"}));
     const RunFigures& noisy = report.runs[2];
     EXPECT_EQ(noisy.cycles, 2);
     EXPECT_EQ(noisy.badLines, 2);
@@ -244,14 +254,15 @@ TEST(Report, EachLogOnceAndEveryProblemSaid) {
     EXPECT_EQ(noisy.openMs->max, 200);
     std::string said;
     for (const ReportProblem& p : report.problems) said += p.problem + "\n";
-    for (const char* expected : {
-             "twice/cycle_log1.txt carries the same number as twice/cycle_log01.txt (a copy?)",
-             "twice/cycle_log2.txt has 2 lines that are not a row in its place, the first at line 7 "
-             "(1 row whose Count is not the one after the row before)",
-             "The move times beside twice/cycle_log2.txt hold 2 rows that are not of this log's"}) {
+    for (const char* expected :
+         {"twice/cycle_log1.txt carries the same number as twice/cycle_log01.txt (a copy?)",
+          "twice/cycle_log2.txt has 2 lines that are not a row in its place, the first at line 7 "
+          "(1 row whose Count is not the one after the row before)",
+          "The move times beside twice/cycle_log2.txt hold 2 rows that are not of this log's"}) {
         EXPECT_NE(said.find(expected), std::string::npos) << expected << "\n---\n" << said;
     }
-    EXPECT_NE(ReportTable(report).find("Problem: twice/cycle_log2.txt has 2 lines"), std::string::npos);
+    EXPECT_NE(ReportTable(report).find("Problem: twice/cycle_log2.txt has 2 lines"),
+              std::string::npos);
 }
 
 #ifndef _WIN32
@@ -285,7 +296,8 @@ TEST(Report, AFifoSwappedInNeverHangsTheReader) {
     if (!done) {
         // Release a reader stuck in a FIFO's open, so that the test can end.
         for (int i = 0; i < 100 && reading.wait_for(std::chrono::milliseconds(10)) !=
-                                       std::future_status::ready; ++i) {
+                                       std::future_status::ready;
+             ++i) {
             const int fd = ::open("cycle_log1.txt", O_WRONLY | O_NONBLOCK);
             if (fd >= 0) ::close(fd);
         }
@@ -331,29 +343,29 @@ TEST(Report, AFollowedLogReplacedOrRewrittenIsReadAgain) {
         {"another run renamed over it", head + rows(1, 6, 0), head + rows(1, 4, 3), true, 4, 1},
         {"a longer run renamed over it", head + rows(1, 3, 0), head + rows(1, 6, 5, "4:10:00 PM"),
          true, 6, 1},
-        {"a torn row written over", head + rows(1, 2, 0) + "3\tSUCC", head + rows(1, 2, 0) +
-                                                                       rows(3, 3, 3), false, 3, 1},
+        {"a torn row written over", head + rows(1, 2, 0) + "3\tSUCC",
+         head + rows(1, 2, 0) + rows(3, 3, 3), false, 3, 1},
     };
     // Each case also with the run kept as its figures alone in between, as
     // the Runs window keeps finished logs.
     for (const bool compacted : {false, true})
-    for (const Case& c : cases) {
-        folder.Write("cycle_log1.txt", c.before);
-        RunFile run(".", "cycle_log1.txt");
-        ASSERT_TRUE(run.Refresh()) << c.name;
-        if (compacted) run.Compact();
-        if (c.byRename) {
-            folder.Write("new.txt", c.after);
-            std::filesystem::rename("new.txt", "cycle_log1.txt");
-        } else {
-            folder.Write("cycle_log1.txt", c.after);
+        for (const Case& c : cases) {
+            folder.Write("cycle_log1.txt", c.before);
+            RunFile run(".", "cycle_log1.txt");
+            ASSERT_TRUE(run.Refresh()) << c.name;
+            if (compacted) run.Compact();
+            if (c.byRename) {
+                folder.Write("new.txt", c.after);
+                std::filesystem::rename("new.txt", "cycle_log1.txt");
+            } else {
+                folder.Write("cycle_log1.txt", c.after);
+            }
+            ASSERT_TRUE(run.Refresh()) << c.name;
+            const RunFigures f = run.Figures();
+            EXPECT_EQ(f.cycles, c.cycles) << c.name;
+            EXPECT_EQ(f.failures, c.failures) << c.name;
+            EXPECT_EQ(f.badLines, 0) << c.name;
         }
-        ASSERT_TRUE(run.Refresh()) << c.name;
-        const RunFigures f = run.Figures();
-        EXPECT_EQ(f.cycles, c.cycles) << c.name;
-        EXPECT_EQ(f.failures, c.failures) << c.name;
-        EXPECT_EQ(f.badLines, 0) << c.name;
-    }
 }
 
 // A log kept as its figures: unchanged, the same figures without a look
@@ -362,7 +374,8 @@ TEST(Report, AFinishedLogIsKeptAsItsFigures) {
     WorkingFolder folder;
     std::string log = "Shutter Cycle Test\r\nStarted on 12/8/2026 at 3:07:09 PM\r\n\r\n" +
                       std::string(kLogColumns) + "\r\n";
-    for (int i = 1; i <= 5; ++i) log += std::to_string(i) + "\tSUCCESS\t3:08:0" + std::to_string(i) + " PM\tNONE\r\n";
+    for (int i = 1; i <= 5; ++i)
+        log += std::to_string(i) + "\tSUCCESS\t3:08:0" + std::to_string(i) + " PM\tNONE\r\n";
     folder.Write("cycle_log1.txt", log);
     RunFile run(".", "cycle_log1.txt");
     ASSERT_TRUE(run.Refresh());

@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "timing/clock.h"
 #include "tests/support/fake_bench.h"
+#include "timing/clock.h"
 
 namespace varnholt {
 namespace {
@@ -133,7 +133,8 @@ TEST_F(ShutterTest, PortThatCannotBeOpenedFailsTheInit) {
     port.openFailure = {OpenFailure::Cause::NoPermission, "/dev/ttyS6", "Permission denied"};
     std::string errorText;
     EXPECT_FALSE(ShutterInit(7, errorText));
-    EXPECT_EQ(errorText, "Cannot open serial port 7 (/dev/ttyS6) for the shutter: Permission denied.");
+    EXPECT_EQ(errorText,
+              "Cannot open serial port 7 (/dev/ttyS6) for the shutter: Permission denied.");
 }
 
 }  // namespace
@@ -231,7 +232,8 @@ TEST_F(ShutterTest, ALineThatComesBackHeldByAnotherProgramIsReportedInUse) {
     std::string errorText;
     pump.At(5, [this] { port.Unplug("/dev/ttyUSB1"); });
     EXPECT_FALSE(OpenShutter(errorText));
-    port.openFailure = {OpenFailure::Cause::InUse, "/dev/ttyUSB1", "it is in use by another program"};
+    port.openFailure = {OpenFailure::Cause::InUse, "/dev/ttyUSB1",
+                        "it is in use by another program"};
     EXPECT_FALSE(CloseShutter(errorText));
     EXPECT_EQ(errorText, "-1 Serial port 7 (/dev/ttyUSB1) is in use by another program");
     EXPECT_EQ(port.sent.size(), 1u);

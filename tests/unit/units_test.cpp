@@ -32,8 +32,9 @@ void WriteRun(const WorkingFolder& folder, int number, const LogRun& run) {
                       "/2026 at 8:00:00 AM\r\n\r\n" + kLogColumns + "\r\n";
     for (int i = 1; i <= run.rows; ++i) {
         const bool failing = i == run.rows && run.last[0] != '\0';
-        log += std::to_string(i) + (failing ? "\tFAILURE\t9:00:00 AM\t" + std::string(run.last)
-                                            : std::string("\tSUCCESS\t9:00:00 AM\tNONE")) +
+        log += std::to_string(i) +
+               (failing ? "\tFAILURE\t9:00:00 AM\t" + std::string(run.last)
+                        : std::string("\tSUCCESS\t9:00:00 AM\tNONE")) +
                "\r\n";
     }
     folder.Write(name, log);
@@ -58,20 +59,33 @@ TEST(UnitsAndLots, FiguresOfATableOfLots) {
         // Lot A, complete failures at 150 230 310 420 480 560 700 910: A1 over
         // two runs; A2's first run ends by a supply fault (a bench fault, not
         // its failure); A3 runs on after its failure, which adds nothing.
-        {"A1", "A", 100, "", 1}, {"A1", "A", 50, kJam, 2},
-        {"A2", "A", 30, kSupply, 1}, {"A2", "A", 200, kJam, 3},
-        {"A3", "A", 310, kJam, 1}, {"A3", "A", 40, "", 4},
-        {"A4", "A", 420, kJam, 1}, {"A5", "A", 480, kJam, 1}, {"A6", "A", 560, kJam, 1},
-        {"A7", "A", 700, kJam, 1}, {"A8", "A", 910, kJam, 1},
+        {"A1", "A", 100, "", 1},
+        {"A1", "A", 50, kJam, 2},
+        {"A2", "A", 30, kSupply, 1},
+        {"A2", "A", 200, kJam, 3},
+        {"A3", "A", 310, kJam, 1},
+        {"A3", "A", 40, "", 4},
+        {"A4", "A", 420, kJam, 1},
+        {"A5", "A", 480, kJam, 1},
+        {"A6", "A", 560, kJam, 1},
+        {"A7", "A", 700, kJam, 1},
+        {"A8", "A", 910, kJam, 1},
         // Lot B: failures at 3000 and 8000, four suspended at 10000 (one of
         // them in two runs, the first naming another lot).
-        {"B1", "B", 3000, kJam, 1}, {"B2", "B", 8000, kJam, 1}, {"B3", "B", 10000, "", 1},
-        {"B4", "B", 10000, "", 1}, {"B5", "B", 10000, "", 1},
-        {"B6", "X", 4000, "", 1}, {"B6", "B", 6000, "", 2},
+        {"B1", "B", 3000, kJam, 1},
+        {"B2", "B", 8000, kJam, 1},
+        {"B3", "B", 10000, "", 1},
+        {"B4", "B", 10000, "", 1},
+        {"B5", "B", 10000, "", 1},
+        {"B6", "X", 4000, "", 1},
+        {"B6", "B", 6000, "", 2},
         // Lot C: one failure; lot D: none; lot E: two failures at one count.
-        {"C1", "C", 100, kJam, 1}, {"C2", "C", 200, "", 1},
-        {"D1", "D", 300, "", 1}, {"D2", "D", 300, "", 1},
-        {"E1", "E", 100, kJam, 1}, {"E2", "E", 100, kJam, 1},
+        {"C1", "C", 100, kJam, 1},
+        {"C2", "C", 200, "", 1},
+        {"D1", "D", 300, "", 1},
+        {"D2", "D", 300, "", 1},
+        {"E1", "E", 100, kJam, 1},
+        {"E2", "E", 100, kJam, 1},
         // A log without a record: a unit of its own in the lot "".
         {nullptr, "", 5, "", 1},
     };
@@ -112,8 +126,10 @@ TEST(UnitsAndLots, FiguresOfATableOfLots) {
         // Weibayes: (2 sum t^2 / chi2(0.90, 2r + 2))^(1/2); chi2(0.90, 18) =
         // 25.989423, chi2(0.90, 6) = 10.644641, (4) 7.779440, (2) 4.605170.
         {"A", 8, 8, 2.13861, 532.626, 98.8988,
-         std::sqrt(2 * (150. * 150 + 230 * 230 + 310 * 310 + 420 * 420 + 480 * 480 + 560 * 560 +
-                        700 * 700 + 910 * 910) / 25.989423)},
+         std::sqrt(2 *
+                   (150. * 150 + 230 * 230 + 310 * 310 + 420 * 420 + 480 * 480 + 560 * 560 +
+                    700 * 700 + 910 * 910) /
+                   25.989423)},
         {"B", 6, 2, 1.55515, 17700.5, 752.692,
          std::sqrt(2 * (3000. * 3000 + 8000 * 8000 + 4 * 1e8) / 10.644641)},
         {"C", 2, 1, 0, 0, 0, std::sqrt(2 * (100. * 100 + 200 * 200) / 7.779440)},
@@ -165,8 +181,10 @@ TEST(UnitsAndLots, RecordsThatAreNotRecordsAreNamedAndPassedOver) {
         {"{\"format\": 1, \"format\": 1}", "given twice"},
     };
     for (const auto& c : cases) {
-        folder.Write("cycle_log1.txt", "Shutter Cycle Test\r\nStarted on 12/1/2026 at 8:00:00 AM"
-                                       "\r\n\r\n" + std::string(kLogColumns) + "\r\n");
+        folder.Write("cycle_log1.txt",
+                     "Shutter Cycle Test\r\nStarted on 12/1/2026 at 8:00:00 AM"
+                     "\r\n\r\n" +
+                         std::string(kLogColumns) + "\r\n");
         folder.Write("cycle_log1-run.json", c.record);
         const Report report = BuildReport({"."});
         ASSERT_EQ(report.runs.size(), 1u);
