@@ -57,6 +57,6 @@ int main(int argc, char* argv[]) {
     std::printf(
         "append: 1,000 appended rows read in %.0f us on a %.0f MB log, %.0f us on a "
         "%zu-byte log\n",
-        onBig, std::filesystem::file_size(big) / 1e6, onSmall, head.size());
+        onBig, static_cast<double>(std::filesystem::file_size(big)) / 1e6, onSmall, head.size());
     return 0;
 }

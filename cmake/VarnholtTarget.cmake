@@ -9,8 +9,21 @@ function(varnholt_target target)
         return()
     endif()
     if(VARNHOLT_WARNINGS)
-        target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
-                                                 -Wno-sign-conversion)
+        if(MSVC)
+            target_compile_options(${target} PRIVATE /W4)
+        else()
+            target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
+                                                     -Wconversion -Wno-sign-conversion)
+        endif()
+    endif()
+    # Off by default: a newer compiler's new warning must not stop a user's
+    # build; CI and ./scripts/test turn it on.
+    if(VARNHOLT_WERROR)
+        if(MSVC)
+            target_compile_options(${target} PRIVATE /WX)
+        else()
+            target_compile_options(${target} PRIVATE -Werror)
+        endif()
     endif()
     if(VARNHOLT_SANITIZE)
         target_compile_options(${target} PRIVATE -fsanitize=address,undefined

@@ -55,6 +55,12 @@ void MessageQueue::Wake() {
     ready_.notify_all();
 }
 
+void MessageQueue::WaitUntil(std::chrono::steady_clock::time_point until,
+                             const std::function<bool()>& done) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait_until(lock, until, done);
+}
+
 void MessageQueue::CountDropped() {
     std::lock_guard<std::mutex> lock(mutex_);
     ++dropped_;

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 
 #include "monitoring/monitor_feed.h"
@@ -23,6 +24,9 @@ public:
     void CountDropped();  // one taken that could not be sent at all
     size_t Size() const;
     void Wake();
+    // Waits until the time given or until done() holds, looked at again on
+    // every Put and Wake; done() must turn true before the Wake that tells.
+    void WaitUntil(std::chrono::steady_clock::time_point until, const std::function<bool()>& done);
 
 private:
     mutable std::mutex mutex_;

@@ -1,22 +1,26 @@
 #include "monitoring/mqtt_link.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
+#include <memory>
 #include <set>
 
+#include "monitoring/error_text.h"
 #include "monitoring/notifier.h"
 
 namespace varnholt {
 namespace {
 
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 constexpr int kKeepAliveSeconds = 15;  // a dead bench reads offline within about 25 s
-constexpr auto kLongestBackoff = 30s;
+constexpr auto kShortestBackoff = std::chrono::milliseconds(1s);
+constexpr auto kLongestBackoff = std::chrono::milliseconds(30s);
 // A broker that takes longer to answer a connection is taken as not there.
 constexpr auto kConnackWait = 10s;
 // Short enough that the program ends within a second of SIGTERM.
@@ -43,6 +47,35 @@ void OnPublish(mosquitto*, void* user, int) {
     if (session->unacknowledged > 0) --session->unacknowledged;
 }
 
+// The library's global state and one client handle, released in the
+// reverse order on every way out of the link's thread.
+class MosquittoHandle {
+public:
+    explicit MosquittoHandle(void* user) {
+        initialised_ = mosquitto_lib_init() == MOSQ_ERR_SUCCESS;
+        if (initialised_) handle_ = mosquitto_new(nullptr, true, user);
+        error_ = errno;
+    }
+    ~MosquittoHandle() {
+        if (handle_) mosquitto_destroy(handle_);
+        if (initialised_) mosquitto_lib_cleanup();
+    }
+    MosquittoHandle(const MosquittoHandle&) = delete;
+    MosquittoHandle& operator=(const MosquittoHandle&) = delete;
+
+    mosquitto* get() const { return handle_; }
+    // Why there is no handle, when there is none.
+    std::string Failure() const {
+        if (!initialised_) return "the MQTT library could not be initialised";
+        return "the MQTT library could not make a client (" + ErrorText(error_) + ")";
+    }
+
+private:
+    bool initialised_ = false;
+    mosquitto* handle_ = nullptr;
+    int error_ = 0;
+};
+
 // A message the library refuses by its content: sending it again can never
 // succeed, and reconnecting for it would only storm the broker.
 bool Unsendable(int rc) {
@@ -53,11 +86,15 @@ bool Unsendable(int rc) {
 // Why a connection failed, in the operator's words.
 std::string Reason(int rc, int connack, bool credentialsGiven) {
     if (connack > 0) {
-        // Mosquitto answers a wrong password with "not authorised" (5).
-        if (connack == 4 || (connack == 5 && credentialsGiven))
+        // Mosquitto answers a wrong password with "not authorised".
+        if (connack == CONNACK_REFUSED_BAD_USERNAME_PASSWORD ||
+            (connack == CONNACK_REFUSED_NOT_AUTHORIZED && credentialsGiven)) {
             return "user name or password refused";
-        if (connack == 5)
-            return "not authorised: the broker wants a user name and password (MqttCredentials)";
+        }
+        if (connack == CONNACK_REFUSED_NOT_AUTHORIZED) {
+            return "not authorised: the broker wants a user name and password "
+                   "(MqttCredentials)";
+        }
         return mosquitto_connack_string(connack);
     }
     switch (rc) {
@@ -76,7 +113,7 @@ std::string Reason(int rc, int connack, bool credentialsGiven) {
             const int error = errno;
             if (error == ECONNREFUSED) return "no answer: connection refused";
             if (error == ETIMEDOUT || error == EHOSTUNREACH) return "no answer";
-            return std::strerror(error);
+            return ErrorText(error);
         }
         default:
             return mosquitto_strerror(rc);
@@ -84,6 +121,196 @@ std::string Reason(int rc, int connack, bool credentialsGiven) {
 }
 
 }  // namespace
+
+// The link's thread: one handle, its session and what the operator was told.
+class MqttLink::Worker {
+public:
+    explicit Worker(MqttLink& link)
+        : link_(link),
+          handle_(&session_),
+          where_(link.Where()),
+          credentialsGiven_(!link.settings_.user.empty()) {}
+
+    void Run() {
+        if (!Configure()) return;
+        bool connected = false;
+        while (!link_.stopping_) {
+            connected = connected ? Pump() : Connect();
+        }
+        if (connected) Goodbye();
+    }
+
+private:
+    // The handle's options, each call's result said: a link that could only
+    // run without its TLS or its Last Will does not run at all.
+    bool Configure() {
+        mosquitto* mosq = handle_.get();
+        if (!mosq) return Fail(handle_.Failure());
+        KeepFromChildren();  // its socket pair
+        const MonitoringSettings& settings = link_.settings_;
+        int rc = mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+        if (rc != MOSQ_ERR_SUCCESS) return Fail("MQTT 3.1.1 was refused", rc);
+        mosquitto_connect_callback_set(mosq, OnConnect);
+        mosquitto_publish_callback_set(mosq, OnPublish);
+        rc = mosquitto_max_inflight_messages_set(mosq, kInFlight);
+        if (rc != MOSQ_ERR_SUCCESS) return Fail("the in-flight limit was refused", rc);
+        const std::string statusTopic = link_.topic_ + "/status";
+        const std::string offline = MonitorFeed::OfflinePayload();
+        rc = mosquitto_will_set(mosq, statusTopic.c_str(), static_cast<int>(offline.size()),
+                                offline.data(), 1, true);
+        if (rc != MOSQ_ERR_SUCCESS) return Fail("the Last Will was refused (MqttTopic)", rc);
+        if (credentialsGiven_) {
+            rc = mosquitto_username_pw_set(mosq, settings.user.c_str(), settings.password.c_str());
+            if (rc != MOSQ_ERR_SUCCESS) {
+                return Fail("the user name was refused (MqttCredentials)", rc);
+            }
+        }
+        if (!settings.caFile.empty()) {
+            rc = mosquitto_tls_set(mosq, settings.caFile.c_str(), nullptr, nullptr, nullptr,
+                                   nullptr);
+            if (rc != MOSQ_ERR_SUCCESS) {
+                return Fail("the CA file " + settings.caFile + " cannot be used (MqttCaFile)", rc);
+            }
+            rc = mosquitto_tls_opts_set(mosq, 1, nullptr, nullptr);  // verify the broker
+            if (rc != MOSQ_ERR_SUCCESS) return Fail("TLS verification was refused", rc);
+        }
+        return true;
+    }
+
+    // One attempt; true when the broker accepted it.
+    bool Connect() {
+        mosquitto* mosq = handle_.get();
+        const int unacknowledged = session_.unacknowledged;
+        session_ = Session{};
+        // Resent by the library on the new connection.
+        session_.unacknowledged = unacknowledged;
+        // Without blocking: a broker whose packets are dropped must not hold
+        // the thread (nor the program's end) for the kernel's retries.
+        int rc = mosquitto_connect_async(mosq, link_.settings_.host.c_str(), link_.settings_.port,
+                                         kKeepAliveSeconds);
+        KeepFromChildren();  // the new connection's socket
+        const auto deadline = Clock::now() + kConnackWait;
+        while (rc == MOSQ_ERR_SUCCESS && !session_.connackSeen && !link_.stopping_ &&
+               Clock::now() < deadline) {
+            rc = mosquitto_loop(mosq, 100, 1);
+        }
+        if (rc == MOSQ_ERR_SUCCESS && session_.connackSeen && session_.connack == 0) {
+            connectedAt_ = Clock::now();
+            Tell("Monitoring: connected to " + where_,
+                 "Monitoring: connected to the MQTT broker " + where_ + ".");
+            Publish({"status", link_.feed_.StatusPayload(link_.queue_.Dropped()), true});
+            return true;
+        }
+        if (link_.stopping_) return false;
+        const bool silent = rc == MOSQ_ERR_SUCCESS && !session_.connackSeen;
+        const std::string reason = silent ? "no answer from " + where_ + " in 10 s"
+                                          : Reason(rc, session_.connack, credentialsGiven_);
+        mosquitto_disconnect(mosq);  // whatever it returns, the next attempt starts afresh
+        Tell("Monitoring: not connected (" + reason + "), retrying",
+             "Monitoring: cannot publish to the MQTT broker " + where_ + ": " + reason +
+                 "; check [Monitoring] in kestrane.ini and the broker. Retrying.");
+        BackOff();
+        return false;
+    }
+
+    // Hands queued messages to the library and lets it work for up to
+    // 100 ms; false when the connection is gone.
+    bool Pump() {
+        // A connection that held for a while starts the backoff afresh, and
+        // causes are worth telling again.
+        if (Clock::now() - connectedAt_ > kLongestBackoff) {
+            backoff_ = kShortestBackoff;
+            told_.clear();
+        }
+        MonitorMessage message;
+        int rc = MOSQ_ERR_SUCCESS;
+        while (rc == MOSQ_ERR_SUCCESS && session_.unacknowledged < kInFlight &&
+               link_.queue_.Take(message, 0ms)) {
+            rc = Publish(message);
+            if (Unsendable(rc)) {
+                link_.queue_.CountDropped();
+                const std::string why = mosquitto_strerror(rc);
+                Tell("Monitoring: a message could not be sent (" + why + ")",
+                     "Monitoring: a message to the MQTT broker " + where_ +
+                         " was refused by the library (" + why + ") and dropped.");
+                rc = MOSQ_ERR_SUCCESS;
+            } else if (rc != MOSQ_ERR_SUCCESS) {
+                link_.queue_.PutBack(std::move(message));
+            }
+        }
+        if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop(handle_.get(), 100, 1);
+        if (rc == MOSQ_ERR_SUCCESS) return true;
+        const std::string reason = Reason(rc, -1, credentialsGiven_);
+        mosquitto_disconnect(handle_.get());  // already lost; nothing to add
+        Tell("Monitoring: not connected (" + reason + "), retrying",
+             "Monitoring: lost the MQTT broker " + where_ + ": " + reason + ". Retrying.");
+        BackOff();
+        return false;
+    }
+
+    // Every way back to the broker waits out the backoff first. The queue's
+    // wake-up (a new message, or the program's end on SIGTERM) looks again;
+    // only the end cuts the wait short, since a message per row would
+    // otherwise turn an outage into a connection per row.
+    void BackOff() {
+        link_.queue_.WaitUntil(Clock::now() + backoff_, [this] { return link_.stopping_.load(); });
+        backoff_ = std::min(backoff_ * 2, kLongestBackoff);
+    }
+
+    // What the run's end said goes out first; then a clean end marks the
+    // bench offline as its Last Will would.
+    void Goodbye() {
+        mosquitto* mosq = handle_.get();
+        MonitorMessage message;
+        while (link_.queue_.Take(message, 0ms)) Publish(message);
+        Publish({"status", MonitorFeed::OfflinePayload(), true});
+        const auto until = Clock::now() + kGoodbyeWait;
+        while (mosquitto_want_write(mosq) && Clock::now() < until) {
+            if (mosquitto_loop(mosq, 50, 1) != MOSQ_ERR_SUCCESS) return;
+        }
+        if (mosquitto_loop(mosq, 50, 1) != MOSQ_ERR_SUCCESS) return;
+        if (mosquitto_disconnect(mosq) == MOSQ_ERR_SUCCESS) mosquitto_loop(mosq, 50, 1);
+    }
+
+    int Publish(const MonitorMessage& m) {
+        const std::string topic = link_.topic_ + "/" + m.subtopic;
+        const int rc =
+            mosquitto_publish(handle_.get(), nullptr, topic.c_str(),
+                              static_cast<int>(m.payload.size()), m.payload.data(), 1, m.retain);
+        if (rc == MOSQ_ERR_SUCCESS) ++session_.unacknowledged;
+        return rc;
+    }
+
+    bool Fail(const std::string& what, int rc) {
+        return Fail(what + " (" + mosquitto_strerror(rc) + ")");
+    }
+    bool Fail(const std::string& what) {
+        Tell("Monitoring: off (" + what + ")",
+             "Monitoring: cannot publish to the MQTT broker " + where_ + ": " + what +
+                 "; check [Monitoring] in kestrane.ini. The test runs without monitoring.");
+        return false;
+    }
+
+    // Each cause is told once on standard error until a connection holds
+    // for a while; the window's line follows every change.
+    void Tell(const std::string& line, const std::string& sentence) {
+        if (line != shown_) {
+            shown_ = line;
+            if (link_.linkText_) link_.linkText_(line);
+        }
+        if (told_.insert(sentence).second) std::fprintf(stderr, "varnholt: %s\n", sentence.c_str());
+    }
+
+    MqttLink& link_;
+    Session session_;  // before the handle: its callbacks point here
+    MosquittoHandle handle_;
+    const std::string where_;
+    const bool credentialsGiven_;
+    std::chrono::milliseconds backoff_ = kShortestBackoff;
+    Clock::time_point connectedAt_ = Clock::now();
+    std::string shown_;
+    std::set<std::string> told_;
+};
 
 MqttLink::MqttLink(MonitoringSettings settings, std::string topic, MonitorFeed& feed,
                    std::function<void(const std::string&)> linkText, size_t queueLimit)
@@ -93,7 +320,7 @@ MqttLink::MqttLink(MonitoringSettings settings, std::string topic, MonitorFeed& 
       linkText_(std::move(linkText)),
       queue_(queueLimit) {
     feed_.dropped = [this] { return queue_.Dropped(); };
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] { Worker(*this).Run(); });
 }
 
 MqttLink::~MqttLink() {
@@ -104,149 +331,6 @@ MqttLink::~MqttLink() {
 
 std::string MqttLink::Where() const {
     return settings_.host + ":" + std::to_string(settings_.port);
-}
-
-void MqttLink::Run() {
-    mosquitto_lib_init();
-    Session session;
-    mosquitto* mosq = mosquitto_new(nullptr, true, &session);
-    KeepFromChildren();  // its socket pair
-    mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    mosquitto_connect_callback_set(mosq, OnConnect);
-    mosquitto_publish_callback_set(mosq, OnPublish);
-    mosquitto_max_inflight_messages_set(mosq, kInFlight);
-    const std::string statusTopic = topic_ + "/status";
-    const std::string offline = MonitorFeed::OfflinePayload();
-    mosquitto_will_set(mosq, statusTopic.c_str(), static_cast<int>(offline.size()), offline.data(),
-                       1, true);
-    if (!settings_.user.empty()) {
-        mosquitto_username_pw_set(mosq, settings_.user.c_str(), settings_.password.c_str());
-    }
-    if (!settings_.caFile.empty()) {
-        mosquitto_tls_set(mosq, settings_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
-        mosquitto_tls_opts_set(mosq, 1, nullptr, nullptr);  // verify the broker's certificate
-    }
-
-    // Each cause is told once on standard error until a connection holds
-    // for a while; the window's line follows every change.
-    std::string shown;
-    std::set<std::string> told;
-    const auto tell = [&](const std::string& line, const std::string& sentence) {
-        if (line != shown) {
-            shown = line;
-            if (linkText_) linkText_(line);
-        }
-        if (told.insert(sentence).second) std::fprintf(stderr, "varnholt: %s\n", sentence.c_str());
-    };
-    const std::string where = Where();
-    auto backoff = 1s;
-    bool connected = false;
-    auto connectedAt = std::chrono::steady_clock::now();
-    const auto publish = [&](const MonitorMessage& m) {
-        const std::string topic = topic_ + "/" + m.subtopic;
-        const int rc =
-            mosquitto_publish(mosq, nullptr, topic.c_str(), static_cast<int>(m.payload.size()),
-                              m.payload.data(), 1, m.retain);
-        if (rc == MOSQ_ERR_SUCCESS) ++session.unacknowledged;
-        return rc;
-    };
-    // Every way back to the broker waits out the backoff first; only the
-    // end of the program interrupts it.
-    const auto wait = [&] {
-        const auto until = std::chrono::steady_clock::now() + backoff;
-        while (!stopping_ && std::chrono::steady_clock::now() < until) {
-            std::this_thread::sleep_for(50ms);
-        }
-        backoff = std::min(backoff * 2,
-                           std::chrono::duration_cast<std::chrono::seconds>(kLongestBackoff));
-    };
-
-    while (!stopping_) {
-        if (!connected) {
-            const int unacknowledged = session.unacknowledged;
-            session = Session{};
-            // Resent by the library on the new connection.
-            session.unacknowledged = unacknowledged;
-            // Without blocking: a broker whose packets are dropped must not
-            // hold the thread (nor the program's end) for the kernel's retries.
-            int rc = mosquitto_connect_async(mosq, settings_.host.c_str(), settings_.port,
-                                             kKeepAliveSeconds);
-            KeepFromChildren();  // the new connection's socket
-            const auto deadline = std::chrono::steady_clock::now() + kConnackWait;
-            while (rc == MOSQ_ERR_SUCCESS && !session.connackSeen && !stopping_ &&
-                   std::chrono::steady_clock::now() < deadline) {
-                rc = mosquitto_loop(mosq, 100, 1);
-            }
-            if (rc == MOSQ_ERR_SUCCESS && session.connackSeen && session.connack == 0) {
-                connected = true;
-                connectedAt = std::chrono::steady_clock::now();
-                tell("Monitoring: connected to " + where,
-                     "Monitoring: connected to the MQTT broker " + where + ".");
-                publish({"status", feed_.StatusPayload(queue_.Dropped()), true});
-                continue;
-            }
-            if (stopping_) break;
-            const bool silent = rc == MOSQ_ERR_SUCCESS && !session.connackSeen;
-            const std::string reason = silent
-                                           ? "no answer from " + where + " in 10 s"
-                                           : Reason(rc, session.connack, !settings_.user.empty());
-            mosquitto_disconnect(mosq);
-            tell("Monitoring: not connected (" + reason + "), retrying",
-                 "Monitoring: cannot publish to the MQTT broker " + where + ": " + reason +
-                     "; check [Monitoring] in kestrane.ini and the broker. Retrying.");
-            wait();
-            continue;
-        }
-        // A connection that held for a while starts the backoff afresh, and
-        // causes are worth telling again.
-        if (std::chrono::steady_clock::now() - connectedAt > kLongestBackoff) {
-            backoff = 1s;
-            told.clear();
-        }
-        MonitorMessage message;
-        int rc = MOSQ_ERR_SUCCESS;
-        while (rc == MOSQ_ERR_SUCCESS && session.unacknowledged < kInFlight &&
-               queue_.Take(message, 0ms)) {
-            rc = publish(message);
-            if (Unsendable(rc)) {
-                queue_.CountDropped();
-                tell("Monitoring: a message could not be sent (" +
-                         std::string(mosquitto_strerror(rc)) + ")",
-                     "Monitoring: a message to the MQTT broker " + where +
-                         " was refused by the "
-                         "library (" +
-                         mosquitto_strerror(rc) + ") and dropped.");
-                rc = MOSQ_ERR_SUCCESS;
-            } else if (rc != MOSQ_ERR_SUCCESS) {
-                queue_.PutBack(std::move(message));
-            }
-        }
-        if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop(mosq, 100, 1);
-        if (rc != MOSQ_ERR_SUCCESS) {
-            connected = false;
-            const std::string reason = Reason(rc, -1, !settings_.user.empty());
-            mosquitto_disconnect(mosq);
-            tell("Monitoring: not connected (" + reason + "), retrying",
-                 "Monitoring: lost the MQTT broker " + where + ": " + reason + ". Retrying.");
-            wait();
-        }
-    }
-    if (connected) {
-        // What the run's end said goes out first; then a clean end marks the
-        // bench offline as its Last Will would.
-        MonitorMessage message;
-        while (queue_.Take(message, 0ms)) publish(message);
-        publish({"status", offline, true});
-        const auto until = std::chrono::steady_clock::now() + kGoodbyeWait;
-        while (mosquitto_want_write(mosq) && std::chrono::steady_clock::now() < until) {
-            if (mosquitto_loop(mosq, 50, 1) != MOSQ_ERR_SUCCESS) break;
-        }
-        mosquitto_loop(mosq, 50, 1);
-        mosquitto_disconnect(mosq);
-        mosquitto_loop(mosq, 50, 1);
-    }
-    mosquitto_destroy(mosq);
-    mosquitto_lib_cleanup();
 }
 
 }  // namespace varnholt

@@ -35,7 +35,7 @@ public:
     std::string Where() const;  // host:port
 
 private:
-    void Run();
+    class Worker;  // the link's thread, in mqtt_link.cpp
 
     MonitoringSettings settings_;
     std::string topic_;

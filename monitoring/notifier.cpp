@@ -39,86 +39,78 @@ void Notifier::Notify(const std::string& event, const std::string& log, int64_t 
 }
 
 void Notifier::Run() {
-    struct Kind {
-        Clock::time_point last;
-        bool called = false;
-        int64_t held = 0;  // calls due since the last one, not made
-    };
-    std::map<std::string, Kind> kinds;
-    struct Running {
-        ChildProcess child;
-        Clock::time_point started;
-        std::string event;
-        bool leaderEnded = false;
-    };
-    std::vector<Running> running;
     std::unique_lock<std::mutex> lock(mutex_);
     // At the end of the program the calls still due are made, and then
     // whatever still runs is ended with its group.
     while (!stopping_ || !calls_.empty()) {
         ready_.wait_for(lock, 100ms, [this] { return stopping_ || !calls_.empty(); });
         while (!calls_.empty()) {
-            std::vector<std::string> call = std::move(calls_.front().arguments);
-            const std::string unit = std::move(calls_.front().unit);
+            Call call = std::move(calls_.front());
             calls_.pop_front();
-            Kind& kind = kinds[call[0]];
-            const auto now = Clock::now();
-            if (kind.called && now - kind.last < oncePer_) {
-                ++kind.held;
-                continue;
-            }
-            if (kind.held > 0 || !unit.empty()) call.push_back(std::to_string(kind.held));
-            if (!unit.empty()) call.push_back(unit);
-            kind = {now, true, 0};
             lock.unlock();
-            const ChildProcess child = StartProgram(program_, call);
-            if (child == kNoChild) {
-                std::fprintf(stderr,
-                             "varnholt: NotifyCommand %s could not be started for the "
-                             "event %s; check NotifyCommand in [Monitoring] of "
-                             "kestrane.ini.\n",
-                             program_.c_str(), call[0].c_str());
-                if (trouble_) trouble_("Monitoring: the notify command could not be started");
-            } else {
-                running.push_back({child, now, call[0]});
-            }
+            Start(std::move(call));
             lock.lock();
         }
         lock.unlock();
-        for (auto it = running.begin(); it != running.end();) {
-            int exitCode = 0;
-            if (!it->leaderEnded && ProgramEnded(it->child, exitCode)) {
-                it->leaderEnded = true;
-                if (exitCode != 0) {
-                    std::fprintf(stderr,
-                                 "varnholt: NotifyCommand %s ended with %s for the event "
-                                 "%s; check the command by running it by hand.\n",
-                                 program_.c_str(),
-                                 exitCode < 0 ? "a signal"
-                                              : ("exit status " + std::to_string(exitCode)).c_str(),
-                                 it->event.c_str());
-                    if (trouble_)
-                        trouble_("Monitoring: the notify command failed (" + it->event + ")");
-                }
-            }
-            // What it left running in its group is timed with it.
-            if (it->leaderEnded && !GroupRuns(it->child)) {
-                it = running.erase(it);
-            } else if (Clock::now() - it->started > longestRun_) {
-                EndGroup(it->child);
-                std::fprintf(stderr,
-                             "varnholt: NotifyCommand %s ran longer than %g s and was "
-                             "ended.\n",
-                             program_.c_str(), static_cast<double>(longestRun_.count()) / 1000.0);
-                it = running.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        Reap();
         lock.lock();
     }
     lock.unlock();
-    for (const Running& r : running) EndGroup(r.child);
+    for (const Running& r : running_) EndGroup(r.child);
+}
+
+// Calls of one kind closer than oncePer_ are held and counted into the next.
+void Notifier::Start(Call call) {
+    std::vector<std::string>& arguments = call.arguments;
+    Kind& kind = kinds_[arguments[0]];
+    const auto now = Clock::now();
+    if (kind.called && now - kind.last < oncePer_) {
+        ++kind.held;
+        return;
+    }
+    if (kind.held > 0 || !call.unit.empty()) arguments.push_back(std::to_string(kind.held));
+    if (!call.unit.empty()) arguments.push_back(call.unit);
+    kind = {now, true, 0};
+    const ChildProcess child = StartProgram(program_, arguments);
+    if (child != kNoChild) {
+        running_.push_back({child, now, arguments[0]});
+        return;
+    }
+    std::fprintf(stderr,
+                 "varnholt: NotifyCommand %s could not be started for the event %s; check "
+                 "NotifyCommand in [Monitoring] of kestrane.ini.\n",
+                 program_.c_str(), arguments[0].c_str());
+    if (trouble_) trouble_("Monitoring: the notify command could not be started");
+}
+
+// A failed call is said once; a call and what it left running in its group
+// are timed together and ended past longestRun_.
+void Notifier::Reap() {
+    for (auto it = running_.begin(); it != running_.end();) {
+        int exitCode = 0;
+        if (!it->leaderEnded && ProgramEnded(it->child, exitCode)) {
+            it->leaderEnded = true;
+            if (exitCode != 0) {
+                const std::string how =
+                    exitCode < 0 ? "a signal" : "exit status " + std::to_string(exitCode);
+                std::fprintf(stderr,
+                             "varnholt: NotifyCommand %s ended with %s for the event %s; check "
+                             "the command by running it by hand.\n",
+                             program_.c_str(), how.c_str(), it->event.c_str());
+                if (trouble_) trouble_("Monitoring: the notify command failed (" + it->event + ")");
+            }
+        }
+        if (it->leaderEnded && !GroupRuns(it->child)) {
+            it = running_.erase(it);
+        } else if (Clock::now() - it->started > longestRun_) {
+            EndGroup(it->child);
+            std::fprintf(stderr, "varnholt: NotifyCommand %s ran longer than %g s and was ended.\n",
+                         program_.c_str(), static_cast<double>(longestRun_.count()) / 1000.0);
+            it = running_.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 }  // namespace varnholt

@@ -20,6 +20,10 @@ namespace varnholt {
 // inside that minute are counted, and the count goes to the next call as a
 // fifth argument), and killed after 10 s. When the run names its unit, the
 // unit is the sixth argument and the fifth is always given (0: none held).
+// A started program: its process (POSIX: its PID, leading its own group).
+using ChildProcess = std::intptr_t;
+constexpr ChildProcess kNoChild = -1;
+
 class Notifier {
 public:
     // trouble, when given, gets a short line for the window when a call
@@ -35,18 +39,34 @@ public:
                 const std::string& text, const std::string& unit = std::string());
 
 private:
+    struct Call {
+        std::vector<std::string> arguments;
+        std::string unit;
+    };
     void Run();
+    void Start(Call call);
+    void Reap();
 
     std::string program_;
     std::chrono::milliseconds oncePer_, longestRun_;
     std::function<void(const std::string&)> trouble_;
     std::mutex mutex_;
     std::condition_variable ready_;
-    struct Call {
-        std::vector<std::string> arguments;
-        std::string unit;
-    };
     std::deque<Call> calls_;
+    // The notifier's thread alone touches these.
+    struct Kind {
+        std::chrono::steady_clock::time_point last;
+        bool called = false;
+        int64_t held = 0;  // calls due since the last one, not made
+    };
+    std::map<std::string, Kind> kinds_;
+    struct Running {
+        ChildProcess child;
+        std::chrono::steady_clock::time_point started;
+        std::string event;
+        bool leaderEnded = false;
+    };
+    std::vector<Running> running_;
     bool stopping_ = false;
     std::thread thread_;
 };
@@ -57,8 +77,6 @@ private:
 // whether it ended (reaping it; exitCode gets its status, -1 for a signal),
 // whether anything of its group still runs (false: the child is let go for
 // good), and end the whole group: asked first, then killed after a second.
-using ChildProcess = std::intptr_t;
-constexpr ChildProcess kNoChild = -1;
 ChildProcess StartProgram(const std::string& program, const std::vector<std::string>& arguments);
 bool ProgramEnded(ChildProcess child, int& exitCode);
 bool GroupRuns(ChildProcess child);

@@ -1,10 +1,12 @@
 # Sourced by the scripts: installs the Debian packages the project needs.
+# The formatter is pinned: another version formats the same file otherwise.
+VARNHOLT_CLANG_FORMAT=clang-format-14
 VARNHOLT_PACKAGES=(cmake ninja-build g++ clang pkg-config googletest libgtest-dev libgmock-dev
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libinih-dev libgl-dev
     libclang-rt-14-dev libx11-dev xvfb xauth xdotool x11-utils imagemagick python3
     fontconfig fonts-dejavu-core libspdlog-dev dpkg-dev fakeroot lintian desktop-file-utils
     appstream file libboost-math-dev python3-pandas libmosquitto-dev mosquitto
-    mosquitto-clients openssl)
+    mosquitto-clients openssl "$VARNHOLT_CLANG_FORMAT")
 
 varnholt_install_deps() {
     local missing=()

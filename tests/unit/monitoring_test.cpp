@@ -6,6 +6,7 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -210,6 +211,32 @@ TEST(MessageQueue, PastTheLimitTheOldestGoAndAreCounted) {
     MonitorMessage again;
     ASSERT_TRUE(queue.Take(again, std::chrono::milliseconds(0)));
     EXPECT_EQ(again.payload, "5");
+}
+
+// The link's backoff: a new message looks again without ending the wait;
+// the program's end (done, then Wake) ends it at once.
+TEST(MessageQueue, ABackoffWaitEndsOnTheEndNotOnAMessage) {
+    using namespace std::chrono;
+    MessageQueue queue;
+    std::atomic<bool> stopping{false};
+    std::atomic<int> looks{0};
+    const auto start = steady_clock::now();
+    std::thread waiter([&] {
+        queue.WaitUntil(start + seconds(20), [&] {
+            ++looks;
+            return stopping.load();
+        });
+    });
+    std::this_thread::sleep_for(milliseconds(100));
+    queue.Put({"rows", "1", false});
+    std::this_thread::sleep_for(milliseconds(100));
+    const int afterMessage = looks;
+    stopping = true;
+    queue.Wake();
+    waiter.join();
+    EXPECT_GE(afterMessage, 2) << "a new message did not wake the wait";
+    EXPECT_LT(steady_clock::now() - start, seconds(5)) << "the end did not cut the wait short";
+    EXPECT_EQ(queue.Size(), 1u);
 }
 
 // The notify command: arguments as text (no shell), once per interval for
