@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "runlog/json.h"
 #include "runlog/log_file.h"
 #include "runlog/utf8_text.h"
 
@@ -10,6 +11,7 @@ namespace varnholt {
 namespace {
 
 int64_t Now() { return LocalSecondsOf(LocalTimeNow()); }
+Json LogName(const std::string& log) { return log.empty() ? Json(nullptr) : Json(log); }
 
 }  // namespace
 
@@ -21,26 +23,24 @@ MonitorFeed::MonitorFeed(std::string version, Send send, Notify notify)
 
 std::string MonitorFeed::StatusPayload(uint64_t droppedSoFar) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::string json = "{\"state\": \"" + state_ +
-                       "\", \"log\": " + (log_.empty() ? std::string("null") : JsonString(log_)) +
-                       ", \"unit\": " + JsonString(unit_) + ", \"lot\": " + JsonString(lot_) +
-                       ", \"cycle\": " + std::to_string(cycle_) +
-                       ", \"failures\": " + std::to_string(failures_) + ", \"since\": \"" +
-                       IsoLocalText(since_) + "\", \"version\": " + JsonString(version_);
-    if (droppedSoFar > 0) json += ", \"dropped\": " + std::to_string(droppedSoFar);
-    return json + "}";
+    Json status = {{"state", state_},
+                   {"log", LogName(log_)},
+                   {"unit", unit_},
+                   {"lot", lot_},
+                   {"cycle", cycle_},
+                   {"failures", failures_},
+                   {"since", IsoLocalText(since_)},
+                   {"version", version_}};
+    if (droppedSoFar > 0) status["dropped"] = droppedSoFar;
+    return JsonText(status);
 }
 
-std::string MonitorFeed::OfflinePayload() { return "{\"state\": \"offline\"}"; }
+std::string MonitorFeed::OfflinePayload() { return JsonText({{"state", "offline"}}); }
 
 void MonitorFeed::Status() { send_({"status", StatusPayload(dropped()), true}); }
 
 void MonitorFeed::Event(const char* event, const std::string& text) {
-    send_({"events",
-           std::string("{\"event\": \"") + event +
-               "\", \"log\": " + (log_.empty() ? std::string("null") : JsonString(log_)) +
-               ", \"text\": " + JsonString(text) + "}",
-           false});
+    send_({"events", JsonText({{"event", event}, {"log", LogName(log_)}, {"text", text}}), false});
 }
 
 void MonitorFeed::OnRunStarted(const RunStarted& e) {
@@ -67,10 +67,12 @@ void MonitorFeed::OnRowWritten(const RowWritten& e) {
         if (e.failure || (e.kind == TestLogKind::PowerCutTest && !e.error.empty())) ++failures_;
     }
     send_({"rows",
-           "{\"log\": " + JsonString(e.log) + ", \"unit\": " + JsonString(e.unit) +
-               ", \"count\": " + std::to_string(e.count) + ", \"status\": \"" +
-               (e.failure ? kLogFailure : kLogSuccess) + "\", \"time\": \"" + IsoLocalText(e.when) +
-               "\", \"error\": " + JsonString(e.error) + "}",
+           JsonText({{"log", e.log},
+                     {"unit", e.unit},
+                     {"count", e.count},
+                     {"status", e.failure ? kLogFailure : kLogSuccess},
+                     {"time", IsoLocalText(e.when)},
+                     {"error", e.error}}),
            false});
     Status();
 }

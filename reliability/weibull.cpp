@@ -256,15 +256,23 @@ Interval BLifeInterval(const LifeData& data, const WeibullFit& fit, double perce
 
 std::optional<Weibayes> WeibayesBound(int64_t failures, const std::vector<double>& cycles,
                                       double beta) {
+    if (!(beta > 0) || !std::isfinite(beta) || failures < 0) return std::nullopt;
+    // Scaled by the longest life, the sum stays between 1 and n: t^beta
+    // itself overflows for a steep shape (beta 68 over 10^4 cycles).
+    double longest = 0;
+    for (const double t : cycles) {
+        if (Usable(t)) longest = std::max(longest, t);
+    }
+    if (!(longest > 0)) return std::nullopt;
     double sum = 0;
     for (const double t : cycles) {
-        if (Usable(t)) sum += std::pow(t, beta);
+        if (Usable(t)) sum += std::pow(t / longest, beta);
     }
-    if (!(sum > 0) || !std::isfinite(sum) || !(beta > 0) || failures < 0) return std::nullopt;
     Weibayes w;
     w.betaAssumed = beta;
     const double nu = 2.0 * static_cast<double>(failures) + 2.0;
-    w.etaLower90 = std::pow(2.0 * sum / ChiSquaredQuantile(0.90, nu), 1.0 / beta);
+    w.etaLower90 =
+        longest * std::exp((std::log(2.0 * sum) - std::log(ChiSquaredQuantile(0.90, nu))) / beta);
     w.b10Lower90 = BLife(beta, w.etaLower90, 10);
     return w;
 }

@@ -5,12 +5,14 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <thread>
 #include <utility>
 
+#include "runlog/json.h"
 #include "runlog/plain_file.h"
 #include "runlog/run_record.h"
 #include "runlog/utf8_text.h"
@@ -51,97 +53,98 @@ void SortInReportOrder(std::vector<std::string>& paths) {
 
 // --- JSON -----------------------------------------------------------------
 
-std::string Number(double value) {
-    char text[64];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    std::string out(text, result.ptr);
-    // Whole values as JSON readers expect a measured figure: 231.0, not 231.
-    if (out.find_first_of(".e") == std::string::npos) out += ".0";
-    return out;
+Json OrNull(const std::optional<double>& value) {
+    return value ? JsonFigure(*value) : Json(nullptr);
+}
+Json OrNull(const std::optional<int64_t>& value) { return value ? Json(*value) : Json(nullptr); }
+Json Time(const std::optional<int64_t>& when) {
+    return when ? Json(IsoLocalText(*when)) : Json(nullptr);
+}
+Json SpreadJson(const std::optional<Spread>& s) {
+    if (!s) return nullptr;
+    return {{"median", s->median}, {"p99", s->p99}, {"max", s->max}};
 }
 
-std::string OrNull(const std::optional<double>& value) { return value ? Number(*value) : "null"; }
-std::string OrNull(const std::optional<int64_t>& value) {
-    return value ? std::to_string(*value) : "null";
-}
-std::string Time(const std::optional<int64_t>& when) {
-    return when ? JsonString(IsoLocalText(*when)) : "null";
-}
-std::string SpreadJson(const std::optional<Spread>& s) {
-    if (!s) return "null";
-    return "{\"median\": " + std::to_string(s->median) + ", \"p99\": " + std::to_string(s->p99) +
-           ", \"max\": " + std::to_string(s->max) + "}";
-}
-const char* Bool(bool value) { return value ? "true" : "false"; }
-// A bound the likelihood does not close is no figure: null.
-std::string Figure(double value) { return std::isfinite(value) ? Number(value) : "null"; }
-
-std::string UnitJson(const UnitFigures& u) {
-    std::string runs;
-    for (const UnitRun& run : u.runs) {
-        if (!runs.empty()) runs += ", ";
-        runs +=
-            "{\"folder\": " + JsonString(run.folder) + ", \"file\": " + JsonString(run.file) + "}";
-    }
-    return "{\"unit\": " + JsonString(u.unit) + ", \"named\": " + Bool(u.named) +
-           ", \"lot\": " + JsonString(u.lot) + ", \"kind\": \"" + NamesOf(u.kind).json +
-           "\", \"runs\": [" + runs + "], \"cycles\": " + std::to_string(u.cycles) +
-           ", \"failed\": " + Bool(u.failed) +
-           ", \"cycles_to_failure\": " + OrNull(u.cyclesToFailure) +
-           ", \"bench_faults\": " + std::to_string(u.benchFaults) +
-           ", \"running\": " + Bool(u.running) + "}";
+Json UnitJson(const UnitFigures& u) {
+    Json runs = Json::array();
+    for (const UnitRun& run : u.runs) runs.push_back({{"folder", run.folder}, {"file", run.file}});
+    return {{"unit", u.unit},
+            {"named", u.named},
+            {"lot", u.lot},
+            {"kind", NamesOf(u.kind).json},
+            {"runs", std::move(runs)},
+            {"cycles", u.cycles},
+            {"failed", u.failed},
+            {"cycles_to_failure", OrNull(u.cyclesToFailure)},
+            {"bench_faults", u.benchFaults},
+            {"running", u.running}};
 }
 
-std::string LotJson(const LotFigures& lot) {
-    std::string weibull = "null";
+Json LotJson(const LotFigures& lot) {
+    Json weibull = nullptr;
     if (lot.weibull) {
         const WeibullFit& w = *lot.weibull;
-        weibull = "{\"beta\": " + Figure(w.beta) + ", \"eta\": " + Figure(w.eta) +
-                  ", \"beta_90\": [" + Figure(w.betaLow90) + ", " + Figure(w.betaHigh90) + "]" +
-                  ", \"eta_90\": [" + Figure(w.etaLow90) + ", " + Figure(w.etaHigh90) + "]" +
-                  ", \"b1\": " + Figure(w.b1) + ", \"b10\": " + Figure(w.b10) +
-                  ", \"b50\": " + Figure(w.b50) + ", \"b10_lower_90\": " + Figure(w.b10Lower90) +
-                  "}";
+        // A bound the likelihood does not close is no figure: null.
+        weibull = {{"beta", JsonFigure(w.beta)},
+                   {"eta", JsonFigure(w.eta)},
+                   {"beta_90", {JsonFigure(w.betaLow90), JsonFigure(w.betaHigh90)}},
+                   {"eta_90", {JsonFigure(w.etaLow90), JsonFigure(w.etaHigh90)}},
+                   {"b1", JsonFigure(w.b1)},
+                   {"b10", JsonFigure(w.b10)},
+                   {"b50", JsonFigure(w.b50)},
+                   {"b10_lower_90", JsonFigure(w.b10Lower90)}};
     }
-    std::string weibayes = "null";
+    Json weibayes = nullptr;
     if (lot.weibayes) {
-        weibayes = "{\"beta_assumed\": " + Number(lot.weibayes->betaAssumed) +
-                   ", \"eta_lower_90\": " + Figure(lot.weibayes->etaLower90) +
-                   ", \"b10_lower_90\": " + Figure(lot.weibayes->b10Lower90) + "}";
+        weibayes = {{"beta_assumed", JsonFigure(lot.weibayes->betaAssumed)},
+                    {"eta_lower_90", JsonFigure(lot.weibayes->etaLower90)},
+                    {"b10_lower_90", JsonFigure(lot.weibayes->b10Lower90)}};
     }
-    return "{\"lot\": " + JsonString(lot.lot) + ", \"kind\": \"" + NamesOf(lot.kind).json +
-           "\", \"units\": " + std::to_string(lot.units) +
-           ", \"failures\": " + std::to_string(lot.failures) +
-           ", \"suspensions\": " + std::to_string(lot.suspensions) + ", \"weibull\": " + weibull +
-           ", \"weibull_note\": " + (lot.weibull ? "null" : JsonString(lot.weibullNote)) +
-           ", \"weibayes\": " + weibayes + "}";
+    return {{"lot", lot.lot},
+            {"kind", NamesOf(lot.kind).json},
+            {"units", lot.units},
+            {"failures", lot.failures},
+            {"suspensions", lot.suspensions},
+            {"weibull", std::move(weibull)},
+            {"weibull_note", lot.weibull ? Json(nullptr) : Json(lot.weibullNote)},
+            {"weibayes", std::move(weibayes)},
+            {"weibayes_note", lot.weibayesNote.empty() ? Json(nullptr) : Json(lot.weibayesNote)}};
 }
 
-std::string RunJson(const RunFigures& r) {
-    std::string modes;
+Json RunJson(const RunFigures& r) {
+    Json modes = Json::array();
     for (const FailureMode& m : r.failureModes) {
-        if (!modes.empty()) modes += ", ";
-        modes += "{\"error\": " + JsonString(m.error) + ", \"count\": " + std::to_string(m.count) +
-                 ", \"first_cycle\": " + std::to_string(m.firstCycle) +
-                 ", \"last_cycle\": " + std::to_string(m.lastCycle) + ", \"class\": \"" +
-                 FailureClassName(m.kind) + "\"}";
+        modes.push_back({{"error", m.error},
+                         {"count", m.count},
+                         {"first_cycle", m.firstCycle},
+                         {"last_cycle", m.lastCycle},
+                         {"class", FailureClassName(m.kind)}});
     }
-    return "{\"file\": " + JsonString(r.file) + ", \"folder\": " + JsonString(r.folder) +
-           ", \"kind\": \"" + NamesOf(r.kind).json + "\", \"started\": " + Time(r.started) +
-           ", \"unit\": " + (r.hasRecord ? JsonString(r.unit) : "null") +
-           ", \"lot\": " + (r.hasRecord ? JsonString(r.lot) : "null") +
-           ", \"last_row\": " + Time(r.lastRow) + ", \"cycles\": " + std::to_string(r.cycles) +
-           ", \"failures\": " + std::to_string(r.failures) +
-           ", \"shutter_failures\": " + std::to_string(r.shutterFailures) +
-           ", \"bench_faults\": " + std::to_string(r.benchFaults) +
-           ", \"ended_by_failure\": " + Bool(r.endedByFailure) +
-           ", \"first_failure_cycle\": " + OrNull(r.firstFailureCycle) +
-           ", \"mcbf\": " + OrNull(r.mcbf) + ", \"mcbf_lower_90\": " + Number(r.mcbfLower90) +
-           ", \"cycle_seconds\": " + SpreadJson(r.cycleSeconds) +
-           ", \"laplace\": " + OrNull(r.laplace) + ", \"failure_modes\": [" + modes + "]" +
-           ", \"open_ms\": " + SpreadJson(r.openMs) + ", \"close_ms\": " + SpreadJson(r.closeMs) +
-           ", \"bad_lines\": " + std::to_string(r.badLines) +
-           ", \"partial_last_line\": " + Bool(r.partialLastLine) + "}";
+    // A log without a record cannot say how its run ended.
+    const Json ended = !r.hasRecord ? Json("unknown") : r.ended ? Json(*r.ended) : Json(nullptr);
+    return {{"file", r.file},
+            {"folder", r.folder},
+            {"kind", NamesOf(r.kind).json},
+            {"started", Time(r.started)},
+            {"unit", r.hasRecord ? Json(r.unit) : Json(nullptr)},
+            {"lot", r.hasRecord ? Json(r.lot) : Json(nullptr)},
+            {"last_row", Time(r.lastRow)},
+            {"cycles", r.cycles},
+            {"failures", r.failures},
+            {"shutter_failures", r.shutterFailures},
+            {"bench_faults", r.benchFaults},
+            {"ended_by_failure", r.endedByFailure},
+            {"first_failure_cycle", OrNull(r.firstFailureCycle)},
+            {"mcbf", OrNull(r.mcbf)},
+            {"mcbf_lower_90", JsonFigure(r.mcbfLower90)},
+            {"cycle_seconds", SpreadJson(r.cycleSeconds)},
+            {"laplace", OrNull(r.laplace)},
+            {"failure_modes", std::move(modes)},
+            {"open_ms", SpreadJson(r.openMs)},
+            {"close_ms", SpreadJson(r.closeMs)},
+            {"bad_lines", r.badLines},
+            {"partial_last_line", r.partialLastLine},
+            {"ended", ended}};
 }
 
 // --- table ----------------------------------------------------------------
@@ -225,7 +228,8 @@ RunFile::RunFile(std::string folder, std::string path)
       path_(std::move(path)),
       nameAt_(fs::path(path_).filename().empty()
                   ? path_.size()
-                  : path_.size() - fs::path(path_).filename().string().size()) {}
+                  : path_.size() - fs::path(path_).filename().string().size()),
+      recordPath_(RunRecordPathOf(path_)) {}
 
 bool RunFile::Refresh() {
     // A folder of thousands of logs is looked at again and again: a log and
@@ -306,8 +310,7 @@ const RunAccumulator& RunFile::series() const {
 RunFile::RecordStamp RunFile::RecordStampNow() const {
     // One look at the record (a single stat) decides whether to read it again.
     std::error_code error;
-    const fs::directory_entry entry(
-        fs::path(path_).parent_path() / RunRecordName(std::string(name())), error);
+    const fs::directory_entry entry(recordPath_, error);
     const auto stamp = entry.last_write_time(error);
     RecordStamp now;
     now.present = !error;
@@ -334,13 +337,8 @@ std::shared_ptr<const RunFigures> RunFile::SharedFigures() const {
         f.file = name();
         f.folder = folder_;
         f.movesBadLines = r.moves.badLines;
-        if (r.record) {
-            f.hasRecord = true;
-            f.unit = r.record->unit;
-            f.lot = r.record->lot;
-            f.startedUtc = r.record->startedUtc;
-            f.recordEnded = r.record->ended.has_value();
-        }
+        f.logModifiedUnix = logStamp_.modifiedUnix;
+        if (r.record) TakeRecord(*r.record, f);
         shared_ = std::make_shared<const RunFigures>(std::move(f));
         sharedVersion_ = version_;
     }
@@ -348,6 +346,36 @@ std::shared_ptr<const RunFigures> RunFile::SharedFigures() const {
 }
 
 RunFigures RunFile::Figures() const { return *SharedFigures(); }
+
+void TakeRecord(const RunRecord& record, RunFigures& f) {
+    f.hasRecord = true;
+    f.unit = record.unit;
+    f.lot = record.lot;
+    f.ended = record.ended;
+    f.recordEnded = record.ended.has_value();
+    f.recordNotes = record.notes;
+    // No time zone is further than 14 hours from UTC: a record further from
+    // its header is wrong about the day, and the runs are placed by the log.
+    constexpr int64_t kFurthestZone = 14 * 3600;
+    f.startedUtc = f.started - int64_t{record.utcOffsetMinutes} * 60;
+    const int64_t apart = record.startedUtc - *f.startedUtc;
+    if (apart > kFurthestZone || apart < -kFurthestZone) {
+        f.recordNotes.push_back("its \"started_utc\" " + UtcText(record.startedUtc) + " is " +
+                                std::to_string((apart < 0 ? -apart : apart) / 3600) +
+                                " hours from the log's start " + IsoLocalText(f.started) +
+                                " (local), further than any time zone; the log's start was taken");
+    }
+    const std::string kind = NamesOf(f.kind).json;
+    if (record.kind != kind) {
+        f.recordNotes.push_back("its \"kind\" \"" + record.kind + "\" is not the log's (\"" + kind +
+                                "\"); the log's was taken");
+    }
+    if (record.lastCount > f.cycles) {
+        f.recordNotes.push_back("its \"last_count\" " + std::to_string(record.lastCount) +
+                                " is beyond the log's " + std::to_string(f.cycles) +
+                                " rows; the log's rows were counted");
+    }
+}
 
 std::vector<std::string> LogFilesIn(const std::string& folder,
                                     std::vector<ReportProblem>& problems) {
@@ -383,6 +411,10 @@ void AddRunProblems(const std::string& path, const RunFigures& figures,
         problems.push_back({path, "The run record " + RunRecordName(figures.file) + " beside " +
                                       path + " was not read: " + recordProblem +
                                       "; the log was read as if it had none."});
+    }
+    for (const std::string& note : figures.recordNotes) {
+        problems.push_back({path, "The run record " + RunRecordName(figures.file) + " beside " +
+                                      path + " is wrong: " + note + "."});
     }
 }
 
@@ -529,37 +561,81 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries, doubl
 }
 
 std::string ReportJson(const Report& report) {
-    std::string out = "{\"runs\": [";
-    for (size_t i = 0; i < report.runs.size(); ++i) {
-        out += (i == 0 ? "\n  " : ",\n  ") + RunJson(report.runs[i]);
-    }
+    Json runs = Json::array(), units = Json::array(), lots = Json::array(),
+         problems = Json::array();
+    for (const RunFigures& run : report.runs) runs.push_back(RunJson(run));
     const TotalFigures total = Total(report.runs);
-    out += "],\n \"total\": {\"runs\": " + std::to_string(total.runs) +
-           ", \"cycles\": " + std::to_string(total.cycles) +
-           ", \"failures\": " + std::to_string(total.failures) +
-           ", \"shutter_failures\": " + std::to_string(total.shutterFailures) +
-           ", \"bench_faults\": " + std::to_string(total.benchFaults) +
-           ", \"mcbf\": " + OrNull(total.mcbf) +
-           ", \"mcbf_lower_90\": " + Number(total.mcbfLower90) + "},\n \"units\": [";
     const UnitsAndLots& ul = report.unitsAndLots;
-    for (size_t i = 0; i < ul.units.size(); ++i) {
-        out += (i == 0 ? "\n  " : ",\n  ") + UnitJson(ul.units[i]);
+    for (const UnitFigures& unit : ul.units) units.push_back(UnitJson(unit));
+    for (const LotFigures& lot : ul.lots) lots.push_back(LotJson(lot));
+    for (const ReportProblem& p : report.problems) {
+        problems.push_back({{"file", p.file}, {"problem", p.problem}});
     }
-    out += "],\n \"lots\": [";
-    for (size_t i = 0; i < ul.lots.size(); ++i) {
-        out += (i == 0 ? "\n  " : ",\n  ") + LotJson(ul.lots[i]);
+    const Json out = {{"runs", std::move(runs)},
+                      {"total",
+                       {{"runs", total.runs},
+                        {"cycles", total.cycles},
+                        {"failures", total.failures},
+                        {"shutter_failures", total.shutterFailures},
+                        {"bench_faults", total.benchFaults},
+                        {"mcbf", OrNull(total.mcbf)},
+                        {"mcbf_lower_90", JsonFigure(total.mcbfLower90)}}},
+                      {"units", std::move(units)},
+                      {"lots", std::move(lots)},
+                      {"problems", std::move(problems)}};
+    return JsonText(out, true) + "\n";
+}
+
+std::string EndedText(const RunFigures& r, int64_t now) {
+    if (!r.hasRecord) {
+        return r.endedByFailure ? "failure" : r.cycles == 0 ? "no rows" : "stop";
     }
-    out += "],\n \"problems\": [";
-    for (size_t i = 0; i < report.problems.size(); ++i) {
-        out += (i == 0 ? "\n  " : ",\n  ") + std::string("{\"file\": ") +
-               JsonString(report.problems[i].file) +
-               ", \"problem\": " + JsonString(report.problems[i].problem) + "}";
+    if (r.ended) return *r.ended;
+    // A run that goes on writes a row every few seconds; a log quiet for an
+    // hour under a record that says it runs lost its program.
+    constexpr int64_t kQuiet = 3600;
+    return now - r.logModifiedUnix > kQuiet ? "killed?" : "running or killed";
+}
+
+std::string Thousands(int64_t value) {
+    std::string digits = std::to_string(value < 0 ? -(value + 1) + 1ull : uint64_t(value));
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
+        digits.insert(static_cast<size_t>(at), ",");
     }
-    out += "]}\n";
-    return out;
+    return (value < 0 ? "-" : "") + digits;
+}
+
+std::string EndedLifeOf(const std::string& folder, const std::string& unit) {
+    if (unit.empty()) return {};
+    std::vector<std::string> logs;
+    for (const RunRecord& record : RunRecordsIn(folder)) {
+        if (record.unit == unit) logs.push_back(Joined(folder, record.log));
+    }
+    if (logs.empty()) return {};
+    const Report report = BuildReport(logs);
+    std::vector<std::string> ended;
+    size_t lives = 0;
+    for (const UnitFigures& u : report.unitsAndLots.units) {
+        if (!u.named || u.unit != unit) continue;
+        ++lives;
+        if (u.failed) {
+            ended.push_back("failed at " + Thousands(*u.cyclesToFailure) + " cycles" +
+                            std::string(" in the ") + NamesOf(u.kind).json + " test");
+        }
+    }
+    if (ended.empty()) return {};
+    std::string text = PrintableName(unit, 64) + " ";
+    for (size_t i = 0; i < ended.size(); ++i) {
+        std::string part = ended[i];
+        // One kind tested: the kind goes without saying.
+        if (lives == 1) part = part.substr(0, part.find(" in the "));
+        text += (i == 0 ? "" : " and ") + part;
+    }
+    return text;
 }
 
 std::string ReportTable(const Report& report) {
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
     const std::vector<int> widths = {-18, -8, -19, 8, 7, 5, 7, 9, 9, 12, 7, -8};
     std::string out;
     for (const std::string& folder : report.folders) {
@@ -574,15 +650,12 @@ std::string ReportTable(const Report& report) {
         for (const RunFigures& r : runs) {
             std::string started = IsoLocalText(r.started);
             started[10] = ' ';
-            out += Row(
-                {r.file, NamesOf(r.kind).json, started, std::to_string(r.cycles),
-                 std::to_string(r.shutterFailures), std::to_string(r.benchFaults),
-                 r.firstFailureCycle ? std::to_string(*r.firstFailureCycle) : "-", Fixed(r.mcbf),
-                 Fixed(r.mcbfLower90), SpreadText(r.cycleSeconds), Fixed(r.laplace, "%.2f"),
-                 r.endedByFailure ? "failure"
-                 : r.cycles == 0  ? "no rows"
-                                  : "stop"},
-                widths);
+            out += Row({r.file, NamesOf(r.kind).json, started, std::to_string(r.cycles),
+                        std::to_string(r.shutterFailures), std::to_string(r.benchFaults),
+                        r.firstFailureCycle ? std::to_string(*r.firstFailureCycle) : "-",
+                        Fixed(r.mcbf), Fixed(r.mcbfLower90), SpreadText(r.cycleSeconds),
+                        Fixed(r.laplace, "%.2f"), EndedText(r, now)},
+                       widths);
             for (size_t i = 0; i < r.failureModes.size() && i < 3; ++i) {
                 const FailureMode& m = r.failureModes[i];
                 out += "    " + std::to_string(m.count) + " x " + FailureClassName(m.kind) + ": " +

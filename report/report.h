@@ -62,6 +62,7 @@ private:
 
     std::string folder_, path_;
     size_t nameAt_;
+    std::string recordPath_;  // beside the file the path stands for
     // What reading the log holds; gone while compacted.
     struct Reading {
         LogReader reader;
@@ -84,6 +85,10 @@ private:
     bool recordSeen_ = false;
     RecordStamp recordStamp_;
 };
+
+// What the run record says, taken into the run's figures, and where it
+// disagrees with the log (the log is believed).
+void TakeRecord(const RunRecord& record, RunFigures& figures);
 
 struct ReportProblem {
     std::string file, problem;  // the path as formed from the arguments; a sentence
@@ -126,8 +131,19 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries = fals
                    double assumedBeta = 2.0);
 
 std::string ReportJson(const Report& report);
+// 31000 as "31,000": counts and cycles as people read them.
+std::string Thousands(int64_t value);
+// Whether the unit's life has ended, from the logs of folder whose records
+// name it: "SN-0003 failed at 31,000 cycles" (and the test kind when it ran
+// both), or empty while it lives or was never tested. For the window, when
+// it proposes or is given a unit: a re-test adds nothing to that life.
+std::string EndedLifeOf(const std::string& folder, const std::string& unit);
 // "failed at 790001", "running", "suspended".
 std::string UnitStateText(const UnitFigures& unit);
+// How a run ended, in the table's words: the record's word, "running or
+// killed" while its record has none, "killed?" when its log has not grown
+// for an hour since; for a log without a record, what its rows show.
+std::string EndedText(const RunFigures& run, int64_t nowUnix);
 // A lot's figures in one paragraph of words.
 std::string LotSummary(const LotFigures& lot);
 // The readable table: runs grouped by folder with a total for each, and one

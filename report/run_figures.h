@@ -54,7 +54,16 @@ struct RunFigures {
     int64_t timeWentBack = 0;   // rows read a day on after a small step back
     int64_t firstTimeWentBackLine = 0;
     std::string unit, lot;  // from the run record
+    // The start in UTC: the header's local time placed with the record's
+    // offset (the log is believed over a record that disagrees).
     std::optional<int64_t> startedUtc;
+    // How the record says the run ended: null while it runs or after the
+    // program was killed, else its word ("failure", "stopped", ...).
+    std::optional<std::string> ended;
+    // Where the record and its log disagree, or what of the record was not
+    // taken, as reasons ("its \"kind\" ... is not the log's").
+    std::vector<std::string> recordNotes;
+    int64_t logModifiedUnix = 0;  // when the log was last written
 };
 
 // The cycles and failures of several runs taken together.

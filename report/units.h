@@ -40,6 +40,7 @@ struct LotFigures {
     // kBandPercents, for the probability plot.
     std::vector<Interval> band90;
     std::optional<Weibayes> weibayes;
+    std::string weibayesNote;  // why there is no Weibayes bound, or part of one
 };
 
 inline constexpr double kBandPercents[] = {1, 2, 5, 10, 20, 30, 50, 63.2, 70, 80, 90, 95, 99};

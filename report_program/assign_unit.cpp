@@ -1,9 +1,11 @@
 #include "report_program/assign_unit.h"
 
+#include <ctime>
 #include <filesystem>
 
 #include "runlog/log_reader.h"
 #include "runlog/log_writer.h"
+#include "runlog/plain_file.h"
 #include "runlog/run_record.h"
 
 namespace varnholt {
@@ -25,6 +27,17 @@ bool AssignUnit(const std::string& logPath, const std::string& unit, const std::
         sentence = logPath + " got no record: " + recordPath +
                    " is already there and was left "
                    "as it is.";
+        return false;
+    }
+    // A log written in the last minute belongs to a run that goes on: a
+    // record made now would stamp it as ended at the rows seen so far.
+    constexpr int64_t kQuietSeconds = 60;
+    FileStamp stamp;
+    if (StampOf(logPath, stamp) &&
+        static_cast<int64_t>(std::time(nullptr)) - stamp.modifiedUnix < kQuietSeconds) {
+        sentence = logPath +
+                   " got no record: it is still being written; assign it when its run has "
+                   "ended.";
         return false;
     }
     LogReader reader;

@@ -9,6 +9,8 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -22,6 +24,7 @@
 #include "reliability/weibull.h"
 #include "report/report.h"
 #include "report_program/assign_unit.h"
+#include "runlog/json.h"
 #include "runlog/run_record.h"
 #include "runlog/utf8_text.h"
 
@@ -154,7 +157,11 @@ int Parse(int argc, char* argv[], Arguments& a) {
         return 2;
     }
     if (a.plan) {
-        const char* wrong = !(a.target > 0) ? "--target must be a number of cycles above 0"
+        // Below one cycle no count can show anything.
+        const char* wrong = !(a.target >= 1 && std::isfinite(a.target))
+                                ? "--target must be a number of cycles, 1 or more"
+                            : a.cycles != 0 && !(a.cycles >= 1 && std::isfinite(a.cycles))
+                                ? "--cycles must be a number of cycles, 1 or more"
                             : !(a.reliability > 0 && a.reliability < 1)
                                 ? "--reliability must lie between 0 and 1 (0.90 for 90 %)"
                             : !(a.confidence > 0 && a.confidence < 1)
@@ -189,44 +196,66 @@ std::string Whole(double value) {
     return text;
 }
 
-// The shortest text that reads back as the same number, as JSON wants it.
-std::string Short(double value) {
-    char text[48];
-    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-    std::string out(text, end);
-    if (out.find_first_of(".e") == std::string::npos) out += ".0";
-    return out;
-}
-
 std::string Plain(double value) {
     char text[48];
     std::snprintf(text, sizeof text, "%g", value);
     return text;
 }
 
+// A count in JSON: a whole number while one is exact, null when there is none.
+Json Count(double value) {
+    if (!std::isfinite(value)) return nullptr;
+    if (std::abs(value) < 9e15) return static_cast<int64_t>(value);
+    return value;
+}
+
 int Plan(const Arguments& a) {
-    std::string json = "{\"target\": " + Whole(a.target) +
-                       ", \"reliability\": " + Short(a.reliability) +
-                       ", \"confidence\": " + Short(a.confidence) + ", \"beta\": " + Short(a.beta);
+    Json json = {{"target", Count(a.target)},
+                 {"reliability", a.reliability},
+                 {"confidence", a.confidence},
+                 {"beta", a.beta}};
     std::string text;
     const std::string shown = "reliability " + Plain(a.reliability * 100) + " % at " +
                               Whole(a.target) + " cycles with " + Plain(a.confidence * 100) +
                               " % confidence (Weibull shape " + Plain(a.beta) + " assumed)";
+    // Past what a double holds the demonstration asks the impossible: said,
+    // and null in JSON, never "inf".
+    std::string note;
     if (a.units > 0) {
         const double each =
             std::ceil(ZeroFailureCycles(a.target, a.reliability, a.confidence, a.beta, a.units));
-        json += ", \"units\": " + Whole(a.units) + ", \"cycles_each\": " + Whole(each) + "}\n";
-        text = "Each of " + Whole(a.units) + " shutters must pass " + Whole(each) +
-               " cycles without a shutter failure to show " + shown + ".\n";
+        json["units"] = Count(a.units);
+        json["cycles_each"] = Count(each);
+        if (std::isfinite(each)) {
+            text = "Each of " + Whole(a.units) + " shutters must pass " + Whole(each) +
+                   " cycles without a shutter failure to show " + shown + ".\n";
+        } else {
+            note = "no number of cycles each of " + Whole(a.units) + " shutters can pass shows " +
+                   shown +
+                   ": the cycles needed are beyond any count; assume a larger --beta or "
+                   "test more units";
+        }
     } else {
-        const double units =
-            std::ceil(ZeroFailureUnits(a.target, a.reliability, a.confidence, a.beta, a.cycles));
-        json +=
-            ", \"cycles_each\": " + Whole(a.cycles) + ", \"units_needed\": " + Whole(units) + "}\n";
-        text = Whole(units) + " shutters must each pass " + Whole(a.cycles) +
-               " cycles without a shutter failure to show " + shown + ".\n";
+        const double units = std::max(
+            1.0,
+            std::ceil(ZeroFailureUnits(a.target, a.reliability, a.confidence, a.beta, a.cycles)));
+        json["cycles_each"] = Count(a.cycles);
+        json["units_needed"] = Count(units);
+        if (std::isfinite(units)) {
+            text = Whole(units) +
+                   (units == 1 ? " shutter must pass " : " shutters must each pass ") +
+                   Whole(a.cycles) + " cycles without a shutter failure to show " + shown + ".\n";
+        } else {
+            note = "no number of shutters passing " + Whole(a.cycles) + " cycles each shows " +
+                   shown + ": the units needed are beyond any count; test each for more cycles";
+        }
     }
-    const std::string& out = a.json ? json : text;
+    if (!note.empty()) {
+        json["note"] = note;
+        note[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(note[0])));
+        text = note + ".\n";
+    }
+    const std::string out = a.json ? JsonText(json) + "\n" : text;
     std::fwrite(out.data(), 1, out.size(), stdout);
     return 0;
 }
@@ -260,15 +289,27 @@ QString ImageName(const Report& report, size_t run, RunChart chart) {
 }
 
 // A file name for a lot's plot: the lot's letters and digits alone, so no
-// lot name becomes a path.
+// lot name becomes a path; where that changed the name (SAME? and SAME*, or
+// two names alike in their first 40 characters) a short hash of the whole
+// name keeps each lot's file its own.
 QString LotImageName(const LotFigures& lot) {
+    const QString given = Q(lot.lot);
     QString name;
-    for (const QChar c : Q(lot.lot).left(40)) {
+    for (const QChar c : given.left(40)) {
         name += c.isLetterOrNumber() || c == QLatin1Char('-') ? c : QLatin1Char('_');
     }
-    return QStringLiteral("lot-") + (name.isEmpty() ? QStringLiteral("none") : name) +
-           QLatin1Char('-') + QString::fromLatin1(NamesOf(lot.kind).json) +
-           QStringLiteral("-weibull.png");
+    const bool unnamed = given.isEmpty();
+    if (unnamed) name = QStringLiteral("unnamed");
+    if ((name != given && !unnamed) ||
+        (!unnamed && name.compare(QLatin1String("unnamed"), Qt::CaseInsensitive) == 0)) {
+        uint32_t hash = 2166136261u;  // FNV-1a over the name's bytes
+        for (const char c : lot.lot) {
+            hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+        }
+        name += QLatin1Char('-') + QString::number(hash, 16).rightJustified(8, QLatin1Char('0'));
+    }
+    return QStringLiteral("lot-") + name + QLatin1Char('-') +
+           QString::fromLatin1(NamesOf(lot.kind).json) + QStringLiteral("-weibull.png");
 }
 
 bool WritePngs(const Report& report, const std::string& folder) {

@@ -49,7 +49,8 @@ bool IdentityOf(const std::string& path, FileId& id);
 struct FileStamp {
     FileId id;
     uint64_t size = 0;
-    int64_t modified = 0;  // the system's clock, in its own units
+    int64_t modified = 0;      // the system's clock, in its own units
+    int64_t modifiedUnix = 0;  // the same in whole seconds since 1970 (UTC)
     bool operator==(const FileStamp& o) const {
         return id == o.id && size == o.size && modified == o.modified;
     }

@@ -66,6 +66,7 @@ bool StampOf(const std::string& path, FileStamp& stamp) {
     stamp.size = static_cast<uint64_t>(info.st_size);
     stamp.modified =
         static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+    stamp.modifiedUnix = static_cast<int64_t>(info.st_mtim.tv_sec);
     return true;
 }
 

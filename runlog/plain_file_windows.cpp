@@ -68,6 +68,8 @@ bool StampOf(const std::string& path, FileStamp& stamp) {
     stamp.modified =
         static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
                              data.ftLastWriteTime.dwLowDateTime);
+    // FILETIME counts 100 ns from 1601.
+    stamp.modifiedUnix = (stamp.modified - 116444736000000000) / 10000000;
     return true;
 }
 

@@ -6,7 +6,9 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <tuple>
 
+#include "runlog/json.h"
 #include "runlog/log_format.h"
 #include "runlog/plain_file.h"
 #include "runlog/utf8_text.h"
@@ -18,204 +20,121 @@ namespace {
 // later version may add) are read past.
 struct Value {
     enum class Type { Null, String, Number, Bool, Other } type = Type::Null;
-    std::string text;
+    std::string text;  // a string, or a number as written
     double number = 0;
+    bool whole = false;  // a number written without fraction or exponent
 };
 
-// A small reader for the one JSON shape of a record: an object of plain
-// values. Depth is bounded, so no file can exhaust the stack.
-class JsonReader {
-public:
-    explicit JsonReader(const std::string& text) : s_(text) {}
+constexpr int kDeepest = 16;
 
-    bool Object(std::map<std::string, Value>& out, std::string& problem) {
-        Space();
-        if (!Take('{')) return Fail(problem, "it does not start with '{'");
-        Space();
-        if (Take('}')) return End(problem);
-        for (;;) {
-            std::string key;
-            Space();
-            if (!String(key)) return Fail(problem, "a key is not a string");
-            Space();
-            if (!Take(':')) return Fail(problem, "a ':' is missing");
-            Value value;
-            if (!Any(value, 0))
-                return Fail(problem, "the value of \"" + Shown(key) + "\" is not JSON");
-            if (!out.emplace(key, value).second) {
-                return Fail(problem, "\"" + Shown(key) + "\" is given twice");
-            }
-            Space();
-            if (Take('}')) return End(problem);
-            if (!Take(',')) return Fail(problem, "a ',' or '}' is missing");
+// The record's one shape (an object of plain values) taken from the JSON
+// library's events, so nothing is built for what is read past and no file
+// nests deeper than kDeepest.
+class RecordFields : public nlohmann::json_sax<Json> {
+public:
+    std::map<std::string, Value> fields;
+    std::string why;
+
+    bool null() override { return Put(Value{}); }
+    bool boolean(bool value) override {
+        Value v;
+        v.type = Value::Type::Bool;
+        v.number = value ? 1 : 0;
+        return Put(std::move(v));
+    }
+    bool number_integer(number_integer_t value) override {
+        return Whole(static_cast<double>(value), std::to_string(value));
+    }
+    bool number_unsigned(number_unsigned_t value) override {
+        return Whole(static_cast<double>(value), std::to_string(value));
+    }
+    bool number_float(number_float_t value, const string_t& raw) override {
+        Value v;
+        v.type = Value::Type::Number;
+        v.number = value;
+        v.text = raw;
+        return Put(std::move(v));
+    }
+    bool string(string_t& value) override {
+        Value v;
+        v.type = Value::Type::String;
+        v.text = std::move(value);
+        return Put(std::move(v));
+    }
+    bool binary(binary_t&) override { return Put(Value{Value::Type::Other, {}, 0, false}); }
+    bool start_object(std::size_t) override { return Open(); }
+    bool start_array(std::size_t) override {
+        if (depth_ == 0) return Stop("it does not start with '{'");
+        return Open();
+    }
+    bool end_object() override { return Close(); }
+    bool end_array() override { return Close(); }
+    bool key(string_t& key) override {
+        if (depth_ == 1) key_ = std::move(key);
+        return true;
+    }
+    bool parse_error(std::size_t position, const std::string&,
+                     const nlohmann::detail::exception& error) override {
+        if (why.empty()) {
+            // The library's own words after its "[json.exception...] " tag.
+            std::string what = error.what();
+            const size_t at = what.find("syntax error while parsing value - ");
+            what = at == std::string::npos ? "its syntax is broken" : what.substr(at + 35);
+            why = what + " near byte " + std::to_string(position > 0 ? position - 1 : 0);
         }
+        return false;
     }
 
 private:
-    static std::string Shown(const std::string& key) { return ValidUtf8(key.substr(0, 40)); }
-
-    bool Fail(std::string& problem, const std::string& why) {
-        problem =
-            "it is not JSON of a run record (" + why + " near byte " + std::to_string(i_) + ")";
-        return false;
+    bool Whole(double number, std::string text) {
+        Value v;
+        v.type = Value::Type::Number;
+        v.number = number;
+        v.text = std::move(text);
+        v.whole = true;
+        return Put(std::move(v));
     }
-    bool End(std::string& problem) {
-        Space();
-        return i_ == s_.size() || Fail(problem, "something follows the record");
-    }
-    void Space() {
-        while (i_ < s_.size() &&
-               (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r'))
-            ++i_;
-    }
-    bool Take(char c) {
-        if (i_ < s_.size() && s_[i_] == c) return ++i_, true;
-        return false;
-    }
-    bool Word(const char* word) {
-        const std::string w = word;
-        if (s_.compare(i_, w.size(), w) != 0) return false;
-        i_ += w.size();
-        return true;
-    }
-    static int Hex(char c) {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    }
-    static void Utf8(uint32_t code, std::string& out) {
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    bool Unicode(uint32_t& code) {
-        code = 0;
-        for (int k = 0; k < 4; ++k) {
-            if (i_ >= s_.size() || Hex(s_[i_]) < 0) return false;
-            code = code * 16 + static_cast<uint32_t>(Hex(s_[i_++]));
+    bool Put(Value value) {
+        if (depth_ == 0) return Stop("it does not start with '{'");
+        if (depth_ > 1) return true;
+        if (!fields.emplace(key_, std::move(value)).second) {
+            return Stop("\"" + ValidUtf8(key_.substr(0, 40)) + "\" is given twice");
         }
         return true;
     }
-    bool String(std::string& out) {
-        if (!Take('"')) return false;
-        while (i_ < s_.size()) {
-            const char c = s_[i_++];
-            if (c == '"') return true;
-            if (static_cast<unsigned char>(c) < 0x20) return false;
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (i_ >= s_.size()) return false;
-            const char e = s_[i_++];
-            switch (e) {
-                case '"':
-                case '\\':
-                case '/':
-                    out += e;
-                    break;
-                case 'b':
-                    out += '\b';
-                    break;
-                case 'f':
-                    out += '\f';
-                    break;
-                case 'n':
-                    out += '\n';
-                    break;
-                case 'r':
-                    out += '\r';
-                    break;
-                case 't':
-                    out += '\t';
-                    break;
-                case 'u': {
-                    uint32_t code;
-                    if (!Unicode(code)) return false;
-                    if (code >= 0xD800 && code < 0xDC00 && s_.compare(i_, 2, "\\u") == 0) {
-                        i_ += 2;
-                        uint32_t low;
-                        if (!Unicode(low) || low < 0xDC00 || low > 0xDFFF) return false;
-                        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                    }
-                    Utf8(code, out);
-                    break;
-                }
-                default:
-                    return false;
-            }
+    bool Open() {
+        if (depth_ == 1) {
+            Value v;
+            v.type = Value::Type::Other;
+            if (!Put(std::move(v))) return false;
         }
+        if (++depth_ > kDeepest) return Stop("it nests deeper than " + std::to_string(kDeepest));
+        return true;
+    }
+    bool Close() {
+        --depth_;
+        return true;
+    }
+    bool Stop(std::string reason) {
+        why = std::move(reason);
         return false;
     }
-    bool Number(double& value) {
-        const size_t start = i_;
-        Take('-');
-        while (i_ < s_.size() &&
-               ((s_[i_] >= '0' && s_[i_] <= '9') || s_[i_] == '.' || s_[i_] == 'e' ||
-                s_[i_] == 'E' || s_[i_] == '+' || s_[i_] == '-')) {
-            ++i_;
-        }
-        if (i_ == start) return false;
-        const std::string text = s_.substr(start, i_ - start);
-        char* end = nullptr;
-        value = std::strtod(text.c_str(), &end);
-        return end == text.c_str() + text.size() && std::isfinite(value);
-    }
-    bool Any(Value& value, int depth) {
-        Space();
-        if (i_ >= s_.size()) return false;
-        const char c = s_[i_];
-        if (c == '"') {
-            value.type = Value::Type::String;
-            return String(value.text);
-        }
-        if (c == '{' || c == '[') {
-            if (depth > 16) return false;
-            const char close = c == '{' ? '}' : ']';
-            ++i_;
-            value.type = Value::Type::Other;
-            Space();
-            if (Take(close)) return true;
-            for (;;) {
-                if (c == '{') {
-                    std::string key;
-                    Space();
-                    if (!String(key)) return false;
-                    Space();
-                    if (!Take(':')) return false;
-                }
-                Value inner;
-                if (!Any(inner, depth + 1)) return false;
-                Space();
-                if (Take(close)) return true;
-                if (!Take(',')) return false;
-            }
-        }
-        if (Word("null")) return value.type = Value::Type::Null, true;
-        if (Word("true")) return value.type = Value::Type::Bool, value.number = 1, true;
-        if (Word("false")) return value.type = Value::Type::Bool, value.number = 0, true;
-        value.type = Value::Type::Number;
-        return Number(value.number);
-    }
 
-    const std::string& s_;
-    size_t i_ = 0;
+    int depth_ = 0;
+    std::string key_;
 };
 
-std::string Quoted(const std::string& text) { return JsonString(text); }
+bool ReadFields(const std::string& text, std::map<std::string, Value>& fields,
+                std::string& problem) {
+    RecordFields sax;
+    if (!Json::sax_parse(text, &sax) || !sax.why.empty()) {
+        problem = "it is not JSON of a run record (" +
+                  (sax.why.empty() ? std::string("its syntax is broken") : sax.why) + ")";
+        return false;
+    }
+    fields = std::move(sax.fields);
+    return true;
+}
 
 }  // namespace
 
@@ -227,11 +146,26 @@ std::string UnitNameProblem(const std::string& name, const char* what) {
         return std::string("The ") + what + " is longer than " + std::to_string(kMaxNameBytes) +
                " characters; give a shorter one.";
     }
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
+    if (ValidUtf8(name) != name) {
+        return std::string("The ") + what + " is not valid UTF-8 text; type it again.";
+    }
+    for (size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+        const auto third = i + 2 < name.size() ? static_cast<unsigned char>(name[i + 2]) : 0;
+        // C0, DEL and C1 (U+0080..U+009F, C2 80..C2 9F).
+        if (byte < 0x20 || byte == 0x7F || (byte == 0xC2 && next >= 0x80 && next <= 0x9F)) {
             return std::string("The ") + what +
                    " holds a control character (a tab or line end); type it again.";
+        }
+        // Direction controls make distinct names print alike: U+061C,
+        // U+200E..U+200F, U+202A..U+202E, U+2066..U+2069.
+        if ((byte == 0xD8 && next == 0x9C) ||
+            (byte == 0xE2 && next == 0x80 &&
+             (third == 0x8E || third == 0x8F || (third >= 0xAA && third <= 0xAE))) ||
+            (byte == 0xE2 && next == 0x81 && third >= 0xA6 && third <= 0xA9)) {
+            return std::string("The ") + what +
+                   " holds a text-direction control character; type it again.";
         }
     }
     return {};
@@ -249,10 +183,13 @@ bool ParseUtcText(const std::string& text, int64_t& seconds) {
     char z = 0;
     if (text.size() != 20 ||
         std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &z) != 7 ||
-        z != 'Z' || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60 || h < 0 ||
-        mi < 0 || s < 0) {
+        z != 'Z' || y < 1970 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
+        s > 60 || h < 0 || mi < 0 || s < 0) {
         return false;
     }
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (d > kDays[mo - 1] + (mo == 2 && leap ? 1 : 0)) return false;  // 2026-02-31
     seconds = LocalSeconds(y, mo, d, h * 3600 + mi * 60 + s);
     return true;
 }
@@ -269,29 +206,31 @@ int64_t UtcOfLocalSeconds(int64_t localSeconds) {
 }
 
 std::string RunRecordJson(const RunRecord& r) {
-    std::string out = "{\"format\": " + std::to_string(kRunRecordFormat) +
-                      ", \"log\": " + Quoted(r.log) + ", \"kind\": " + Quoted(r.kind) +
-                      ",\n \"unit\": " + Quoted(r.unit) + ", \"lot\": " + Quoted(r.lot) +
-                      ",\n \"started_utc\": " + Quoted(UtcText(r.startedUtc)) +
-                      ", \"utc_offset_minutes\": " + std::to_string(r.utcOffsetMinutes) +
-                      ",\n \"ended_utc\": " + (r.endedUtc ? Quoted(UtcText(*r.endedUtc)) : "null") +
-                      ", \"ended\": " + (r.ended ? Quoted(*r.ended) : "null") +
-                      ", \"last_count\": " + std::to_string(r.lastCount);
-    if (!r.host.empty()) out += ",\n \"host\": " + Quoted(r.host);
-    if (r.sampleTimeTicks >= 0)
-        out += ", \"sample_time_ticks\": " + std::to_string(r.sampleTimeTicks);
-    if (r.powerOffTicks >= 0) out += ", \"power_off_ticks\": " + std::to_string(r.powerOffTicks);
+    Json out = {{"format", kRunRecordFormat},
+                {"log", r.log},
+                {"kind", r.kind},
+                {"unit", r.unit},
+                {"lot", r.lot},
+                {"started_utc", UtcText(r.startedUtc)},
+                {"utc_offset_minutes", r.utcOffsetMinutes},
+                {"ended_utc", r.endedUtc ? Json(UtcText(*r.endedUtc)) : Json(nullptr)},
+                {"ended", r.ended ? Json(*r.ended) : Json(nullptr)},
+                {"last_count", r.lastCount}};
+    if (!r.host.empty()) out["host"] = r.host;
+    if (r.sampleTimeTicks >= 0) out["sample_time_ticks"] = r.sampleTimeTicks;
+    if (r.powerOffTicks >= 0) out["power_off_ticks"] = r.powerOffTicks;
     if (r.assignedLater) {
-        out +=
-            ",\n \"assigned_later\": true, \"note\": \"made by varnholt-report --assign-unit; "
-            "started_utc from the log's header read in this machine's time zone\"";
+        out["assigned_later"] = true;
+        out["note"] =
+            "made by varnholt-report --assign-unit; started_utc from the log's header read in "
+            "this machine's time zone";
     }
-    return out + "}\n";
+    return JsonText(out) + "\n";
 }
 
 std::optional<RunRecord> ParseRunRecord(const std::string& text, std::string& problem) {
     std::map<std::string, Value> fields;
-    if (!JsonReader(text).Object(fields, problem)) return std::nullopt;
+    if (!ReadFields(text, fields, problem)) return std::nullopt;
     const auto field = [&](const char* key, Value::Type type, bool nullable) -> const Value* {
         const auto it = fields.find(key);
         if (it == fields.end()) {
@@ -307,9 +246,15 @@ std::optional<RunRecord> ParseRunRecord(const std::string& text, std::string& pr
     };
     const Value* format = field("format", Value::Type::Number, false);
     if (format == nullptr) return std::nullopt;
+    if (!format->whole) {
+        problem = "its format " + ValidUtf8(format->text.substr(0, 40)) +
+                  " is not a whole number; this version reads format " +
+                  std::to_string(kRunRecordFormat);
+        return std::nullopt;
+    }
     if (format->number != kRunRecordFormat) {
-        problem = "its format " + std::to_string(static_cast<long long>(format->number)) +
-                  " is not one this version reads (" + std::to_string(kRunRecordFormat) + ")";
+        problem = "its format " + format->text + " is not one this version reads (" +
+                  std::to_string(kRunRecordFormat) + ")";
         return std::nullopt;
     }
     RunRecord r;
@@ -330,8 +275,17 @@ std::optional<RunRecord> ParseRunRecord(const std::string& text, std::string& pr
         problem = "its \"kind\" is neither \"cycle\" nor \"powercut\"";
         return std::nullopt;
     }
-    r.unit = unit->text;
-    r.lot = lot->text;
+    // A name the window would refuse is no name: the run is read as unnamed.
+    for (const auto& [given, name, what] :
+         {std::tuple(&unit->text, &r.unit, "unit"), std::tuple(&lot->text, &r.lot, "lot")}) {
+        const std::string refused = UnitNameProblem(*given, what);
+        if (refused.empty()) {
+            *name = *given;
+        } else {
+            r.notes.push_back("its " + std::string(what) + " name " + PrintableName(*given, 40) +
+                              " was not taken (" + refused + ")");
+        }
+    }
     if (!ParseUtcText(started->text, r.startedUtc)) {
         problem = "its \"started_utc\" is not a UTC time like 2026-12-08T14:07:09Z";
         return std::nullopt;
@@ -348,6 +302,10 @@ std::optional<RunRecord> ParseRunRecord(const std::string& text, std::string& pr
             return std::nullopt;
         }
         r.endedUtc = when;
+    }
+    if (r.endedUtc && *r.endedUtc < r.startedUtc) {
+        r.notes.push_back("its \"ended_utc\" " + UtcText(*r.endedUtc) +
+                          " is before its \"started_utc\" " + UtcText(r.startedUtc));
     }
     if (ended->type == Value::Type::String) r.ended = ended->text;
     if (last->number < 0 || last->number > 9e15) {
@@ -368,10 +326,25 @@ std::optional<RunRecord> ParseRunRecord(const std::string& text, std::string& pr
 
 namespace varnholt {
 
+namespace {
+
+std::filesystem::path RealPath(const std::string& logPath) {
+    std::error_code error;
+    std::filesystem::path real = std::filesystem::canonical(logPath, error);
+    return error ? std::filesystem::path(logPath) : real;
+}
+
+}  // namespace
+
+std::string RunRecordPathOf(const std::string& logPath) {
+    const std::filesystem::path log = RealPath(logPath);
+    return (log.parent_path() / RunRecordName(log.filename().string())).string();
+}
+
 std::optional<RunRecord> ReadRunRecordOf(const std::string& logPath, std::string& problem) {
     namespace fs = std::filesystem;
     problem.clear();
-    const fs::path log(logPath);
+    const fs::path log = RealPath(logPath);
     const std::string logName = log.filename().string();
     const fs::path path = log.parent_path() / RunRecordName(logName);
     PlainFile file;
@@ -405,10 +378,10 @@ std::optional<RunRecord> ReadRunRecordOf(const std::string& logPath, std::string
     return record;
 }
 
-std::optional<RunRecord> NewestRunRecordIn(const std::string& folder) {
+std::vector<RunRecord> RunRecordsIn(const std::string& folder) {
     namespace fs = std::filesystem;
     constexpr std::string_view suffix = "-run.json";
-    std::optional<RunRecord> newest;
+    std::vector<RunRecord> records;
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
@@ -419,9 +392,17 @@ std::optional<RunRecord> NewestRunRecordIn(const std::string& folder) {
         const std::string log = name.substr(0, name.size() - suffix.size()) + ".txt";
         if (!IsTestLogName(log)) continue;
         std::string problem;
-        auto record = ReadRunRecordOf((fs::path(folder) / log).string(), problem);
-        if (record && (!newest || record->startedUtc > newest->startedUtc))
-            newest = std::move(record);
+        if (auto record = ReadRunRecordOf((fs::path(folder) / log).string(), problem)) {
+            records.push_back(std::move(*record));
+        }
+    }
+    return records;
+}
+
+std::optional<RunRecord> NewestRunRecordIn(const std::string& folder) {
+    std::optional<RunRecord> newest;
+    for (RunRecord& record : RunRecordsIn(folder)) {
+        if (!newest || record.startedUtc > newest->startedUtc) newest = std::move(record);
     }
     return newest;
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace varnholt {
 
@@ -25,6 +26,9 @@ struct RunRecord {
     std::string host;
     int32_t sampleTimeTicks = -1, powerOffTicks = -1;
     bool assignedLater = false;  // made by varnholt-report --assign-unit
+    // What the reader doubted of a record it still read, as reasons ("its
+    // unit name ... was not taken (...)"); never written.
+    std::vector<std::string> notes;
 };
 
 inline constexpr int kRunRecordFormat = 1;
@@ -54,11 +58,18 @@ int64_t UtcOfLocalSeconds(int64_t localSeconds);
 
 namespace varnholt {
 
+// Where the record of the log at logPath lies: beside the file the path
+// stands for, so a log reached through a link and directly has one record.
+std::string RunRecordPathOf(const std::string& logPath);
+
 // The record of the log at logPath, read from beside it. nullopt without a
 // problem when there is none; with a problem (a sentence's reason) when the
 // file is there but is no record of this log: then the log is read as if it
 // had none. Only a plain file of at most kRunRecordMaxBytes is opened.
 std::optional<RunRecord> ReadRunRecordOf(const std::string& logPath, std::string& problem);
+
+// Every readable record in folder beside its log's name.
+std::vector<RunRecord> RunRecordsIn(const std::string& folder);
 
 // The readable record in folder that started last, to propose its unit and
 // lot for the next run (a restart after the weekend keeps the shutter).

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "runlog/json.h"
+
 namespace varnholt {
 namespace {
 
@@ -54,24 +56,7 @@ std::string ValidUtf8(const std::string& bytes) {
     return out;
 }
 
-std::string JsonString(const std::string& bytes) {
-    const std::string text = ValidUtf8(bytes);
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"')
-            out += "\\\"";
-        else if (c == '\\')
-            out += "\\\\";
-        else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else
-            out.push_back(c);
-    }
-    return out + "\"";
-}
+std::string JsonString(const std::string& bytes) { return JsonText(Json(bytes)); }
 
 std::string PrintableName(const std::string& name, size_t most) {
     std::string text = ValidUtf8(name.substr(0, most));

@@ -1,7 +1,9 @@
 #include "window/runs_model.h"
 
+#include <QDateTime>
 #include <QFont>
 
+#include "report/report.h"
 #include "runlog/log_format.h"
 #include "window/display_text.h"
 
@@ -89,10 +91,8 @@ QVariant RunsModel::data(const QModelIndex& index, int role) const {
         case McbfLow:
             return Figure(r.mcbfLower90);
         case Ended:
-            return running            ? QStringLiteral("running")
-                   : r.endedByFailure ? QStringLiteral("failure")
-                   : r.cycles == 0    ? QStringLiteral("no rows")
-                                      : QStringLiteral("stop");
+            if (running) return QStringLiteral("running");
+            return QString::fromStdString(EndedText(r, QDateTime::currentSecsSinceEpoch()));
         default:
             return {};
     }

@@ -7,6 +7,7 @@
 
 #include "instruments/power_supply.h"
 #include "instruments/shutter.h"
+#include "report/report.h"
 #include "runlog/log_writer.h"
 #include "runlog/run_record.h"
 #include "runlog/utf8_text.h"
@@ -127,9 +128,13 @@ void ShutterForm::Form_Load() {
     BindPowerSupplyPort(powerSupplyPort_);
     BindStatusLine(this);
     if (const auto last = NewestRunRecordIn(".")) {
-        ui->UnitText->setText(QString::fromStdString(ValidUtf8(last->unit)));
+        // A shutter whose life ended is not proposed: the next one is due.
+        const std::string ended = EndedLifeOf(".", last->unit);
+        if (ended.empty()) ui->UnitText->setText(QString::fromStdString(ValidUtf8(last->unit)));
         ui->LotText->setText(QString::fromStdString(ValidUtf8(last->lot)));
+        ShowUnitNote(ended.empty() ? std::string() : ended + "; enter the next shutter");
     }
+    connect(ui->UnitText, &QLineEdit::editingFinished, this, [this] { CheckUnitLife(); });
     show();
     ui->StatusText->setFocus();
     // Paint the window before the start-up's blocking pause.
@@ -178,6 +183,8 @@ bool ShutterForm::TakeUnitForRun() {
             return false;
         }
     }
+    // Said, never refused: a re-test of a failed shutter is legitimate.
+    CheckUnitLife();
     SetUnitUnderTest({unit, lot});
     ui->UnitText->setReadOnly(true);
     ui->LotText->setReadOnly(true);
@@ -187,6 +194,19 @@ bool ShutterForm::TakeUnitForRun() {
 void ShutterForm::ReleaseUnitFields() {
     ui->UnitText->setReadOnly(false);
     ui->LotText->setReadOnly(false);
+    CheckUnitLife();
+}
+
+void ShutterForm::CheckUnitLife() {
+    const std::string ended = EndedLifeOf(".", ui->UnitText->text().trimmed().toStdString());
+    ShowUnitNote(ended.empty() ? std::string()
+                               : ended + "; its runs from now add nothing to its life");
+}
+
+void ShutterForm::ShowUnitNote(const std::string& text) {
+    const QString shown = QString::fromStdString(ValidUtf8(text));
+    ui->UnitNote->setText(shown);
+    ui->UnitNote->setToolTip(shown);
 }
 
 void ShutterForm::OpenCmd_Click() { ShutterCommandClick(&OpenShutter); }

@@ -42,6 +42,9 @@ public:
     // it runs, editable again after.
     bool TakeUnitForRun();
     void ReleaseUnitFields();
+    // Under the Unit field: whether that shutter's life has already ended.
+    void CheckUnitLife();
+    void ShowUnitNote(const std::string& text);
 
     // The monitoring's one short line beside the status ("Monitoring:
     // connected to broker.lab:8883"); from any thread.

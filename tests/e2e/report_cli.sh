@@ -63,6 +63,41 @@ assert lot["weibayes"]["beta_assumed"] == 2.0
 PY
 "$report" --pdf "$work/lot.pdf" --png "$work/lotpng" "$work/lot" > /dev/null
 [[ -f $work/lotpng/lot-L7-cycle-weibull.png ]] || fail "no Weibull plot of the lot"
+# Every field of the lot's JSON as the hand-written JSON of 1.3.1 gave it,
+# byte for byte in its value; fields may only be added.
+python3 - "$work/lot.json" "$(dirname "$0")/../data/lot_l7_report.json" "$work/lot" <<'PY' ||
+import json, sys
+new = json.load(open(sys.argv[1], encoding="utf-8"))
+old = json.loads(open(sys.argv[2], encoding="utf-8").read().replace("@FOLDER@", sys.argv[3]))
+def same(a, b, at):
+    if isinstance(a, dict):
+        for k in a:
+            assert k in b, f"{at}/{k} is gone"
+            same(a[k], b[k], f"{at}/{k}")
+    elif isinstance(a, list):
+        assert len(a) == len(b), f"{at}: {len(a)} items, now {len(b)}"
+        for i, (x, y) in enumerate(zip(a, b)):
+            same(x, y, f"{at}[{i}]")
+    else:
+        assert type(a) == type(b) and a == b, f"{at}: {a!r}, now {b!r}"
+same(old, new, "")
+assert [r["ended"] for r in new["runs"]][:3] == ["failure", "failure", "stopped"], new["runs"]
+PY
+    fail "the lot's JSON lost or changed a field"
+# Lots whose names clean to one file name each get a file of their own.
+mkdir "$work/same"
+for n in 1 2; do
+    cp "$work/lot/cycle_log$n.txt" "$work/same/"
+    python3 - "$work/lot/cycle_log$n-run.json" "$work/same/cycle_log$n-run.json" "$n" <<'PY'
+import json, sys
+r = json.load(open(sys.argv[1]))
+r["lot"] = "SAME?" if sys.argv[3] == "1" else "SAME*"
+json.dump(r, open(sys.argv[2], "w"))
+PY
+done
+"$report" --png "$work/samepng" "$work/same" > /dev/null
+[[ $(ls "$work/samepng" | grep -c -- '-weibull.png$') == 2 ]] ||
+    fail "two lots share one plot's name: $(ls "$work/samepng")"
 
 # The plan, and its bad values.
 [[ $("$report" --plan --target 1000000 --reliability 0.90 --confidence 0.90 --beta 2 --units 5 --json) == \
@@ -70,7 +105,18 @@ PY
     fail "the plan for 5 units"
 [[ $("$report" --plan --target 1000000 --cycles 1500000 --json) == *'"cycles_each": 1500000, "units_needed": 10}' ]] ||
     fail "the plan for 1,500,000 cycles"
-for bad in "--reliability 1" "--confidence 0" "--beta -1" "--target 0" "--units 5 --cycles 10" ""; do
+# A figure that cannot be had is null with a sentence, never inf or 0.
+"$report" --plan --target 1000 --units 5 --beta 1e-3 --json > "$work/plan.json"
+python3 - "$work/plan.json" <<'PY' || fail "an impossible plan is not null with a note: $(cat "$work/plan.json")"
+import json, sys
+p = json.loads(open(sys.argv[1]).read(), parse_constant=lambda c: sys.exit(f"{c} in JSON"))
+assert p["cycles_each"] is None and "beyond any count" in p["note"], p
+PY
+"$report" --plan --target 1000 --units 5 --beta 1e-3 | grep -q "inf" && fail "the plan's text says inf"
+[[ $("$report" --plan --target 1000 --cycles 1e308 --json) == *'"units_needed": 1}' ]] ||
+    fail "1e308 cycles each need one unit"
+for bad in "--reliability 1" "--confidence 0" "--beta -1" "--target 0" "--target 1e-300" \
+    "--units 5 --cycles 10" ""; do
     status=0
     # shellcheck disable=SC2086
     "$report" --plan --target 1000000 $bad > /dev/null 2> "$work/err" || status=$?
@@ -80,6 +126,12 @@ done
 # Old logs get a record, once.
 cp "$work/bench-2/cycle_log4.txt" "$work/old.txt"
 mkdir "$work/old" && cp "$work/bench-2/cycle_log4.txt" "$work/old/cycle_log7.txt"
+# A log written in the last minute is a run that goes on: no record yet.
+status=0
+"$report" --assign-unit SN-0099 "$work/old/cycle_log7.txt" > /dev/null 2> "$work/err" || status=$?
+[[ $status == 1 ]] && grep -q "still being written" "$work/err" || fail "a live log got a record"
+[[ ! -e $work/old/cycle_log7-run.json ]] || fail "a live log got a record file"
+touch -d '2 minutes ago' "$work/old/cycle_log7.txt" "$work/old.txt"
 "$report" --assign-unit SN-0099 --lot L9 "$work/old/cycle_log7.txt" > /dev/null ||
     fail "--assign-unit did not write a record"
 python3 - "$work/old/cycle_log7-run.json" <<'PY' || fail "the assigned record is not as defined"

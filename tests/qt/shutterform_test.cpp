@@ -19,6 +19,7 @@
 #include <QTreeWidget>
 #include <functional>
 
+#include "runlog/log_format.h"
 #include "runlog/run_record.h"
 #include "sequencing/configuration.h"
 #include "sequencing/run_flags.h"
@@ -455,6 +456,41 @@ TEST_F(WindowTest, TheUnitFieldsLeadToTheRunRecord) {
     EXPECT_EQ(record->unit, "SN-0013");
     EXPECT_EQ(record->lot, "L7");
     EXPECT_EQ(record->ended, "stopped");
+}
+
+// A shutter whose life ended in a failure is not proposed again, and typing
+// it is said under the field without refusing the test.
+TEST_F(WindowTest, AFailedShutterIsNotProposedAndIsSaidWhenTyped) {
+    std::string log =
+        std::string("Shutter Cycle Test\r\nStarted on 12/1/2026 at 8:00:00 AM\r\n\r\n") +
+        kLogColumns + "\r\n";
+    for (int row = 1; row <= 31000; ++row) {
+        log += std::to_string(row) + (row == 31000
+                                          ? "\tFAILURE\t9:00:00 AM\tOpenShutter Error: JAM\r\n"
+                                          : "\tSUCCESS\t9:00:00 AM\tNONE\r\n");
+    }
+    folder.Write("cycle_log1.txt", log);
+    RunRecord record;
+    record.log = "cycle_log1.txt";
+    record.kind = "cycle";
+    record.unit = "SN-0003";
+    record.lot = "L7";
+    record.ended = "failure";
+    folder.Write("cycle_log1-run.json", RunRecordJson(record));
+    StartWithoutDevices();
+    auto* unit = form->findChild<QLineEdit*>("UnitText");
+    auto* note = form->findChild<QLabel*>("UnitNote");
+    ASSERT_TRUE(unit && note);
+    EXPECT_EQ(unit->text(), "");
+    EXPECT_EQ(form->findChild<QLineEdit*>("LotText")->text(), "L7");
+    EXPECT_EQ(note->text(), "SN-0003 failed at 31,000 cycles; enter the next shutter");
+    unit->setText("SN-0003");
+    emit unit->editingFinished();
+    EXPECT_EQ(note->text(),
+              "SN-0003 failed at 31,000 cycles; its runs from now add nothing to its life");
+    unit->setText("SN-0004");
+    emit unit->editingFinished();
+    EXPECT_EQ(note->text(), "");
 }
 
 // Device bytes in the log's visible form, the final line end a line break,

@@ -151,6 +151,13 @@ TEST(WeibullTest, WeibayesAndTheZeroFailurePlanByHand) {
     ASSERT_TRUE(one);
     EXPECT_NEAR(one->etaLower90, 2 * 30000 / 7.779440, 0.01);
     EXPECT_FALSE(WeibayesBound(0, {}, 2.0));
+    // A steep shape over the worked lot's cycles: t^68 overflows a double,
+    // yet the bound is plain: 68,438 as R gives it, and as exact rationals
+    // with chi2(0.90, 12) = 18.549346 give it.
+    const auto steep =
+        WeibayesBound(5, {12000, 25500, 31000, 44000, 61000, 70000, 70000, 15000}, 68.0);
+    ASSERT_TRUE(steep);
+    EXPECT_NEAR(steep->etaLower90, 68438, 1);
 
     EXPECT_EQ(std::ceil(ZeroFailureCycles(1e6, 0.90, 0.90, 2, 5)), 2090663);
     EXPECT_EQ(std::ceil(ZeroFailureUnits(1e6, 0.90, 0.90, 2, 1.5e6)), 10);

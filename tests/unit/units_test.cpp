@@ -4,7 +4,9 @@
 // Weibayes bounds by hand with chi-squared quantiles from tables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <map>
 
 #include "report/report.h"
@@ -26,7 +28,9 @@ struct LogRun {
     int day;
 };
 
-void WriteRun(const WorkingFolder& folder, int number, const LogRun& run) {
+// sub: a folder within, "target/".
+void WriteRun(const WorkingFolder& folder, int number, const LogRun& run,
+              const std::string& sub = "") {
     const std::string name = "cycle_log" + std::to_string(number) + ".txt";
     std::string log = "Shutter Cycle Test\r\nStarted on 12/" + std::to_string(run.day) +
                       "/2026 at 8:00:00 AM\r\n\r\n" + kLogColumns + "\r\n";
@@ -37,7 +41,7 @@ void WriteRun(const WorkingFolder& folder, int number, const LogRun& run) {
                         : std::string("\tSUCCESS\t9:00:00 AM\tNONE")) +
                "\r\n";
     }
-    folder.Write(name, log);
+    folder.Write(sub + name, log);
     if (run.unit == nullptr) return;
     RunRecord record;
     record.log = name;
@@ -47,7 +51,7 @@ void WriteRun(const WorkingFolder& folder, int number, const LogRun& run) {
     record.startedUtc = LocalSeconds(2026, 12, run.day, 7 * 3600);
     record.ended = "stopped";
     record.lastCount = run.rows;
-    folder.Write(RunRecordName(name), RunRecordJson(record));
+    folder.Write(sub + RunRecordName(name), RunRecordJson(record));
 }
 
 const char* const kJam = "OpenShutter Error: JAM";
@@ -204,6 +208,177 @@ TEST(UnitsAndLots, RecordsThatAreNotRecordsAreNamedAndPassedOver) {
     }
     folder.Write("cycle_log1-run.json", good);
     EXPECT_EQ(BuildReport({"."}).runs[0].unit, "SN-1");
+}
+
+// A careless script's and a busy lab's records: each case is a folder of
+// logs and records, and what the report must make of it. The log is
+// believed over its record; what cannot be summed or told apart is said.
+TEST(UnitsAndLots, HostileRecordsAreSaidAndTheLogBelieved) {
+    const auto record = [](const char* log, const std::string& fields) {
+        return std::string("{\"format\": 1, \"log\": \"") + log + "\", " + fields + "}";
+    };
+    // The usual fields of a record of cycle_log<N>, started on day `day`.
+    const auto usual = [](const std::string& unit, int day, const char* ended = "\"stopped\"") {
+        return "\"kind\": \"cycle\", \"unit\": " + unit +
+               ", \"lot\": \"L\", \"started_utc\": "
+               "\"2026-12-" +
+               (day < 10 ? "0" : "") + std::to_string(day) +
+               "T07:00:00Z\", \"utc_offset_minutes\": 60, \"ended_utc\": null, \"ended\": " +
+               ended + ", \"last_count\": 1";
+    };
+    struct Case {
+        const char* what;
+        std::vector<LogRun> logs;                       // cycle_log1, 2, ...
+        std::vector<std::pair<int, std::string>> json;  // records written over WriteRun's
+        std::vector<const char*> said;                  // in the problems, in any order
+        std::string unitState;                          // of the first unit: UnitStateText
+        int namedUnits;
+    };
+    const std::vector<Case> cases = {
+        {"a record that says running",
+         {{"SN-1", "L", 10, "", 1}},
+         {{1, record("cycle_log1.txt", usual("\"SN-1\"", 1, "null"))}},
+         {},
+         "running",
+         1},
+        {"one unit on two benches at once",
+         {{"SN-2", "L", 10, "", 1}, {"SN-2", "L", 20, "", 1}},
+         {},
+         {"Unit SN-2 ran in cycle_log1.txt and in cycle_log2.txt at the same time"},
+         "suspended",
+         1},
+        {"a record a day before its log: the run after the failure stays after it",
+         {{"SN-3", "L", 1000, kJam, 1}, {"SN-3", "L", 5000, "", 2}},
+         {{2, record("cycle_log2.txt",
+                     "\"kind\": \"cycle\", \"unit\": \"SN-3\", \"lot\": \"L\", "
+                     "\"started_utc\": \"2026-11-29T07:00:00Z\", "
+                     "\"utc_offset_minutes\": 60, \"ended_utc\": null, "
+                     "\"ended\": \"stopped\", \"last_count\": 5000")}},
+         {"\"started_utc\" 2026-11-29T07:00:00Z is 72 hours from the log's start"},
+         "failed at 1000",
+         1},
+        {"a record that counts past its log, of the other kind, ended before it began",
+         {{"SN-4", "L", 10, "", 1}},
+         {{1, record("cycle_log1.txt",
+                     "\"kind\": \"powercut\", \"unit\": \"SN-4\", \"lot\": \"L\", \"started_utc\": "
+                     "\"2026-12-01T07:00:00Z\", \"utc_offset_minutes\": 60, \"ended_utc\": "
+                     "\"2026-11-01T07:00:00Z\", \"ended\": \"stopped\", \"last_count\": 99")}},
+         {"\"last_count\" 99 is beyond the log's 10 rows",
+          "\"kind\" \"powercut\" is not the log's (\"cycle\")",
+          "\"ended_utc\" 2026-11-01T07:00:00Z is before its \"started_utc\""},
+         "suspended",
+         1},
+        {"an impossible date, a format in halves, a format past any integer",
+         {{nullptr, "", 1, "", 1}, {nullptr, "", 1, "", 2}, {nullptr, "", 1, "", 3}},
+         {{1, record("cycle_log1.txt",
+                     "\"kind\": \"cycle\", \"unit\": \"A\", \"lot\": \"L\", "
+                     "\"started_utc\": \"2026-02-31T07:00:00Z\", "
+                     "\"utc_offset_minutes\": 0, \"ended_utc\": null, "
+                     "\"ended\": null, \"last_count\": 1")},
+          {2, "{\"format\": 1.5}"},
+          {3, "{\"format\": 1e308}"}},
+         {"\"started_utc\" is not a UTC time", "format 1.5 is not a whole number",
+          "format 1e308 is not a whole number"},
+         "suspended",
+         0},
+        {"names the window refuses: the runs are unnamed",
+         {{"x", "", 1, "", 1},
+          {"x", "", 1, "", 2},
+          {"x", "", 1, "", 3},
+          {"x", "", 1, "", 4},
+          {"x", "", 1, "", 5},
+          {"x", "", 1, "", 6}},
+         {{1, record("cycle_log1.txt", usual("\"SN\\u0007\"", 1))},
+          {2, record("cycle_log2.txt", usual("\"SN\\n5\"", 2))},
+          {3, record("cycle_log3.txt", usual("\"SN\\u00005\"", 3))},
+          {4, record("cycle_log4.txt", usual("\"\\u001b[31mSN\"", 4))},
+          {5, record("cycle_log5.txt", usual("\"" + std::string(60000, 'S') + "\"", 5))},
+          {6, record("cycle_log6.txt", usual("\"SN-\\u202e1000\"", 6))}},
+         {"control character", "control character", "control character", "control character",
+          "longer than 64", "text-direction control"},
+         "suspended",
+         0},
+        {"names alike but for case and spaces stay apart, said",
+         {{"SN-0012", "L", 5, "", 1}, {"SN-0012 ", "L", 5, "", 2}, {"sn-0012", "L", 5, "", 3}},
+         {},
+         {"Units \"SN-0012\", \"SN-0012 \" and \"sn-0012\" look like one shutter"},
+         "suspended",
+         3},
+    };
+    for (const Case& c : cases) {
+        WorkingFolder folder;
+        for (size_t i = 0; i < c.logs.size(); ++i)
+            WriteRun(folder, static_cast<int>(i + 1), c.logs[i]);
+        for (const auto& [number, json] : c.json) {
+            folder.Write("cycle_log" + std::to_string(number) + "-run.json", json);
+        }
+        const Report report = BuildReport({"."});
+        std::string problems;
+        for (const ReportProblem& p : report.problems) problems += p.problem + "\n";
+        for (const char* said : c.said) {
+            EXPECT_NE(problems.find(said), std::string::npos) << c.what << ": " << said << " in\n"
+                                                              << problems;
+        }
+        if (c.said.empty()) {
+            EXPECT_EQ(problems, "") << c.what;
+        }
+        const auto& units = report.unitsAndLots.units;
+        ASSERT_FALSE(units.empty()) << c.what;
+        EXPECT_EQ(UnitStateText(units[0]), c.unitState) << c.what;
+        EXPECT_EQ(
+            std::count_if(units.begin(), units.end(), [](const UnitFigures& u) { return u.named; }),
+            c.namedUnits)
+            << c.what;
+    }
+}
+
+// How a run ended, as the table and the JSON tell it: a killed program's
+// record is never a stop.
+TEST(UnitsAndLots, ARunsEndIsToldAsItsRecordSaysIt) {
+    WorkingFolder folder;
+    WriteRun(folder, 1, {"SN-1", "L", 10, "", 1});
+    WriteRun(folder, 2, {nullptr, "", 10, "", 2});
+    folder.Write("cycle_log1-run.json",
+                 "{\"format\": 1, \"log\": \"cycle_log1.txt\", \"kind\": \"cycle\", \"unit\": "
+                 "\"SN-1\", \"lot\": \"L\", \"started_utc\": \"2026-12-01T07:00:00Z\", "
+                 "\"utc_offset_minutes\": 60, \"ended_utc\": null, \"ended\": null, "
+                 "\"last_count\": 0}");
+    const Report report = BuildReport({"."});
+    ASSERT_EQ(report.runs.size(), 2u);
+    const RunFigures& killed = report.runs[0];
+    EXPECT_FALSE(killed.ended.has_value());
+    const int64_t written = killed.logModifiedUnix;
+    EXPECT_EQ(EndedText(killed, written + 60), "running or killed");
+    EXPECT_EQ(EndedText(killed, written + 3601), "killed?");
+    EXPECT_EQ(EndedText(report.runs[1], written), "stop");  // no record: what its rows show
+    const std::string json = ReportJson(report);
+    EXPECT_NE(json.find("\"partial_last_line\": false, \"ended\": null}"), std::string::npos);
+    EXPECT_NE(json.find("\"partial_last_line\": false, \"ended\": \"unknown\"}"),
+              std::string::npos);
+    EXPECT_EQ(ReportTable(report).find(" stop\n"), ReportTable(report).rfind(" stop\n"));
+}
+
+// One log through a link and directly is one run with one record: the
+// record beside the file the link stands for, whichever name came first.
+TEST(UnitsAndLots, ALogThroughALinkHasTheRecordOfItsFile) {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links need privileges on Windows";
+#else
+    WorkingFolder folder;
+    std::filesystem::create_directories("target");
+    std::filesystem::create_directories("links");
+    WriteRun(folder, 1, {"SN-REAL", "L", 10, "", 1}, "target/");
+    std::filesystem::create_symlink("../target/cycle_log1.txt", "links/cycle_log1.txt");
+    std::string wrong = folder.Read("target/cycle_log1-run.json");
+    wrong.replace(wrong.find("SN-REAL"), 7, "SN-LINK");
+    folder.Write("links/cycle_log1-run.json", wrong);
+    for (const auto& order : {std::vector<std::string>{"links", "target"},
+                              std::vector<std::string>{"target", "links"}}) {
+        const Report report = BuildReport(order);
+        ASSERT_EQ(report.runs.size(), 1u);
+        EXPECT_EQ(report.runs[0].unit, "SN-REAL") << order[0] << " first";
+    }
+#endif
 }
 
 }  // namespace

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace varnholt {
+
+// Every JSON document the program reads or writes goes through this one
+// library. Members keep the order they were set in, as readers of our
+// output (and its tests) have always seen them.
+using Json = nlohmann::ordered_json;
+
+// The text of a value on one line, ", " and ": " between items, strings as
+// valid UTF-8 (stray bytes read as Latin-1, as ValidUtf8 does), a float that
+// is whole still written as one (231.0) and one that is not finite as null.
+// breakTop: each member of the top object, and each item of its arrays, on a
+// line of its own (the report's layout).
+std::string JsonText(const Json& value, bool breakTop = false);
+
+// A figure that may not exist: null when absent or not finite.
+Json JsonFigure(double value);
+
+}  // namespace varnholt
