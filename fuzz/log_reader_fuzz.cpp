@@ -1,6 +1,6 @@
 // The log reader on any bytes: it never crashes or hangs, and reading the
-// same bytes in two pieces (a log read while it grows) gives exactly what
-// reading them whole gives.
+// same bytes in two pieces (a log read while it grows), or a byte at a time
+// (every line the long way), gives exactly what reading them whole gives.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -29,8 +29,14 @@ Result ReadIn(std::string_view bytes, size_t cut) {
         if (row.error.find('\t') != std::string_view::npos) std::abort();
         if (!row.error.empty() && row.error.back() == '\r') std::abort();
     };
-    reader.Feed(bytes.substr(0, cut), onRow);
-    reader.Feed(bytes.substr(cut), onRow);
+    if (cut == 0) {
+        // A byte at a time: every line is put together and read the long
+        // way, never by the one-pass reading of whole rows.
+        for (size_t i = 0; i < bytes.size(); ++i) reader.Feed(bytes.substr(i, 1), onRow);
+    } else {
+        reader.Feed(bytes.substr(0, cut), onRow);
+        reader.Feed(bytes.substr(cut), onRow);
+    }
     if (reader.offset != bytes.size()) std::abort();
     result.badLines = reader.badLines;
     result.header = reader.HeaderComplete();
@@ -46,10 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
     const Result whole = ReadIn(bytes, bytes.size());
     const Result pieces = ReadIn(bytes, data[0] % (bytes.size() + 1));
-    if (whole.rows != pieces.rows || whole.badLines != pieces.badLines ||
-        whole.header != pieces.header || whole.notALog != pieces.notALog ||
-        whole.partial != pieces.partial) {
-        std::abort();
+    const Result bytewise = ReadIn(bytes, 0);
+    for (const Result* other : {&pieces, &bytewise}) {
+        if (whole.rows != other->rows || whole.badLines != other->badLines ||
+            whole.header != other->header || whole.notALog != other->notALog ||
+            whole.partial != other->partial) {
+            std::abort();
+        }
     }
     return 0;
 }

@@ -62,22 +62,23 @@ Json Time(const std::optional<int64_t>& when) {
 }
 Json SpreadJson(const std::optional<Spread>& s) {
     if (!s) return nullptr;
-    return {{"median", s->median}, {"p99", s->p99}, {"max", s->max}};
+    return JsonObject({{"median", s->median}, {"p99", s->p99}, {"max", s->max}});
 }
 
 Json UnitJson(const UnitFigures& u) {
     Json runs = Json::array();
-    for (const UnitRun& run : u.runs) runs.push_back({{"folder", run.folder}, {"file", run.file}});
-    return {{"unit", u.unit},
-            {"named", u.named},
-            {"lot", u.lot},
-            {"kind", NamesOf(u.kind).json},
-            {"runs", std::move(runs)},
-            {"cycles", u.cycles},
-            {"failed", u.failed},
-            {"cycles_to_failure", OrNull(u.cyclesToFailure)},
-            {"bench_faults", u.benchFaults},
-            {"running", u.running}};
+    for (const UnitRun& run : u.runs)
+        runs.push_back(JsonObject({{"folder", run.folder}, {"file", run.file}}));
+    return JsonObject({{"unit", u.unit},
+                       {"named", u.named},
+                       {"lot", u.lot},
+                       {"kind", NamesOf(u.kind).json},
+                       {"runs", std::move(runs)},
+                       {"cycles", u.cycles},
+                       {"failed", u.failed},
+                       {"cycles_to_failure", OrNull(u.cyclesToFailure)},
+                       {"bench_faults", u.benchFaults},
+                       {"running", u.running}});
 }
 
 Json LotJson(const LotFigures& lot) {
@@ -85,66 +86,67 @@ Json LotJson(const LotFigures& lot) {
     if (lot.weibull) {
         const WeibullFit& w = *lot.weibull;
         // A bound the likelihood does not close is no figure: null.
-        weibull = {{"beta", JsonFigure(w.beta)},
-                   {"eta", JsonFigure(w.eta)},
-                   {"beta_90", {JsonFigure(w.betaLow90), JsonFigure(w.betaHigh90)}},
-                   {"eta_90", {JsonFigure(w.etaLow90), JsonFigure(w.etaHigh90)}},
-                   {"b1", JsonFigure(w.b1)},
-                   {"b10", JsonFigure(w.b10)},
-                   {"b50", JsonFigure(w.b50)},
-                   {"b10_lower_90", JsonFigure(w.b10Lower90)}};
+        weibull = JsonObject({{"beta", JsonFigure(w.beta)},
+                              {"eta", JsonFigure(w.eta)},
+                              {"beta_90", {JsonFigure(w.betaLow90), JsonFigure(w.betaHigh90)}},
+                              {"eta_90", {JsonFigure(w.etaLow90), JsonFigure(w.etaHigh90)}},
+                              {"b1", JsonFigure(w.b1)},
+                              {"b10", JsonFigure(w.b10)},
+                              {"b50", JsonFigure(w.b50)},
+                              {"b10_lower_90", JsonFigure(w.b10Lower90)}});
     }
     Json weibayes = nullptr;
     if (lot.weibayes) {
-        weibayes = {{"beta_assumed", JsonFigure(lot.weibayes->betaAssumed)},
-                    {"eta_lower_90", JsonFigure(lot.weibayes->etaLower90)},
-                    {"b10_lower_90", JsonFigure(lot.weibayes->b10Lower90)}};
+        weibayes = JsonObject({{"beta_assumed", JsonFigure(lot.weibayes->betaAssumed)},
+                               {"eta_lower_90", JsonFigure(lot.weibayes->etaLower90)},
+                               {"b10_lower_90", JsonFigure(lot.weibayes->b10Lower90)}});
     }
-    return {{"lot", lot.lot},
-            {"kind", NamesOf(lot.kind).json},
-            {"units", lot.units},
-            {"failures", lot.failures},
-            {"suspensions", lot.suspensions},
-            {"weibull", std::move(weibull)},
-            {"weibull_note", lot.weibull ? Json(nullptr) : Json(lot.weibullNote)},
-            {"weibayes", std::move(weibayes)},
-            {"weibayes_note", lot.weibayesNote.empty() ? Json(nullptr) : Json(lot.weibayesNote)}};
+    return JsonObject(
+        {{"lot", lot.lot},
+         {"kind", NamesOf(lot.kind).json},
+         {"units", lot.units},
+         {"failures", lot.failures},
+         {"suspensions", lot.suspensions},
+         {"weibull", std::move(weibull)},
+         {"weibull_note", lot.weibull ? Json(nullptr) : Json(lot.weibullNote)},
+         {"weibayes", std::move(weibayes)},
+         {"weibayes_note", lot.weibayesNote.empty() ? Json(nullptr) : Json(lot.weibayesNote)}});
 }
 
 Json RunJson(const RunFigures& r) {
     Json modes = Json::array();
     for (const FailureMode& m : r.failureModes) {
-        modes.push_back({{"error", m.error},
-                         {"count", m.count},
-                         {"first_cycle", m.firstCycle},
-                         {"last_cycle", m.lastCycle},
-                         {"class", FailureClassName(m.kind)}});
+        modes.push_back(JsonObject({{"error", m.error},
+                                    {"count", m.count},
+                                    {"first_cycle", m.firstCycle},
+                                    {"last_cycle", m.lastCycle},
+                                    {"class", FailureClassName(m.kind)}}));
     }
     // A log without a record cannot say how its run ended.
     const Json ended = !r.hasRecord ? Json("unknown") : r.ended ? Json(*r.ended) : Json(nullptr);
-    return {{"file", r.file},
-            {"folder", r.folder},
-            {"kind", NamesOf(r.kind).json},
-            {"started", Time(r.started)},
-            {"unit", r.hasRecord ? Json(r.unit) : Json(nullptr)},
-            {"lot", r.hasRecord ? Json(r.lot) : Json(nullptr)},
-            {"last_row", Time(r.lastRow)},
-            {"cycles", r.cycles},
-            {"failures", r.failures},
-            {"shutter_failures", r.shutterFailures},
-            {"bench_faults", r.benchFaults},
-            {"ended_by_failure", r.endedByFailure},
-            {"first_failure_cycle", OrNull(r.firstFailureCycle)},
-            {"mcbf", OrNull(r.mcbf)},
-            {"mcbf_lower_90", JsonFigure(r.mcbfLower90)},
-            {"cycle_seconds", SpreadJson(r.cycleSeconds)},
-            {"laplace", OrNull(r.laplace)},
-            {"failure_modes", std::move(modes)},
-            {"open_ms", SpreadJson(r.openMs)},
-            {"close_ms", SpreadJson(r.closeMs)},
-            {"bad_lines", r.badLines},
-            {"partial_last_line", r.partialLastLine},
-            {"ended", ended}};
+    return JsonObject({{"file", r.file},
+                       {"folder", r.folder},
+                       {"kind", NamesOf(r.kind).json},
+                       {"started", Time(r.started)},
+                       {"unit", r.hasRecord ? Json(r.unit) : Json(nullptr)},
+                       {"lot", r.hasRecord ? Json(r.lot) : Json(nullptr)},
+                       {"last_row", Time(r.lastRow)},
+                       {"cycles", r.cycles},
+                       {"failures", r.failures},
+                       {"shutter_failures", r.shutterFailures},
+                       {"bench_faults", r.benchFaults},
+                       {"ended_by_failure", r.endedByFailure},
+                       {"first_failure_cycle", OrNull(r.firstFailureCycle)},
+                       {"mcbf", OrNull(r.mcbf)},
+                       {"mcbf_lower_90", JsonFigure(r.mcbfLower90)},
+                       {"cycle_seconds", SpreadJson(r.cycleSeconds)},
+                       {"laplace", OrNull(r.laplace)},
+                       {"failure_modes", std::move(modes)},
+                       {"open_ms", SpreadJson(r.openMs)},
+                       {"close_ms", SpreadJson(r.closeMs)},
+                       {"bad_lines", r.badLines},
+                       {"partial_last_line", r.partialLastLine},
+                       {"ended", ended}});
 }
 
 // --- table ----------------------------------------------------------------
@@ -264,9 +266,14 @@ bool RunFile::Refresh() {
         r.run = RunAccumulator{};
         r.started = false;
     }
-    const bool ok = r.reader.ReadAppended(path_, [&r](const LogRow& row) {
+    // A row is some 30 bytes: room for the rows there are, at most a little
+    // more than they take, on the first read (later, the vectors grow as
+    // vectors do; reserving on each would copy them on each).
+    const size_t expected = r.reader.offset == 0 ? static_cast<size_t>(log.size / 24) : 0;
+    const bool ok = r.reader.ReadAppended(path_, [&r, expected](const LogRow& row) {
         if (!r.started) {
             r.run.Start(r.reader);
+            r.run.Reserve(expected);
             r.started = true;
         }
         r.run.Add(row);
@@ -284,7 +291,7 @@ bool RunFile::Refresh() {
     ReadRecord();
     std::vector<MoveRow> rows;
     r.moves.ReadAppended(movesPath, rows);
-    r.run.AddMoves(rows);
+    r.run.AddMoves(std::move(rows));
     lastOk_ = seen;
     return true;
 }
@@ -569,20 +576,23 @@ std::string ReportJson(const Report& report) {
     for (const UnitFigures& unit : ul.units) units.push_back(UnitJson(unit));
     for (const LotFigures& lot : ul.lots) lots.push_back(LotJson(lot));
     for (const ReportProblem& p : report.problems) {
-        problems.push_back({{"file", p.file}, {"problem", p.problem}});
+        problems.push_back(JsonObject({{"file", p.file}, {"problem", p.problem}}));
     }
-    const Json out = {{"runs", std::move(runs)},
-                      {"total",
-                       {{"runs", total.runs},
-                        {"cycles", total.cycles},
-                        {"failures", total.failures},
-                        {"shutter_failures", total.shutterFailures},
-                        {"bench_faults", total.benchFaults},
-                        {"mcbf", OrNull(total.mcbf)},
-                        {"mcbf_lower_90", JsonFigure(total.mcbfLower90)}}},
-                      {"units", std::move(units)},
-                      {"lots", std::move(lots)},
-                      {"problems", std::move(problems)}};
+    // The lists are moved in, not copied as an initializer list would.
+    Json out = Json::object();
+    Json::object_t& top = *out.get_ptr<Json::object_t*>();
+    top.reserve(5);
+    top.emplace_back("runs", std::move(runs));
+    top.emplace_back("total", JsonObject({{"runs", total.runs},
+                                          {"cycles", total.cycles},
+                                          {"failures", total.failures},
+                                          {"shutter_failures", total.shutterFailures},
+                                          {"bench_faults", total.benchFaults},
+                                          {"mcbf", OrNull(total.mcbf)},
+                                          {"mcbf_lower_90", JsonFigure(total.mcbfLower90)}}));
+    top.emplace_back("units", std::move(units));
+    top.emplace_back("lots", std::move(lots));
+    top.emplace_back("problems", std::move(problems));
     return JsonText(out, true) + "\n";
 }
 

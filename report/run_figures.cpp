@@ -102,6 +102,11 @@ void RunAccumulator::Start(const LogReader& header) {
     last_ = header.started;
 }
 
+void RunAccumulator::Reserve(size_t rows) {
+    intervals.reserve(rows);
+    failed.reserve(rows);
+}
+
 void RunAccumulator::Add(const LogRow& row) {
     // A run's cycles are seconds to hours long.
     const int64_t interval = row.when - last_;
@@ -136,8 +141,13 @@ void RunAccumulator::Add(const LogRow& row) {
     mode.lastCycle = row.count;
 }
 
-void RunAccumulator::AddMoves(const std::vector<MoveRow>& rows) {
-    moves.insert(moves.end(), rows.begin(), rows.end());
+void RunAccumulator::AddMoves(std::vector<MoveRow>&& rows) {
+    // The first read of a companion is most of it: taken whole, not copied.
+    if (moves.empty()) {
+        moves = std::move(rows);
+    } else {
+        moves.insert(moves.end(), rows.begin(), rows.end());
+    }
 }
 
 RunFigures RunAccumulator::Figures(const LogReader& reader) const {

@@ -89,7 +89,9 @@ class RunAccumulator {
 public:
     void Start(const LogReader& header);
     void Add(const LogRow& row);
-    void AddMoves(const std::vector<MoveRow>& rows);
+    // Room for about this many rows, so a long log is not copied as it grows.
+    void Reserve(size_t rows);
+    void AddMoves(std::vector<MoveRow>&& rows);
     // The reader's counts of bad lines and the unfinished line.
     RunFigures Figures(const LogReader& reader) const;
     // Rows read a day on after a small step back of the clock.

@@ -7,7 +7,28 @@
 namespace varnholt {
 namespace {
 
-void Write(const Json& value, int depth, bool breakTop, std::string& out) {
+using Serializer = nlohmann::detail::serializer<Json>;
+
+void Write(const Json& value, int depth, bool breakTop, Serializer& serializer, std::string& out);
+
+// Our keys are plain ASCII words: written as they are, without a value made
+// for each; any other goes through the library.
+void WriteKey(const std::string& key, Serializer& serializer, std::string& out) {
+    for (const char c : key) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7F || c == '"' || c == '\\') {
+            serializer.dump(Json(ValidUtf8(key)), false, false, 0);
+            return;
+        }
+    }
+    out += '"';
+    out += key;
+    out += '"';
+}
+
+// One serializer for the whole text: the library's escaping and number
+// forms, without a serializer (and its buffers) made for every value.
+void Write(const Json& value, int depth, bool breakTop, Serializer& serializer, std::string& out) {
     switch (value.type()) {
         case Json::value_t::object: {
             out += '{';
@@ -15,9 +36,9 @@ void Write(const Json& value, int depth, bool breakTop, std::string& out) {
             for (const auto& [key, member] : value.items()) {
                 if (!first) out += breakTop && depth == 0 ? ",\n " : ", ";
                 first = false;
-                Write(Json(key), depth + 1, breakTop, out);
+                WriteKey(key, serializer, out);
                 out += ": ";
-                Write(member, depth + 1, breakTop, out);
+                Write(member, depth + 1, breakTop, serializer, out);
             }
             out += '}';
             return;
@@ -32,21 +53,29 @@ void Write(const Json& value, int depth, bool breakTop, std::string& out) {
                     out += ", ";
                 }
                 first = false;
-                Write(item, depth + 1, breakTop, out);
+                Write(item, depth + 1, breakTop, serializer, out);
             }
             out += ']';
             return;
         }
-        case Json::value_t::string:
-            out += Json(ValidUtf8(value.get_ref<const std::string&>())).dump();
-            return;
-        case Json::value_t::number_float: {
-            const double number = value.get<double>();
-            out += std::isfinite(number) ? value.dump() : "null";
+        case Json::value_t::string: {
+            const std::string& text = value.get_ref<const std::string&>();
+            if (IsValidUtf8(text)) {
+                serializer.dump(value, false, false, 0);
+            } else {
+                serializer.dump(Json(ValidUtf8(text)), false, false, 0);
+            }
             return;
         }
+        case Json::value_t::number_float:
+            if (!std::isfinite(value.get<double>())) {
+                out += "null";
+                return;
+            }
+            serializer.dump(value, false, false, 0);
+            return;
         default:
-            out += value.dump();
+            serializer.dump(value, false, false, 0);
             return;
     }
 }
@@ -55,7 +84,16 @@ void Write(const Json& value, int depth, bool breakTop, std::string& out) {
 
 std::string JsonText(const Json& value, bool breakTop) {
     std::string out;
-    Write(value, 0, breakTop, out);
+    Serializer serializer(nlohmann::detail::output_adapter<char>(out), ' ');
+    Write(value, 0, breakTop, serializer, out);
+    return out;
+}
+
+Json JsonObject(std::initializer_list<std::pair<const char*, Json>> members) {
+    Json out = Json::object();
+    Json::object_t& object = *out.get_ptr<Json::object_t*>();
+    object.reserve(members.size());
+    for (const auto& [key, value] : members) object.emplace_back(key, value);
     return out;
 }
 

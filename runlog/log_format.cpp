@@ -186,53 +186,12 @@ void RowDates::Start(int64_t startedLocalSeconds) {
     lastSecondOfDay_ = static_cast<int>(((startedLocalSeconds % 86400) + 86400) % 86400);
 }
 
-int64_t RowDates::Next(int secondOfDay, bool* smallStepBack) {
-    constexpr int kMidnightStep = 12 * 3600;
-    int64_t when = last_ - lastSecondOfDay_ + secondOfDay;
-    bool back = false;
-    if (secondOfDay < lastSecondOfDay_) {
-        when += 86400;
-        back = lastSecondOfDay_ - secondOfDay < kMidnightStep;
-    }
-    if (smallStepBack != nullptr) *smallStepBack = back;
-    last_ = when;
-    lastSecondOfDay_ = secondOfDay;
-    return when;
-}
-
 bool ParseLogDate(std::string_view text, int& year, int& month, int& day) {
     size_t pos = 0;
     if (!Number(text, pos, 1, 2, month) || pos >= text.size() || text[pos++] != '/') return false;
     if (!Number(text, pos, 1, 2, day) || pos >= text.size() || text[pos++] != '/') return false;
     if (!Number(text, pos, 4, 4, year) || pos != text.size()) return false;
     return month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(year, month);
-}
-
-// Read once for every row of every log: "h:mm:ss AM" or "hh:mm:ss PM", by
-// position rather than by search.
-bool ParseLogTime(std::string_view text, int& secondsOfDay) {
-    const size_t n = text.size();
-    if (n != 10 && n != 11) return false;
-    const char* c = text.data();
-    const auto digit = [](char ch) { return ch >= '0' && ch <= '9'; };
-    int hour;
-    if (n == 10) {
-        if (!digit(c[0])) return false;
-        hour = c[0] - '0';
-    } else {
-        if (!digit(c[0]) || !digit(c[1])) return false;
-        hour = (c[0] - '0') * 10 + (c[1] - '0');
-    }
-    const char* m = c + (n - 9);  // ":mm:ss AM"
-    if (m[0] != ':' || !digit(m[1]) || !digit(m[2]) || m[3] != ':' || !digit(m[4]) ||
-        !digit(m[5]) || m[6] != ' ' || (m[7] != 'A' && m[7] != 'P') || m[8] != 'M') {
-        return false;
-    }
-    const int minute = (m[1] - '0') * 10 + (m[2] - '0');
-    const int second = (m[4] - '0') * 10 + (m[5] - '0');
-    if (hour < 1 || hour > 12 || minute > 59 || second > 59) return false;
-    secondsOfDay = (hour % 12 + (m[7] == 'P' ? 12 : 0)) * 3600 + minute * 60 + second;
-    return true;
 }
 
 }  // namespace varnholt

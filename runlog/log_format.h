@@ -79,7 +79,20 @@ std::string IsoLocalText(int64_t localSeconds);
 class RowDates {
 public:
     void Start(int64_t startedLocalSeconds);
-    int64_t Next(int secondOfDay, bool* smallStepBack = nullptr);
+    // Inline: called once for every row of every log.
+    int64_t Next(int secondOfDay, bool* smallStepBack = nullptr) {
+        constexpr int kMidnightStep = 12 * 3600;
+        int64_t when = last_ - lastSecondOfDay_ + secondOfDay;
+        bool back = false;
+        if (secondOfDay < lastSecondOfDay_) {
+            when += 86400;
+            back = lastSecondOfDay_ - secondOfDay < kMidnightStep;
+        }
+        if (smallStepBack != nullptr) *smallStepBack = back;
+        last_ = when;
+        lastSecondOfDay_ = secondOfDay;
+        return when;
+    }
 
 private:
     int64_t last_ = 0;
@@ -89,6 +102,31 @@ private:
 // Parsers of the two forms; false for anything else (hour 1 to 12, AM or PM,
 // a real calendar date).
 bool ParseLogDate(std::string_view text, int& year, int& month, int& day);
-bool ParseLogTime(std::string_view text, int& secondsOfDay);
+// Read once for every row of every log: "h:mm:ss AM" or "hh:mm:ss PM", by
+// position rather than by search.
+inline bool ParseLogTime(std::string_view text, int& secondsOfDay) {
+    const size_t n = text.size();
+    if (n != 10 && n != 11) return false;
+    const char* c = text.data();
+    const auto digit = [](char ch) { return ch >= '0' && ch <= '9'; };
+    int hour;
+    if (n == 10) {
+        if (!digit(c[0])) return false;
+        hour = c[0] - '0';
+    } else {
+        if (!digit(c[0]) || !digit(c[1])) return false;
+        hour = (c[0] - '0') * 10 + (c[1] - '0');
+    }
+    const char* m = c + (n - 9);  // ":mm:ss AM"
+    if (m[0] != ':' || !digit(m[1]) || !digit(m[2]) || m[3] != ':' || !digit(m[4]) ||
+        !digit(m[5]) || m[6] != ' ' || (m[7] != 'A' && m[7] != 'P') || m[8] != 'M') {
+        return false;
+    }
+    const int minute = (m[1] - '0') * 10 + (m[2] - '0');
+    const int second = (m[4] - '0') * 10 + (m[5] - '0');
+    if (hour < 1 || hour > 12 || minute > 59 || second > 59) return false;
+    secondsOfDay = (hour % 12 + (m[7] == 'P' ? 12 : 0)) * 3600 + minute * 60 + second;
+    return true;
+}
 
 }  // namespace varnholt

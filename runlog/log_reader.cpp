@@ -1,7 +1,9 @@
 #include "runlog/log_reader.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -119,7 +121,7 @@ void LogReader::Bad() {
     if (badLines++ == 0) firstBadLine = lineNumber_;
 }
 
-void LogReader::Line(std::string_view line, const RowHandler& onRow) {
+void LogReader::Line(std::string_view line, RowSink onRow) {
     ++lineNumber_;
     line = WithoutCRs(line);
     if (state_ == State::NotALog) return;
@@ -128,6 +130,10 @@ void LogReader::Line(std::string_view line, const RowHandler& onRow) {
     LogRow row;
     const RowDates before = dates_;
     if (!Row(line, row)) return Bad();
+    Accept(row, before, onRow);
+}
+
+void LogReader::Accept(LogRow& row, const RowDates& before, RowSink onRow) {
     // A row out of its place (a Count repeated, skipped, or from another
     // log pasted in) would forge cycles and failures: it is a bad line.
     if (row.count != lastCount_ + 1) {
@@ -136,18 +142,119 @@ void LogReader::Line(std::string_view line, const RowHandler& onRow) {
         return Bad();
     }
     lastCount_ = row.count;
+    nextKnown_ = false;
     row.line = lineNumber_;
     ++rows;
-    if (onRow) onRow(row);
+    onRow(row);
 }
 
-void LogReader::Feed(std::string_view bytes, const RowHandler& onRow) {
+void LogReader::AdvanceNext() {
+    // 1999 + 1: the carry runs left; past the first digit the number grows.
+    for (int i = nextLength_ - 1; i >= 0; --i) {
+        if (next_[i] != '9') {
+            ++next_[i];
+            return;
+        }
+        next_[i] = '0';
+    }
+    nextKnown_ = false;
+}
+
+const char* LogReader::FastRow(const char* p, const char* end, LogRow& row, int& secondOfDay) {
+    // The Count must be the one after the last row's: compared as text
+    // with that number, not parsed. Any other line goes the long way, which
+    // says what it is.
+    if (!nextKnown_) {
+        nextLength_ = static_cast<int>(
+            std::to_chars(next_, next_ + sizeof next_, lastCount_ + 1).ptr - next_);
+        nextKnown_ = true;
+    }
+    const char* q = p;
+    if (end - q <= nextLength_) return nullptr;
+    // A few digits: a loop, not a call to memcmp.
+    for (int i = 0; i < nextLength_; ++i) {
+        if (q[i] != next_[i]) return nullptr;
+    }
+    if (q[nextLength_] != '\t') return nullptr;
+    const int64_t count = lastCount_ + 1;
+    q += nextLength_ + 1;
+    // Status and its tab: eight bytes either way.
+    if (end - q < 8) return nullptr;
+    if (std::memcmp(q, "SUCCESS\t", 8) == 0) {
+        row.failure = false;
+    } else if (std::memcmp(q, "FAILURE\t", 8) == 0) {
+        row.failure = true;
+    } else {
+        return nullptr;
+    }
+    q += 8;
+    // "h:mm:ss AM" or "hh:mm:ss AM", then a tab.
+    if (end - q < 12) return nullptr;
+    // By position, as ParseLogTime reads it, here without a call a row.
+    int hour = q[0] - '0';
+    if (hour < 0 || hour > 9) return nullptr;
+    if (q[1] != ':') {
+        const int low = q[1] - '0';
+        if (low < 0 || low > 9) return nullptr;
+        hour = hour * 10 + low;
+        ++q;
+    }
+    const char* m = q + 1;  // ":mm:ss AM\t"
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (m[0] != ':' || !digit(m[1]) || !digit(m[2]) || m[3] != ':' || !digit(m[4]) ||
+        !digit(m[5]) || m[6] != ' ' || (m[7] != 'A' && m[7] != 'P') || m[8] != 'M' ||
+        m[9] != '\t') {
+        return nullptr;
+    }
+    const int minute = (m[1] - '0') * 10 + (m[2] - '0');
+    const int sec = (m[4] - '0') * 10 + (m[5] - '0');
+    if (hour < 1 || hour > 12 || minute > 59 || sec > 59) return nullptr;
+    const int second = (hour % 12 + (m[7] == 'P' ? 12 : 0)) * 3600 + minute * 60 + sec;
+    q = m + 10;
+    // The error, to the line's end; a tab in it makes the line no row. Most
+    // rows say NONE.
+    if (end - q >= 6 && std::memcmp(q, "NONE\r\n", 6) == 0) {
+        row.count = count;
+        secondOfDay = second;
+        row.error = std::string_view(q, 4);
+        return q + 5;
+    }
+    const char* e = q;
+    while (e != end && *e != '\n' && *e != '\t') ++e;
+    if (e == end || *e == '\t') return nullptr;
+    const char* errorEnd = e;
+    while (errorEnd != q && errorEnd[-1] == '\r') --errorEnd;
+    row.count = count;
+    secondOfDay = second;
+    row.error = std::string_view(q, static_cast<size_t>(errorEnd - q));
+    return e;
+}
+
+void LogReader::Feed(std::string_view bytes, RowSink onRow) {
     offset += bytes.size();
-    while (!bytes.empty() && state_ != State::NotALog) {
-        const size_t end = bytes.find('\n');
-        if (end == std::string_view::npos) {
+    const char* p = bytes.data();
+    const char* const end = p + bytes.size();
+    while (p != end && state_ != State::NotALog) {
+        if (state_ == State::Rows && pending_.empty() && !pendingTooLong_) {
+            LogRow row;
+            int second = 0;
+            if (const char* lineEnd = FastRow(p, end, row, second)) {
+                ++lineNumber_;
+                p = lineEnd + 1;
+                row.when = dates_.Next(second, &row.timeWentBack);
+                lastCount_ = row.count;
+                AdvanceNext();
+                row.line = lineNumber_;
+                ++rows;
+                onRow(row);
+                continue;
+            }
+        }
+        const char* lineEnd =
+            static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (lineEnd == nullptr) {
             if (pendingTooLong_) return;
-            pending_.append(bytes.data(), bytes.size());
+            pending_.append(p, static_cast<size_t>(end - p));
             if (pending_.size() > kMaxLineBytes) {
                 // Counted once, when its end comes; nothing more of it is kept.
                 pending_.assign("\x01", 1);
@@ -155,6 +262,7 @@ void LogReader::Feed(std::string_view bytes, const RowHandler& onRow) {
             }
             return;
         }
+        const size_t length = static_cast<size_t>(lineEnd - p);
         if (pendingTooLong_) {
             pending_.clear();
             pendingTooLong_ = false;
@@ -164,14 +272,14 @@ void LogReader::Feed(std::string_view bytes, const RowHandler& onRow) {
             else
                 Refuse("it holds a line longer than any log line");
         } else if (!pending_.empty()) {
-            pending_.append(bytes.data(), end);
+            pending_.append(p, length);
             const std::string line = std::move(pending_);
             pending_.clear();
             Line(line, onRow);
         } else {
-            Line(bytes.substr(0, end), onRow);
+            Line(std::string_view(p, length), onRow);
         }
-        bytes.remove_prefix(end + 1);
+        p = lineEnd + 1;
     }
 }
 
@@ -187,7 +295,7 @@ bool LogReader::ChangedUnder(const std::string& path) const {
            std::fread(now.data(), 1, now.size(), file.file) != now.size() || now != tail_;
 }
 
-bool LogReader::ReadAppended(const std::string& path, const RowHandler& onRow) {
+bool LogReader::ReadAppended(const std::string& path, RowSink onRow) {
     if (NotALog()) return false;
     PlainFile file;
     if (OpenPlainFile(path, file, problem) != OpenOutcome::Opened) {

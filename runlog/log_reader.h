@@ -1,9 +1,9 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "runlog/log_format.h"
 #include "runlog/plain_file.h"
@@ -21,20 +21,40 @@ struct LogRow {
                                 // back?), read as the next day all the same
 };
 
+// What is called for each row: any callable taking a const LogRow&, held by
+// reference for the one call that reads (no copy, no allocation, one
+// indirect call a row).
+class RowSink {
+    template <typename F>
+    using NotASink = std::enable_if_t<!std::is_same_v<std::decay_t<F>, RowSink>>;
+
+public:
+    template <typename F, typename = NotASink<F>>
+    RowSink(const F& f)  // NOLINT: converts from any callable, as std::function would
+        : target_(const_cast<F*>(&f)),
+          call_([](void* t, const LogRow& row) { (*static_cast<const F*>(t))(row); }) {}
+    template <typename F, typename = NotASink<F>>
+    RowSink(F& f)  // NOLINT
+        : target_(&f), call_([](void* t, const LogRow& row) { (*static_cast<F*>(t))(row); }) {}
+    void operator()(const LogRow& row) const { call_(target_, row); }
+
+private:
+    void* target_;
+    void (*call_)(void*, const LogRow&);
+};
+
 // Reads one log, all of it or, handed the same file again, only what was
 // appended since: a test's log grows row by row while it is read. Never
 // fails on what it finds: empty lines are skipped, other lines that are not
 // rows are counted, and a file that is not a log gets a sentence.
 class LogReader {
 public:
-    using RowHandler = std::function<void(const LogRow&)>;
-
     // Reads the bytes of path past those read before. Only a plain file is
     // opened (never a FIFO or a device). False when it cannot be read or is
     // not a log; problem says why, for the operator.
-    bool ReadAppended(const std::string& path, const RowHandler& onRow);
+    bool ReadAppended(const std::string& path, RowSink onRow);
     // The same on bytes already in memory: the next piece of the file.
-    void Feed(std::string_view bytes, const RowHandler& onRow);
+    void Feed(std::string_view bytes, RowSink onRow);
 
     // The file under path is no longer the one read so far: another file
     // (renamed over it), cut back, or changed within what was read. It must
@@ -57,7 +77,13 @@ public:
 
 private:
     enum class State { Title, Started, Empty, Columns, Rows, NotALog };
-    void Line(std::string_view line, const RowHandler& onRow);
+    void Line(std::string_view line, RowSink onRow);
+    // A well-formed row whose line ends within [p, end), read in one pass
+    // over its bytes (its time of day in secondOfDay, not yet dated): the
+    // end of its line, or nullptr for any other line (read then by Line,
+    // which says what it is).
+    const char* FastRow(const char* p, const char* end, LogRow& row, int& secondOfDay);
+    void Accept(LogRow& row, const RowDates& before, RowSink onRow);
     void Header(std::string_view line);
     bool Row(std::string_view line, LogRow& row);
     void Refuse(const std::string& why);
@@ -66,6 +92,11 @@ private:
 
     State state_ = State::Title;
     int64_t lastCount_ = 0;  // the last row's Count: the next is one more
+    void AdvanceNext();
+    // lastCount_ + 1 in decimal, as the next row must begin.
+    char next_[24] = {};
+    int nextLength_ = 0;
+    bool nextKnown_ = false;
     FileId id_;
     bool idKnown_ = false;
     std::string tail_;             // the last bytes read, to see the file change under them

@@ -1,8 +1,11 @@
 #include "runlog/moves_reader.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 
 #include "runlog/log_format.h"
 #include "runlog/plain_file.h"
@@ -10,7 +13,7 @@
 namespace varnholt {
 namespace {
 
-bool Whole(const std::string& text, int64_t& value, size_t maxDigits) {
+bool Whole(std::string_view text, int64_t& value, size_t maxDigits) {
     if (text.empty() || text.size() > maxDigits) return false;
     value = 0;
     for (const char c : text) {
@@ -20,49 +23,67 @@ bool Whole(const std::string& text, int64_t& value, size_t maxDigits) {
     return true;
 }
 
-bool Milliseconds(const std::string& text, int32_t& value) {
+bool Milliseconds(std::string_view text, int32_t& value) {
     int64_t v = MoveRow::kNone;
     if (!text.empty() && !Whole(text, v, 9)) return false;
     value = static_cast<int32_t>(v);
     return true;
 }
 
-bool ParseRow(const std::string& line, MoveRow& row) {
+bool ParseRow(std::string_view line, MoveRow& row) {
     const size_t t1 = line.find('\t');
-    if (t1 == std::string::npos) return false;
+    if (t1 == std::string_view::npos) return false;
     const size_t t2 = line.find('\t', t1 + 1);
-    if (t2 == std::string::npos || line.find('\t', t2 + 1) != std::string::npos) return false;
+    if (t2 == std::string_view::npos || line.find('\t', t2 + 1) != std::string_view::npos) {
+        return false;
+    }
     if (!Whole(line.substr(0, t1), row.count, 18)) return false;
     return Milliseconds(line.substr(t1 + 1, t2 - t1 - 1), row.openMs) &&
            Milliseconds(line.substr(t2 + 1), row.closeMs);
 }
 
+// A line never longer than a few dozen bytes: anything more is junk.
+constexpr size_t kLongestKept = 256;
+
 }  // namespace
 
-void MovesReader::Feed(const std::string& bytes, std::vector<MoveRow>& rows) {
+void MovesReader::Line(std::string_view line, std::vector<MoveRow>& rows) {
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) return;
+    if (!headerSeen_ && line == kMovesColumns) {
+        headerSeen_ = true;
+        return;
+    }
+    MoveRow row;
+    if (ParseRow(line, row))
+        rows.push_back(row);
+    else
+        ++badLines;
+}
+
+void MovesReader::Feed(std::string_view bytes, std::vector<MoveRow>& rows) {
     offset += bytes.size();
-    size_t start = 0;
-    for (;;) {
-        const size_t end = bytes.find('\n', start);
-        if (end == std::string::npos) {
-            // A line never longer than a few dozen bytes: anything more is junk.
-            if (pending_.size() < 256) pending_.append(bytes, start, 256);
+    const char* p = bytes.data();
+    const char* const end = p + bytes.size();
+    while (p != end) {
+        const char* lineEnd =
+            static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (lineEnd == nullptr) {
+            if (pending_.size() < kLongestKept) {
+                pending_.append(p, std::min(static_cast<size_t>(end - p), kLongestKept));
+            }
             return;
         }
-        std::string line = pending_ + bytes.substr(start, end - start);
-        pending_.clear();
-        start = end + 1;
-        while (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
-        if (!headerSeen_ && line == kMovesColumns) {
-            headerSeen_ = true;
+        const std::string_view piece(p, static_cast<size_t>(lineEnd - p));
+        p = lineEnd + 1;
+        if (pending_.empty()) {
+            Line(piece, rows);
             continue;
         }
-        MoveRow row;
-        if (ParseRow(line, row))
-            rows.push_back(row);
-        else
-            ++badLines;
+        // Only a line cut by the end of a read is put together.
+        pending_.append(piece);
+        Line(pending_, rows);
+        pending_.clear();
     }
 }
 
@@ -78,7 +99,7 @@ void MovesReader::ReadAppended(const std::string& path, std::vector<MoveRow>& ro
         constexpr size_t kChunk = 64 * 1024;
         const std::unique_ptr<char[]> buffer(new char[kChunk]);
         for (size_t got; (got = std::fread(buffer.get(), 1, kChunk, file.file)) > 0;) {
-            Feed(std::string(buffer.get(), got), rows);
+            Feed(std::string_view(buffer.get(), got), rows);
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace varnholt {
@@ -21,12 +22,13 @@ struct MoveRow {
 class MovesReader {
 public:
     void ReadAppended(const std::string& path, std::vector<MoveRow>& rows);
-    void Feed(const std::string& bytes, std::vector<MoveRow>& rows);
+    void Feed(std::string_view bytes, std::vector<MoveRow>& rows);
     uint64_t offset = 0;
     int64_t badLines = 0;
     std::string problem;  // why a companion that is there could not be read
 
 private:
+    void Line(std::string_view line, std::vector<MoveRow>& rows);
     std::string pending_;
     bool headerSeen_ = false;
 };

@@ -328,8 +328,13 @@ namespace varnholt {
 
 namespace {
 
+// The file a log's name stands for, when the name is a link; one look (an
+// lstat) otherwise: a folder of thousands of logs is read often.
 std::filesystem::path RealPath(const std::string& logPath) {
     std::error_code error;
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(logPath, error))) {
+        return logPath;
+    }
     std::filesystem::path real = std::filesystem::canonical(logPath, error);
     return error ? std::filesystem::path(logPath) : real;
 }

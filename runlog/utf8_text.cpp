@@ -39,6 +39,15 @@ size_t SequenceLength(const std::string& s, size_t i) {
 
 }  // namespace
 
+bool IsValidUtf8(const std::string& bytes) {
+    for (size_t i = 0; i < bytes.size();) {
+        const size_t length = SequenceLength(bytes, i);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
 std::string ValidUtf8(const std::string& bytes) {
     std::string out;
     out.reserve(bytes.size());

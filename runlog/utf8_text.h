@@ -10,6 +10,9 @@ namespace varnholt {
 // through whole; a device's stray byte 0xFF becomes "ÿ", never a broken text.
 std::string ValidUtf8(const std::string& bytes);
 
+// Whether ValidUtf8 would leave the bytes as they are.
+bool IsValidUtf8(const std::string& bytes);
+
 // A name for a sentence or a table cell: valid UTF-8, control characters as
 // '?', and at most `most` bytes of it, "..." marking a cut.
 std::string PrintableName(const std::string& name, size_t most);

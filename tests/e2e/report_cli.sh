@@ -39,6 +39,9 @@ grep -q "^All folders: 2 runs, 3002 cycles" "$work/table.txt" || fail "no total 
 [[ $(head -c 4 "$work/out.pdf") == %PDF ]] || fail "no PDF written"
 [[ $(ls "$work/png" | wc -l) == 3 ]] || fail "not three chart images: $(ls "$work/png")"
 file "$work/png/powercut_log1-cycle-time.png" | grep -q "PNG image data, 1200 x 600" || fail "bad PNG"
+# Decoded whole by another reader, and not one flat colour.
+[[ $(identify -format '%wx%h %k' "$work/png/powercut_log1-cycle-time.png") =~ ^1200x600\ [0-9]{2,} ]] ||
+    fail "the PNG does not decode as a chart"
 echo "PDF $(stat -c %s "$work/out.pdf") bytes, $(ls "$work/png" | tr '\n' ' ')"
 
 # The worked lot: its units over their runs and its Weibull figures.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #endif
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -150,6 +151,60 @@ TEST(LogReader, AppendedBytesAreReadOnceAndAnUnfinishedLineWaits) {
         EXPECT_EQ(got, (std::vector<std::string>{rows[0], rows[1]})) << cut;
         EXPECT_EQ(pieces.badLines, 1) << cut;
     }
+}
+
+// Whole rows are read in one pass; any other line the long way. Both must
+// agree on every line: read whole (the one pass where it can) and a byte at
+// a time (always the long way), the rows, their dates and the bad lines are
+// the same, the Count's carries (9 to 10, 999 to 1000) included.
+TEST(LogReader, TheOnePassReadingAgreesWithTheLongWay) {
+    std::string log = LogHeaderText(TestLogKind::CycleTest, At(2026, 12, 8, 23, 59, 0));
+    const char* const odd[] = {
+        "0%d\tSUCCESS\t9:00:00 AM\tNONE\r\n",    // a leading zero
+        "%d\tSUCCESS\t13:00:00 AM\tNONE\r\n",    // no such hour
+        "%d\tSUCCESS\t9:00:00 AM\tE2\tJAM\r\n",  // a tab in the error
+        "%d\tSUCCES\t9:00:00 AM\tNONE\r\n",      // no such status
+        "%d\tSUCCESS\t9:0:00 AM\tNONE\r\n",      // a short minute
+        "%d\tSUCCESS\t9:00:00 AM\r\n",           // no error field
+    };
+    int64_t bad = 0;
+    for (int count = 1; count <= 1001; ++count) {
+        const int second = count * 7 % 86400;  // through midnight and back
+        char time[16];
+        std::snprintf(time, sizeof time, "%d:%02d:%02d %s",
+                      (second / 3600) % 12 == 0 ? 12 : (second / 3600) % 12, second / 60 % 60,
+                      second % 60, second < 43200 ? "AM" : "PM");
+        const char* error = count % 97 == 0   ? "OpenShutter Error: -1 Timed out"
+                            : count % 89 == 0 ? "NONE\r"
+                                              : "NONE";
+        log += std::to_string(count) + (count % 97 == 0 ? "\tFAILURE\t" : "\tSUCCESS\t") + time +
+               "\t" + error + (count % 5 == 0 ? "\n" : "\r\n");
+        if (count % 50 == 0) {
+            char line[64];
+            std::snprintf(line, sizeof line, odd[count / 50 % 6], count + 1);
+            log += line;
+            ++bad;
+        }
+        if (count % 333 == 0) {
+            log += std::to_string(count) + "\tSUCCESS\t9:00:00 AM\tNONE\r\n";  // out of sequence
+            ++bad;
+        }
+    }
+    const auto read = [&](size_t piece) {
+        LogReader reader;
+        std::vector<std::string> rows;
+        const auto add = [&](const LogRow& row) { rows.push_back(Shown(row)); };
+        for (size_t at = 0; at < log.size(); at += piece) {
+            reader.Feed(std::string_view(log).substr(at, piece), add);
+        }
+        return std::make_pair(rows, reader.badLines);
+    };
+    const auto whole = read(log.size());
+    EXPECT_EQ(whole.first.size(), 1001u);
+    EXPECT_EQ(whole.second, bad);
+    EXPECT_EQ(whole, read(1));
+    EXPECT_EQ(whole.first[9], "10 SUCCESS 2026-12-09T00:01:10 NONE");
+    EXPECT_EQ(whole.first[96], "97 FAILURE 2026-12-09T00:11:19 OpenShutter Error: -1 Timed out");
 }
 
 // Files that are not logs get a sentence; lines that are not rows are counted.
