@@ -568,32 +568,35 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries, doubl
 }
 
 std::string ReportJson(const Report& report) {
-    Json runs = Json::array(), units = Json::array(), lots = Json::array(),
-         problems = Json::array();
-    for (const RunFigures& run : report.runs) runs.push_back(RunJson(run));
+    // Each entry is made, written and let go in turn: a report of 10,000 runs
+    // never holds them all as JSON values at once. One entry a line.
+    std::string out = "{\"runs\": [";
+    const auto entries = [&out](const auto& items, const auto& toJson) {
+        for (size_t i = 0; i < items.size(); ++i) {
+            out += i == 0 ? "\n  " : ",\n  ";
+            out += JsonText(toJson(items[i]));
+        }
+    };
+    entries(report.runs, RunJson);
     const TotalFigures total = Total(report.runs);
-    const UnitsAndLots& ul = report.unitsAndLots;
-    for (const UnitFigures& unit : ul.units) units.push_back(UnitJson(unit));
-    for (const LotFigures& lot : ul.lots) lots.push_back(LotJson(lot));
-    for (const ReportProblem& p : report.problems) {
-        problems.push_back(JsonObject({{"file", p.file}, {"problem", p.problem}}));
-    }
-    // The lists are moved in, not copied as an initializer list would.
-    Json out = Json::object();
-    Json::object_t& top = *out.get_ptr<Json::object_t*>();
-    top.reserve(5);
-    top.emplace_back("runs", std::move(runs));
-    top.emplace_back("total", JsonObject({{"runs", total.runs},
-                                          {"cycles", total.cycles},
-                                          {"failures", total.failures},
-                                          {"shutter_failures", total.shutterFailures},
-                                          {"bench_faults", total.benchFaults},
-                                          {"mcbf", OrNull(total.mcbf)},
-                                          {"mcbf_lower_90", JsonFigure(total.mcbfLower90)}}));
-    top.emplace_back("units", std::move(units));
-    top.emplace_back("lots", std::move(lots));
-    top.emplace_back("problems", std::move(problems));
-    return JsonText(out, true) + "\n";
+    out += "],\n \"total\": " +
+           JsonText(JsonObject({{"runs", total.runs},
+                                {"cycles", total.cycles},
+                                {"failures", total.failures},
+                                {"shutter_failures", total.shutterFailures},
+                                {"bench_faults", total.benchFaults},
+                                {"mcbf", OrNull(total.mcbf)},
+                                {"mcbf_lower_90", JsonFigure(total.mcbfLower90)}})) +
+           ",\n \"units\": [";
+    entries(report.unitsAndLots.units, UnitJson);
+    out += "],\n \"lots\": [";
+    entries(report.unitsAndLots.lots, LotJson);
+    out += "],\n \"problems\": [";
+    entries(report.problems, [](const ReportProblem& p) {
+        return JsonObject({{"file", p.file}, {"problem", p.problem}});
+    });
+    out += "]}\n";
+    return out;
 }
 
 std::string EndedText(const RunFigures& r, int64_t now) {

@@ -9,7 +9,7 @@ namespace {
 
 using Serializer = nlohmann::detail::serializer<Json>;
 
-void Write(const Json& value, int depth, bool breakTop, Serializer& serializer, std::string& out);
+void Write(const Json& value, Serializer& serializer, std::string& out);
 
 // Our keys are plain ASCII words: written as they are, without a value made
 // for each; any other goes through the library.
@@ -28,17 +28,17 @@ void WriteKey(const std::string& key, Serializer& serializer, std::string& out) 
 
 // One serializer for the whole text: the library's escaping and number
 // forms, without a serializer (and its buffers) made for every value.
-void Write(const Json& value, int depth, bool breakTop, Serializer& serializer, std::string& out) {
+void Write(const Json& value, Serializer& serializer, std::string& out) {
     switch (value.type()) {
         case Json::value_t::object: {
             out += '{';
             bool first = true;
             for (const auto& [key, member] : value.items()) {
-                if (!first) out += breakTop && depth == 0 ? ",\n " : ", ";
+                if (!first) out += ", ";
                 first = false;
                 WriteKey(key, serializer, out);
                 out += ": ";
-                Write(member, depth + 1, breakTop, serializer, out);
+                Write(member, serializer, out);
             }
             out += '}';
             return;
@@ -47,13 +47,9 @@ void Write(const Json& value, int depth, bool breakTop, Serializer& serializer, 
             out += '[';
             bool first = true;
             for (const Json& item : value) {
-                if (breakTop && depth == 1) {
-                    out += first ? "\n  " : ",\n  ";
-                } else if (!first) {
-                    out += ", ";
-                }
+                if (!first) out += ", ";
                 first = false;
-                Write(item, depth + 1, breakTop, serializer, out);
+                Write(item, serializer, out);
             }
             out += ']';
             return;
@@ -82,10 +78,10 @@ void Write(const Json& value, int depth, bool breakTop, Serializer& serializer, 
 
 }  // namespace
 
-std::string JsonText(const Json& value, bool breakTop) {
+std::string JsonText(const Json& value) {
     std::string out;
     Serializer serializer(nlohmann::detail::output_adapter<char>(out), ' ');
-    Write(value, 0, breakTop, serializer, out);
+    Write(value, serializer, out);
     return out;
 }
 

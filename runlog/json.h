@@ -15,9 +15,7 @@ using Json = nlohmann::ordered_json;
 // The text of a value on one line, ", " and ": " between items, strings as
 // valid UTF-8 (stray bytes read as Latin-1, as ValidUtf8 does), a float that
 // is whole still written as one (231.0) and one that is not finite as null.
-// breakTop: each member of the top object, and each item of its arrays, on a
-// line of its own (the report's layout).
-std::string JsonText(const Json& value, bool breakTop = false);
+std::string JsonText(const Json& value);
 
 // An object with these members in this order, built at its final size: an
 // object grown member by member copies its keys at every growth (a report of

@@ -310,6 +310,7 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
         soon_.start(kIdleRefreshMs);
     });
     connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
+        TitleSelected();
         charts_->Show(nullptr);
         emit ForgetSeries();
         AskSoon();
@@ -340,6 +341,15 @@ RunsWindow::~RunsWindow() {
 QString RunsWindow::Selected() const {
     const QModelIndex current = list_->currentIndex();
     return current.isValid() ? current.data(RunsModel::kLogRole).toString() : QString();
+}
+
+// The title names the log shown: the operator's task bar, and a script that
+// drives the window, see which it is.
+void RunsWindow::TitleSelected() {
+    const QString selected = Selected();
+    const QString title = selected.isEmpty() ? QStringLiteral("Varnholt: Runs")
+                                             : QStringLiteral("Varnholt: Runs \u2014 ") + selected;
+    if (windowTitle() != title) setWindowTitle(title);
 }
 
 void RunsWindow::AskSoon() {
@@ -390,6 +400,7 @@ void RunsWindow::Show(const std::shared_ptr<const RunsSnapshot>& snapshot) {
     if (!list_->currentIndex().isValid() && model_->rowCount() > 0) {
         list_->setCurrentIndex(model_->index(0, 0));  // asks for its charts
     }
+    TitleSelected();
     const TotalFigures& total = snapshot->total;
     const auto count = [](int64_t n, const char* one, const char* many) {
         return QString::number(n) + QLatin1Char(' ') + QString::fromLatin1(n == 1 ? one : many);

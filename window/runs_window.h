@@ -143,6 +143,7 @@ private:
     void OnRunEnded(const RunEnded& event) override;
     void Show(const std::shared_ptr<const RunsSnapshot>& snapshot);
     void AskSoon();
+    void TitleSelected();
     QString Selected() const;
     void ShowUnits();  // the units' list, when they changed
     void ShowLot();    // the selected unit's lot, its figures and plan

@@ -390,6 +390,11 @@ TEST_F(WindowTest, TheUnitsViewShowsUnitsTheirLotAndThePlan) {
     auto* runs = form->findChild<QTreeView*>("RunsList");
     ASSERT_NE(runs, nullptr);
     EXPECT_LE(runs->header()->length(), runs->viewport()->width());
+    // The title names the log shown, and follows the selection.
+    runs->setCurrentIndex(runs->model()->index(1, 0));
+    EXPECT_EQ(runs->window()->windowTitle(),
+              QString::fromUtf8("Varnholt: Runs \u2014 ") +
+                  runs->model()->index(1, 0).data(RunsModel::kLogRole).toString());
     // Nor when the other columns leave the last one just its contents.
     int ended = 0;
     for (int r = 0; r < runs->model()->rowCount(); ++r) {
