@@ -86,7 +86,7 @@ class Bench:
 
 
 def click(x, y):
-    window = subprocess.check_output(["xdotool", "search", "--sync", "--name", "^Varnholt$"],
+    window = subprocess.check_output(["xdotool", "search", "--sync", "--name", "^Varnholt( |$)"],
                                      text=True).split()[0]
     subprocess.check_call(["xdotool", "mousemove", "--window", window, str(x), str(y),
                            "click", "1"])

@@ -1,10 +1,12 @@
 #include "monitoring/monitor_feed.h"
 
 #include <cstdio>
+#include <ctime>
 #include <utility>
 
 #include "runlog/json.h"
 #include "runlog/log_file.h"
+#include "runlog/run_record.h"
 #include "runlog/utf8_text.h"
 
 namespace varnholt {
@@ -15,8 +17,11 @@ Json LogName(const std::string& log) { return log.empty() ? Json(nullptr) : Json
 
 }  // namespace
 
-MonitorFeed::MonitorFeed(std::string version, Send send, Notify notify)
+MonitorFeed::MonitorFeed(std::string version, Send send, Notify notify, std::string bench,
+                         std::string host)
     : version_(std::move(version)),
+      bench_(std::move(bench)),
+      host_(std::move(host)),
       send_(std::move(send)),
       notify_(std::move(notify)),
       since_(Now()) {}
@@ -31,11 +36,18 @@ std::string MonitorFeed::StatusPayload(uint64_t droppedSoFar) const {
                    {"failures", failures_},
                    {"since", IsoLocalText(since_)},
                    {"version", version_}};
+    // After the fields dashboards already read, so they keep their places.
+    status["bench"] = bench_;
+    status["host"] = host_;
+    status["updated"] = UtcText(static_cast<int64_t>(std::time(nullptr)));
+    status["last_end"] = lastEnd_.empty() ? Json(nullptr) : Json(lastEnd_);
     if (droppedSoFar > 0) status["dropped"] = droppedSoFar;
     return JsonText(status);
 }
 
-std::string MonitorFeed::OfflinePayload() { return JsonText({{"state", "offline"}}); }
+std::string MonitorFeed::OfflinePayload() const {
+    return JsonText(JsonObject({{"state", "offline"}, {"bench", bench_}, {"host", host_}}));
+}
 
 void MonitorFeed::Status() { send_({"status", StatusPayload(dropped()), true}); }
 
@@ -88,6 +100,7 @@ void MonitorFeed::OnRunEnded(const RunEnded& e) {
         std::lock_guard<std::mutex> lock(mutex_);
         state_ = "idle";
         since_ = Now();
+        lastEnd_ = e.ended;
     }
     Status();
 }

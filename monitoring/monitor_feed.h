@@ -26,11 +26,15 @@ public:
     using Notify =
         std::function<void(const std::string& event, const std::string& log, int64_t count,
                            const std::string& text, const std::string& unit)>;
-    MonitorFeed(std::string version, Send send, Notify notify);
+    // bench and host name the bench on a lab's board (BenchName, the PC).
+    MonitorFeed(std::string version, Send send, Notify notify, std::string bench = "",
+                std::string host = "");
 
-    // The status as it stands, with the count of messages dropped so far.
+    // The status as it stands, with the count of messages dropped so far,
+    // stamped with the time it is made ("updated", UTC).
     std::string StatusPayload(uint64_t droppedSoFar) const;
-    static std::string OfflinePayload();
+    // The Last Will, and the status of a clean end.
+    std::string OfflinePayload() const;
 
     void OnRunStarted(const RunStarted& event) override;
     void OnRowWritten(const RowWritten& event) override;
@@ -45,6 +49,7 @@ private:
     void Event(const char* event, const std::string& text);
 
     std::string version_;
+    std::string bench_, host_;
     Send send_;
     // The link's thread reads the status when it (re)connects.
     mutable std::mutex mutex_;
@@ -54,6 +59,7 @@ private:
     std::string unit_, lot_;
     int64_t cycle_ = 0, failures_ = 0;
     int64_t since_ = 0;
+    std::string lastEnd_;  // how the last run ended, as its record says; empty: none yet
     TestLogKind kind_ = TestLogKind::CycleTest;
 };
 

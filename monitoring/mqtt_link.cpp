@@ -155,7 +155,7 @@ private:
         rc = mosquitto_max_inflight_messages_set(mosq, kInFlight);
         if (rc != MOSQ_ERR_SUCCESS) return Fail("the in-flight limit was refused", rc);
         const std::string statusTopic = link_.topic_ + "/status";
-        const std::string offline = MonitorFeed::OfflinePayload();
+        const std::string offline = link_.feed_.OfflinePayload();
         rc = mosquitto_will_set(mosq, statusTopic.c_str(), static_cast<int>(offline.size()),
                                 offline.data(), 1, true);
         if (rc != MOSQ_ERR_SUCCESS) return Fail("the Last Will was refused (MqttTopic)", rc);
@@ -238,6 +238,9 @@ private:
                 link_.queue_.PutBack(std::move(message));
             }
         }
+        if (rc == MOSQ_ERR_SUCCESS && Clock::now() - lastStatus_ >= link_.heartbeat_) {
+            rc = Publish({"status", link_.feed_.StatusPayload(link_.queue_.Dropped()), true});
+        }
         if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop(handle_.get(), 100, 1);
         if (rc == MOSQ_ERR_SUCCESS) return true;
         const std::string reason = Reason(rc, -1, credentialsGiven_);
@@ -263,7 +266,7 @@ private:
         mosquitto* mosq = handle_.get();
         MonitorMessage message;
         while (link_.queue_.Take(message, 0ms)) Publish(message);
-        Publish({"status", MonitorFeed::OfflinePayload(), true});
+        Publish({"status", link_.feed_.OfflinePayload(), true});
         const auto until = Clock::now() + kGoodbyeWait;
         while (mosquitto_want_write(mosq) && Clock::now() < until) {
             if (mosquitto_loop(mosq, 50, 1) != MOSQ_ERR_SUCCESS) return;
@@ -277,7 +280,10 @@ private:
         const int rc =
             mosquitto_publish(handle_.get(), nullptr, topic.c_str(),
                               static_cast<int>(m.payload.size()), m.payload.data(), 1, m.retain);
-        if (rc == MOSQ_ERR_SUCCESS) ++session_.unacknowledged;
+        if (rc == MOSQ_ERR_SUCCESS) {
+            ++session_.unacknowledged;
+            if (m.subtopic == "status") lastStatus_ = Clock::now();
+        }
         return rc;
     }
 
@@ -308,17 +314,20 @@ private:
     const bool credentialsGiven_;
     std::chrono::milliseconds backoff_ = kShortestBackoff;
     Clock::time_point connectedAt_ = Clock::now();
+    Clock::time_point lastStatus_ = Clock::now();
     std::string shown_;
     std::set<std::string> told_;
 };
 
 MqttLink::MqttLink(MonitoringSettings settings, std::string topic, MonitorFeed& feed,
-                   std::function<void(const std::string&)> linkText, size_t queueLimit)
+                   std::function<void(const std::string&)> linkText, size_t queueLimit,
+                   std::chrono::milliseconds heartbeat)
     : settings_(std::move(settings)),
       topic_(std::move(topic)),
       feed_(feed),
       linkText_(std::move(linkText)),
-      queue_(queueLimit) {
+      queue_(queueLimit),
+      heartbeat_(heartbeat) {
     feed_.dropped = [this] { return queue_.Dropped(); };
     thread_ = std::thread([this] { Worker(*this).Run(); });
 }

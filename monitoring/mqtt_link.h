@@ -27,8 +27,11 @@ public:
     // broker.lab:8883"), from the link's thread.
     // queueLimit: messages held while the broker is away or slow; past it
     // the oldest go, counted.
+    // heartbeat: the status goes out again after this long without one, so a
+    // board tells a stuck bench from a quiet one.
     MqttLink(MonitoringSettings settings, std::string topic, MonitorFeed& feed,
-             std::function<void(const std::string&)> linkText, size_t queueLimit = 10000);
+             std::function<void(const std::string&)> linkText, size_t queueLimit = 10000,
+             std::chrono::milliseconds heartbeat = std::chrono::seconds(60));
     ~MqttLink();  // publishes the offline status, waits a moment for it, disconnects
 
     MessageQueue& queue() { return queue_; }
@@ -42,6 +45,7 @@ private:
     MonitorFeed& feed_;
     std::function<void(const std::string&)> linkText_;
     MessageQueue queue_;
+    std::chrono::milliseconds heartbeat_;
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 };

@@ -131,7 +131,8 @@ private:
         ShowStatus(text);
         TestLogClose(log_);
         TestLogEndRecord(log_, how, lastCount_);
-        TellRunEnded({kind_, log_.fileName, byFailure, LoggedError(text), lastCount_, unit_.unit});
+        TellRunEnded(
+            {kind_, log_.fileName, byFailure, LoggedError(text), lastCount_, unit_.unit, how});
     }
 
     TestLogKind kind_;

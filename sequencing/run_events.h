@@ -37,6 +37,7 @@ struct RunEnded {
     std::string text;  // what the status line said, device bytes as the log shows them
     int64_t lastCount = 0;  // the last row's Count, 0 without rows
     std::string unit;
+    std::string ended;  // the run record's word: "failure", "stopped", "line_dropped", ...
 };
 
 struct LineChanged {

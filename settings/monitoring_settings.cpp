@@ -133,9 +133,41 @@ std::string TopicLevel(const std::string& text) {
     return level.empty() ? std::string("bench") : level;
 }
 
+std::string BenchNameProblem(const std::string& name) {
+    if (name.empty()) return "is empty";
+    if (name.size() > 64) return "is longer than 64 bytes";
+    if (ValidUtf8(name) != name) return "is not valid UTF-8 text";
+    for (size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+        if (byte < 0x20 || byte == 0x7F || (byte == 0xC2 && next >= 0x80 && next <= 0x9F)) {
+            return "holds a control character";
+        }
+    }
+    return {};
+}
+
+std::string BenchFolderName() {
+    std::error_code error;
+    const std::string name = std::filesystem::current_path(error).filename().string();
+    return error || name.empty() ? std::string("bench") : PrintableName(name, 60);
+}
+
 std::optional<MonitoringSettings> ReadMonitoringSettings(const IniFile& ini,
                                                          std::string& errorText) {
     MonitoringSettings s;
+    if (ini.Has(kSection, "BenchName")) {
+        s.bench = ini.Get(kSection, "BenchName");
+        const std::string problem = BenchNameProblem(s.bench);
+        if (!problem.empty()) {
+            errorText = Key("BenchName", ValidUtf8(LogFieldText(s.bench))) + " " + problem +
+                        "; give the bench a short plain name such as bench-3, or remove the key "
+                        "to use the bench folder's name.";
+            return std::nullopt;
+        }
+    } else {
+        s.bench = BenchFolderName();
+    }
     s.host = ini.Get(kSection, "MqttHost");
     s.topic = ini.Get(kSection, "MqttTopic");
     s.caFile = ini.Get(kSection, "MqttCaFile");

@@ -17,6 +17,9 @@ struct MonitoringSettings {
     std::string user;      // from the credentials file
     std::string password;  // never shown anywhere
     std::string notifyCommand;
+    // BenchName: how a lab board and the window's title name this bench; the
+    // bench folder's name by default.
+    std::string bench;
 };
 
 constexpr int kMqttPort = 1883;
@@ -37,6 +40,12 @@ bool IsPublishableTopic(const std::string& topic);
 // One level of a topic made from any text (a host or folder name): what
 // IsPublishableTopic refuses becomes '_'; empty gives "bench".
 std::string TopicLevel(const std::string& text);
+
+// Why a bench name cannot be used, or empty: the topic's rule for text (no
+// control characters, valid UTF-8) and at most 64 bytes.
+std::string BenchNameProblem(const std::string& name);
+// The bench folder's name (the working folder's), for BenchName's default.
+std::string BenchFolderName();
 
 // Whether users other than the owner may read the file (POSIX permissions;
 // false where the system has no such notion).

@@ -63,7 +63,8 @@ struct Monitoring {
             [this](const std::string& event, const std::string& log, int64_t count,
                    const std::string& text, const std::string& unit) {
                 if (notifier) notifier->Notify(event, log, count, text, unit);
-            });
+            },
+            settings.bench, QSysInfo::machineHostName().toStdString());
         varnholt::AddRunObserver(feed.get());
         if (settings.host.empty()) return;
         const std::string topic =
@@ -73,10 +74,13 @@ struct Monitoring {
                       "/" + varnholt::TopicLevel(QDir::current().dirName().toStdString());
         // VARNHOLT_MQTT_QUEUE: a smaller bound, for the tests that fill it.
         const int limit = qEnvironmentVariableIntValue("VARNHOLT_MQTT_QUEUE");
+        // VARNHOLT_MQTT_HEARTBEAT_MS: a shorter heartbeat, for the tests.
+        const int heartbeat = qEnvironmentVariableIntValue("VARNHOLT_MQTT_HEARTBEAT_MS");
         link = std::make_unique<varnholt::MqttLink>(
             settings, topic, *feed,
             [&form](const std::string& text) { form.SetMonitoringText(text); },
-            limit > 0 ? static_cast<size_t>(limit) : 10000);
+            limit > 0 ? static_cast<size_t>(limit) : 10000,
+            heartbeat > 0 ? std::chrono::milliseconds(heartbeat) : std::chrono::seconds(60));
         form.SetMonitoringText("Monitoring: connecting to " + link->Where());
     }
 
@@ -101,6 +105,9 @@ int main(int argc, char* argv[]) {
     // Ends before the window: its link's thread writes the window's line.
     Monitoring monitoring;
     varnholt::OnMonitoring([&monitoring, &form](const varnholt::MonitoringSettings& settings) {
+        // Two benches on one PC, or many on a lab's screen, told apart.
+        form.setWindowTitle(QStringLiteral("Varnholt \u2014 ") +
+                            QString::fromStdString(settings.bench));
         monitoring.Start(settings, form);
     });
     // A logout or Ctrl-C ends a running test as a stop, sends nothing more and

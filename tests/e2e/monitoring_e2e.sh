@@ -69,7 +69,7 @@ start_bench() {  # [Monitoring] lines on stdin
     { echo "[Monitoring]"; cat; } >> "$work/bench/kestrane.ini"
     (cd "$work/bench" && exec env ${app_env:-} "$build/varnholt") > "$work/app.out" 2>&1 &
     app=$!
-    window=$(timeout 20 xdotool search --sync --name '^Varnholt$' | head -1) || true
+    window=$(timeout 20 xdotool search --sync --name '^Varnholt( |$)' | head -1) || true
     [[ -n $window ]] || fail 'no window appeared'
     for _ in $(seq 100); do grep -q "APPL" "$work/sim.txt" 2>/dev/null && break; sleep 0.05; done
     sleep 0.5
@@ -119,6 +119,7 @@ PY
 mkdir -p "$work/bench"
 case $case in
 rows)
+    app_env="VARNHOLT_MQTT_HEARTBEAT_MS=1000"
     start_broker <<< "allow_anonymous true"
     mosquitto_sub -h 127.0.0.1 -p "$port" -v -t "$topic/#" > "$work/sub.txt" &
     sub=$!
@@ -140,8 +141,18 @@ rows)
     grep -q '/events {"event": "ended", "log": "cycle_log1.txt", "text": "Test stopped by user"}' \
         "$work/sub.txt" || fail "no ended event"
     same_rows cycle_log1.txt "$work/sub.txt"
+    # For a lab's board: the bench by its folder's name and its PC, how its
+    # last run ended, and a heartbeat while nothing happens.
+    status=$(retained)
+    [[ $status == *'"bench": "bench", "host": "'"$(hostname)"'", "updated": "'*'Z", "last_end": "stopped"}' ]] ||
+        fail "the status lacks the board's fields: $status"
+    [[ $(xdotool getwindowname "$window") == "Varnholt — bench" ]] ||
+        fail "the title does not name the bench: $(xdotool getwindowname "$window")"
+    sleep 2.2
+    [[ $(retained) != "$status" ]] || fail "no heartbeat in 2 s with a heartbeat of 1 s: $status"
     kill -TERM "$app"; wait "$app" || fail "exit status $?"
-    [[ $(retained) == '{"state": "offline"}' ]] || fail "not offline after a clean end: $(retained)"
+    offline='{"state": "offline", "bench": "bench", "host": "'"$(hostname)"'"}'
+    [[ $(retained) == "$offline" ]] || fail "not offline after a clean end: $(retained)"
     grep -q "Monitoring: connected to the MQTT broker 127.0.0.1:$port." "$work/app.out" ||
         fail "no sentence on standard error"
     echo "status: idle, cycle, idle with $n cycles, offline after the end"
@@ -153,11 +164,13 @@ kill)
     wait_rows cycle_log1.txt 2
     kill -9 "$app"
     killed=$(date +%s)
+    # The Last Will names the bench, so a board knows which went away.
+    offline='{"state": "offline", "bench": "bench", "host": "'"$(hostname)"'"}'
     for _ in $(seq 40); do
-        [[ $(retained) == '{"state": "offline"}' ]] && break
+        [[ $(retained) == "$offline" ]] && break
         sleep 1
     done
-    [[ $(retained) == '{"state": "offline"}' ]] || fail "not offline 40 s after kill -9: $(retained)"
+    [[ $(retained) == "$offline" ]] || fail "not offline 40 s after kill -9: $(retained)"
     echo "kill -9: the retained status read offline after $(( $(date +%s) - killed )) s"
     ;;
 broker)

@@ -38,7 +38,7 @@ if [[ $case == pause ]]; then
     echo PASS
     exit 0
 fi
-window=$(timeout 20 xdotool search --sync --name '^Varnholt$' | head -1) || true
+window=$(timeout 20 xdotool search --sync --name '^Varnholt( |$)' | head -1) || true
 [[ -n $window ]] || fail 'no window appeared'
 for _ in $(seq 100); do grep -q "APPL" "$work/sim.txt" 2>/dev/null && break; sleep 0.05; done
 sleep 0.5

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <regex>
 #include <thread>
 
 #include "monitoring/message_queue.h"
@@ -76,6 +77,18 @@ TEST(MonitoringSettings, KeysAreCheckedAndNamed) {
         {"MqttHost=broker.lab\nMqttCredentials=huge.txt\n",
          "[Monitoring] MqttCredentials = 'huge.txt' is larger than 64 KiB", 0},
         {"MqttHost=broker.lab\nMqttCredentials=mqtt.txt\n", nullptr, 1883},
+        {"BenchName=bench-3\n", nullptr, 1883},
+        {"BenchName=Pr\xc3\xbc"
+         "fstand 3\n",
+         nullptr, 1883},
+        {"BenchName=\n", "[Monitoring] BenchName = '' is empty", 0},
+        {"BenchName=a\tb\n", "[Monitoring] BenchName = 'a<TAB>b' holds a control character", 0},
+        {"BenchName=\xff\n", "[Monitoring] BenchName = '\xc3\xbf' is not valid UTF-8 text", 0},
+        {"BenchName=" + std::string(65, 'b') + "\n",
+         "[Monitoring] BenchName = "
+         "'bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb' is "
+         "longer than 64 bytes",
+         0},
 #ifndef _WIN32
         {"MqttHost=broker.lab\nMqttCredentials=loose.txt\n",
          "[Monitoring] MqttCredentials = 'loose.txt' can be read by other users", 0},
@@ -107,6 +120,8 @@ TEST(MonitoringSettings, KeysAreCheckedAndNamed) {
     const auto withCredentials = ReadMonitoringSettings(
         ParseIniText("[Monitoring]\nMqttHost=b\nMqttCredentials=mqtt.txt\n"), errorText);
     ASSERT_TRUE(withCredentials);
+    // Without BenchName the bench is named by its folder.
+    EXPECT_EQ(withCredentials->bench, std::filesystem::path(folder.path()).filename().string());
     EXPECT_EQ(withCredentials->user, "bench3");
     EXPECT_EQ(withCredentials->password, "s3cret-pw");
 }
@@ -143,7 +158,8 @@ TEST(MonitorFeed, RunEventsBecomeStatusRowsAndEvents) {
             const std::string& text, const std::string& unit) {
             notified.push_back(event + "|" + log + "|" + std::to_string(count) + "|" + text + "|" +
                                unit);
-        });
+        },
+        "bench-3", "lab-pc-7");
     EXPECT_EQ(feed.StatusPayload(0).rfind("{\"state\": \"idle\", \"log\": null, \"unit\": \"\", "
                                           "\"lot\": \"\", \"cycle\": 0, "
                                           "\"failures\": 0, \"since\": \"",
@@ -158,24 +174,38 @@ TEST(MonitorFeed, RunEventsBecomeStatusRowsAndEvents) {
                        "PowerOn Error: -222,\"x\"", -1, -1, "SN-0012"});
     feed.OnLineChanged({false, "/dev/ttyUSB0", "Serial port 2 (/dev/ttyUSB0) was disconnected"});
     feed.OnRunEnded({TestLogKind::PowerCutTest, "powercut_log3.txt", true,
-                     "PowerOn Error: -222,\"x\"", 2, "SN-0012"});
+                     "PowerOn Error: -222,\"x\"", 2, "SN-0012", "failure"});
     ASSERT_EQ(sent.size(), 10u);
-    EXPECT_EQ(sent[0],
+    // The fields a board reads come after those dashboards read, in order:
+    // the bench's name and PC, when the status was made (UTC), how the last
+    // run ended.
+    const auto boardFields = [](const std::string& lastEnd) {
+        return std::regex(
+            ", \"bench\": \"bench-3\", \"host\": \"lab-pc-7\", \"updated\": "
+            "\"20[0-9]{2}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z\", "
+            "\"last_end\": " +
+            lastEnd + "(, \"dropped\": [0-9]+)?\\}$");
+    };
+    const auto status = [](const std::string& sentText) {
+        return sentText.substr(0, sentText.find(", \"bench\""));
+    };
+    EXPECT_TRUE(std::regex_search(sent[0], boardFields("null"))) << sent[0];
+    EXPECT_EQ(status(sent[0]),
               "status retained {\"state\": \"powercut\", \"log\": \"powercut_log3.txt\", "
               "\"unit\": \"SN-0012\", \"lot\": \"L7\", \"cycle\": 0, \"failures\": 0, \"since\": "
               "\"2026-12-08T15:07:09\", "
-              "\"version\": \"1.2.0\"}");
+              "\"version\": \"1.2.0\"");
     EXPECT_EQ(sent[1].rfind("events {\"event\": \"started\", \"log\": \"powercut_log3.txt\", ", 0),
               0u);
     EXPECT_EQ(sent[2],
               "rows {\"log\": \"powercut_log3.txt\", \"unit\": \"SN-0012\", \"count\": 1, "
               "\"status\": \"SUCCESS\", "
               "\"time\": \"2026-12-08T15:07:14\", \"error\": \"OpenShutter Error: E2<TAB>JAM\"}");
-    EXPECT_EQ(sent[3],
+    EXPECT_EQ(status(sent[3]),
               "status retained {\"state\": \"powercut\", \"log\": \"powercut_log3.txt\", "
               "\"unit\": \"SN-0012\", \"lot\": \"L7\", \"cycle\": 1, \"failures\": 1, \"since\": "
               "\"2026-12-08T15:07:09\", "
-              "\"version\": \"1.2.0\"}");
+              "\"version\": \"1.2.0\"");
     EXPECT_EQ(sent[4],
               "rows {\"log\": \"powercut_log3.txt\", \"unit\": \"SN-0012\", \"count\": 2, "
               "\"status\": \"FAILURE\", "
@@ -192,6 +222,9 @@ TEST(MonitorFeed, RunEventsBecomeStatusRowsAndEvents) {
                       "\"unit\": \"SN-0012\", \"lot\": \"L7\", \"cycle\": 2, \"failures\": 2, ",
                       0),
         0u);
+    EXPECT_TRUE(std::regex_search(sent[9], boardFields("\"failure\""))) << sent[9];
+    EXPECT_EQ(feed.OfflinePayload(),
+              "{\"state\": \"offline\", \"bench\": \"bench-3\", \"host\": \"lab-pc-7\"}");
     EXPECT_EQ(notified, (std::vector<std::string>{
                             "line_dropped|powercut_log3.txt|2|Serial port 2 (/dev/ttyUSB0) was "
                             "disconnected|SN-0012",
