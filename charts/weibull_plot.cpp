@@ -11,12 +11,16 @@ namespace {
 
 double WeibullY(double unreliability) { return std::log(-std::log1p(-unreliability)); }
 
-QString Count(double value) {
-    return std::isfinite(value) ? QLocale(QLocale::English).toString(std::llround(value))
-                                : QStringLiteral("-");
-}
+QString Count(double value) { return CountText(value); }
 
 }  // namespace
+
+QString CountText(double value) {
+    if (!std::isfinite(value)) return QStringLiteral("not finite");
+    // llround past the range of a 64-bit integer gives its most negative.
+    if (std::fabs(value) >= 1e15) return QString::number(value, 'g', 3);
+    return QLocale(QLocale::English).toString(std::llround(value));
+}
 
 void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
     p.save();

@@ -14,4 +14,9 @@ namespace varnholt {
 // without a fit, the Weibayes line at its assumed shape.
 void DrawWeibullPlot(QPainter& painter, const QRectF& area, const LotFigures& lot);
 
+// A count of cycles as people read it, with thousands separators: "15,585";
+// "not finite" for a bound the likelihood does not close, never a wrapped
+// integer; past 10^15, in powers of ten.
+QString CountText(double value);
+
 }  // namespace varnholt

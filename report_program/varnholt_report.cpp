@@ -401,7 +401,7 @@ QString LogStyleTime(int64_t localSeconds) {
              hour < 12 ? QStringLiteral("AM") : QStringLiteral("PM"));
 }
 
-QString Thousands(double value) { return QLocale(QLocale::English).toString(std::llround(value)); }
+QString Thousands(double value) { return CountText(value); }
 
 // The runs of one folder as a table, ruled, with the total in words; a new
 // page when the rows reach the bottom.

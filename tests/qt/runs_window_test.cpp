@@ -6,10 +6,13 @@
 #include <QSignalSpy>
 #include <QSize>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <string>
 
+#include "charts/weibull_plot.h"
 #include "runlog/run_record.h"
 #include "tests/support/temp_dir.h"
 #include "window/runs_model.h"
@@ -45,6 +48,20 @@ const RunFigures* RunOf(const std::shared_ptr<const RunsSnapshot>& snapshot,
 }
 
 // 30 finished logs and a running one: a row of the running test looks at
+// Counts as the plots, the PDF and the window print them: separators, and
+// never a wrapped integer for a bound that is open or beyond any count.
+TEST(CountText, SeparatorsAndNoWrappedIntegers) {
+    const std::pair<double, const char*> cases[] = {
+        {0, "0"},
+        {15584.9, "15,585"},
+        {-1234567, "-1,234,567"},
+        {std::numeric_limits<double>::infinity(), "not finite"},
+        {std::nan(""), "not finite"},
+        {1e300, "1e+300"},
+        {9.3e18, "9.3e+18"},
+    };
+    for (const auto& [value, shown] : cases) EXPECT_EQ(CountText(value), shown) << value;
+}
 // its log alone; a file renamed into the folder makes the next look a full one.
 TEST(RunsReader, BetweenFolderChangesOnlyTheLogsBeingWrittenAreLookedAt) {
     testing::WorkingFolder folder;
