@@ -84,7 +84,7 @@ bool Unsendable(int rc) {
 }
 
 // Why a connection failed, in the operator's words.
-std::string Reason(int rc, int connack, bool credentialsGiven) {
+std::string Reason(int rc, int connack, bool credentialsGiven, const std::string& where) {
     if (connack > 0) {
         // Mosquitto answers a wrong password with "not authorised".
         if (connack == CONNACK_REFUSED_BAD_USERNAME_PASSWORD ||
@@ -111,8 +111,9 @@ std::string Reason(int rc, int connack, bool credentialsGiven) {
             return "no answer";
         case MOSQ_ERR_ERRNO: {
             const int error = errno;
-            if (error == ECONNREFUSED) return "no answer: connection refused";
-            if (error == ETIMEDOUT || error == EHOSTUNREACH) return "no answer";
+            // Refused is an answer: nothing listens on that port.
+            if (error == ECONNREFUSED) return "refused by " + where;
+            if (error == ETIMEDOUT || error == EHOSTUNREACH) return "no answer from " + where;
             return ErrorText(error);
         }
         default:
@@ -204,7 +205,7 @@ private:
         if (link_.stopping_) return false;
         const bool silent = rc == MOSQ_ERR_SUCCESS && !session_.connackSeen;
         const std::string reason = silent ? "no answer from " + where_ + " in 10 s"
-                                          : Reason(rc, session_.connack, credentialsGiven_);
+                                          : Reason(rc, session_.connack, credentialsGiven_, where_);
         mosquitto_disconnect(mosq);  // whatever it returns, the next attempt starts afresh
         Tell("Monitoring: not connected (" + reason + "), retrying",
              "Monitoring: cannot publish to the MQTT broker " + where_ + ": " + reason +
@@ -243,7 +244,7 @@ private:
         }
         if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop(handle_.get(), 100, 1);
         if (rc == MOSQ_ERR_SUCCESS) return true;
-        const std::string reason = Reason(rc, -1, credentialsGiven_);
+        const std::string reason = Reason(rc, -1, credentialsGiven_, where_);
         mosquitto_disconnect(handle_.get());  // already lost; nothing to add
         Tell("Monitoring: not connected (" + reason + "), retrying",
              "Monitoring: lost the MQTT broker " + where_ + ": " + reason + ". Retrying.");

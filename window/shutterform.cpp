@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QLabel>
 #include <algorithm>
 #include <cstdio>
 
@@ -253,7 +254,15 @@ void ShutterForm::PowerCutTestCmd_Click() {
 void ShutterForm::SetMonitoringText(const std::string& text) {
     const QString shown = QString::fromStdString(ValidUtf8(text));
     QMetaObject::invokeMethod(
-        this, [this, shown] { ui->MonitoringText->setText(shown); }, Qt::QueuedConnection);
+        this,
+        [this, shown] {
+            // Cut at the label's edge with "…", never mid-word unmarked; the
+            // whole line stays in the tooltip.
+            QLabel* label = ui->MonitoringText;
+            label->setText(label->fontMetrics().elidedText(shown, Qt::ElideRight, label->width()));
+            label->setToolTip(shown);
+        },
+        Qt::QueuedConnection);
 }
 
 // Opened at any time, a test running or not: it reads on a thread of its own.

@@ -463,6 +463,24 @@ TEST_F(WindowTest, TheUnitFieldsLeadToTheRunRecord) {
     EXPECT_EQ(record->ended, "stopped");
 }
 
+// The monitoring line never runs past its label: cut with an ellipsis, the
+// whole sentence in its tooltip.
+TEST_F(WindowTest, TheMonitoringLineIsElidedWithTheWholeTextAsTooltip) {
+    StartWithoutDevices();
+    const std::string line =
+        "Monitoring: not connected (refused by broker.example.lab:1883), retrying in a while";
+    form->SetMonitoringText(line);
+    QCoreApplication::processEvents();
+    auto* label = form->findChild<QLabel*>("MonitoringText");
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->toolTip().toStdString(), line);
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+    EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
+    form->SetMonitoringText("Monitoring: connected to b:1883");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(label->text(), "Monitoring: connected to b:1883");
+}
+
 // A shutter whose life ended in a failure is not proposed again, and typing
 // it is said under the field without refusing the test.
 TEST_F(WindowTest, AFailedShutterIsNotProposedAndIsSaidWhenTyped) {
