@@ -87,19 +87,23 @@ def window_named(pattern, seconds=10):
 
 
 def select_long_log(name):
-    """Down in the Runs list, with the window focused (no window manager
-    gives it focus under Xvfb), until the window's title names the long log:
-    the timing starts only on the log it says it shows."""
+    """A click on the long log's row in the Runs list (second, under the
+    running test), moving down the list's first rows until the window's title
+    names the long log: the timing starts only on the log it says it shows.
+    (Keys sent to a window are ignored by Qt, and no window manager gives the
+    list focus under Xvfb.)"""
     window = window_named("^Varnholt: Runs")
     if window is None:
         raise SystemExit("benchmark: the Runs window did not open")
-    subprocess.check_call(["xdotool", "windowfocus", "--sync", window])
-    for _ in range(5):
-        subprocess.check_call(["xdotool", "key", "--window", window, "Down"])
-        if window_named(f"^Varnholt: Runs . {name}$", 2):
+    for y in range(58, 130, 7):  # below the tabs and the list's header
+        subprocess.check_call(["xdotool", "mousemove", "--window", window, "60", str(y),
+                               "click", "1"])
+        if window_named(f"^Varnholt: Runs .*{name}$", 1):
             return
-    raise SystemExit(f"benchmark: the Runs window never showed {name}; the figure would not "
-                     "measure what it says")
+    title = subprocess.run(["xdotool", "getwindowname", window], capture_output=True,
+                           text=True).stdout.strip()
+    raise SystemExit(f"benchmark: the Runs window never showed {name} (its title: {title!r}); "
+                     "the figure would not measure what it says")
 
 
 def cycle_test(folder, runs_open, seconds):
@@ -112,11 +116,13 @@ def cycle_test(folder, runs_open, seconds):
     b.start_program(VARNHOLT_TICK_LATENESS=lateness)
     bench.click(420, 256)  # Start Cycle Test
     time.sleep(1)
-    before, t0 = bench.cpu_jiffies(b.app.pid), time.time()
     if runs_open:
         bench.click(420, 148)  # Runs...
-        time.sleep(5)  # the first look at every log
+        time.sleep(5)  # the first look at every log: in the tick's lateness
         select_long_log(f"cycle_log{SHORT_LOGS + 1}.txt")  # under the running test
+        time.sleep(2)  # its first reading and charts
+    # The CPU of following the long log alone, not of the first look.
+    before, t0 = bench.cpu_jiffies(b.app.pid), time.time()
     time.sleep(seconds)
     cpu = 100.0 * (bench.cpu_jiffies(b.app.pid) - before) / os.sysconf("SC_CLK_TCK") / \
         (time.time() - t0)
@@ -166,8 +172,8 @@ def figures():
              f"{bench.spread(without[0])}, CPU {without[1]:.2f} %, peak RSS {without[2]:.0f} MB",
              f"runs window over {what}: cycle test with the window, long log selected: tick "
              f"lateness {bench.spread(with_window[0])}, CPU {with_window[1]:.2f} %, peak RSS "
-             f"{with_window[2]:.0f} MB (targets p99 within 1 ms of without, max under 10 ms, "
-             f"RSS under 80 MB)",
+             f"{with_window[2]:.0f} MB (targets p99 within 1 ms of without, max under 5 ms "
+             f"through the window's first look, CPU under 1 %, RSS under 60 MB)",
              f"runs window over {what}, idle, no test: CPU {idle_cpu:.2f} % of one core over "
              f"{seconds} s with the window open, {idle_closed:.2f} % before it opened; peak RSS "
              f"{idle_rss:.0f} MB (targets under 0.2 %, under 80 MB)"]
@@ -175,8 +181,8 @@ def figures():
     def p99(values):
         values = sorted(values)
         return values[max(0, -(-len(values) * 99 // 100) - 1)]
-    ok = p99(with_window[0]) - p99(without[0]) <= 1.0 and max(with_window[0]) < 10 and \
-        with_window[2] < 80 and idle_cpu < 0.2 and idle_rss < 80
+    ok = p99(with_window[0]) - p99(without[0]) <= 1.0 and max(with_window[0]) < 5 and \
+        with_window[1] < 1.0 and with_window[2] < 60 and idle_cpu < 0.2 and idle_rss < 80
     return lines, ok
 
 

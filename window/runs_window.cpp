@@ -22,6 +22,11 @@ namespace {
 
 // Bursts of rows (a fast bench) are read together.
 constexpr int kRefreshDelayMs = 300;
+// A growing log's charts are drawn again at most this often: one more row
+// among a million changes no pixel, and drawing them all is most of the cost
+// of following a long log.
+constexpr auto kChartsEvery = std::chrono::seconds(5);
+constexpr int kChartsLaterMs = 5500;
 // A new, removed or renamed log is seen by the folder's watcher and the
 // running test's rows by its events; only a log that another program changes
 // in place needs a look now and then (a stat a log: a quarter of a second of
@@ -87,8 +92,11 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
             snapshot->runs.push_back(file->SharedFigures());
             AddRunProblems(path, *snapshot->runs.back(), file->recordProblem, numbered,
                            snapshot->problems);
-            if (chartsWanted &&
-                (path != sentPath_ || file->BytesRead() != sentBytes_ || chartSize != sentSize_)) {
+            const bool grown = file->BytesRead() != sentBytes_;
+            const bool drawnLately = std::chrono::steady_clock::now() - sentAt_ < kChartsEvery;
+            const bool same = path == sentPath_ && chartSize == sentSize_;
+            if (chartsWanted && same && grown && drawnLately) snapshot->chartsLater = true;
+            if (chartsWanted && (!same || (grown && !drawnLately))) {
                 // Decimated and laid out here, off the window's thread.
                 auto image = std::make_shared<QImage>(chartSize, QImage::Format_RGB32);
                 image->fill(Qt::white);
@@ -104,6 +112,7 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
                 sentPath_ = path;
                 sentBytes_ = file->BytesRead();
                 sentSize_ = chartSize;
+                sentAt_ = std::chrono::steady_clock::now();
             }
         }
         // A log that has not grown since it was first read is kept as its
@@ -202,6 +211,8 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     // default size: the usual 100 pixels pushed it past the edge.
     list_->header()->setDefaultSectionSize(list_->header()->minimumSectionSize());
     list_->setModel(model_);
+    // The arrow keys go through the runs as soon as the window opens.
+    list_->setFocus();
     // Measured once, when the first runs arrive, from the first rows only.
     list_->header()->setSectionResizeMode(QHeaderView::Interactive);
     list_->header()->setResizeContentsPrecision(64);
@@ -423,6 +434,9 @@ void RunsWindow::Show(const std::shared_ptr<const RunsSnapshot>& snapshot) {
                     .arg(more == 1 ? QStringLiteral("problem") : QStringLiteral("problems"));
     }
     total_->setText(text);
+    if (snapshot->chartsLater && (!soon_.isActive() || soon_.remainingTime() > kChartsLaterMs)) {
+        soon_.start(kChartsLaterMs);
+    }
     if (snapshot->selected == Selected().toStdString() && snapshot->charts) {
         charts_->Show(snapshot->charts);
     }

@@ -42,6 +42,9 @@ struct RunsSnapshot {
     // The selected run's charts, drawn on the reading thread at the size
     // asked for; null: unchanged since the last snapshot.
     std::shared_ptr<const QImage> charts;
+    // The selected log grew but its charts were drawn too lately to draw
+    // again: the window asks once more, later.
+    bool chartsLater = false;
     // Worked out here, off the window's thread, while the Units view is open;
     // the same object while no run changed.
     std::shared_ptr<const UnitsAndLots> unitsAndLots;
@@ -93,6 +96,7 @@ private:
     std::string sentPath_;
     uint64_t sentBytes_ = 0;
     QSize sentSize_;
+    std::chrono::steady_clock::time_point sentAt_;
 };
 
 // Shows charts drawn elsewhere; the window's thread only copies pixels.
