@@ -146,18 +146,17 @@ std::string UnitNameProblem(const std::string& name, const char* what) {
         return std::string("The ") + what + " is longer than " + std::to_string(kMaxNameBytes) +
                " characters; give a shorter one.";
     }
-    if (ValidUtf8(name) != name) {
+    if (!IsValidUtf8(name)) {
         return std::string("The ") + what + " is not valid UTF-8 text; type it again.";
+    }
+    if (HoldsControlCharacter(name)) {
+        return std::string("The ") + what +
+               " holds a control character (a tab or line end); type it again.";
     }
     for (size_t i = 0; i < name.size(); ++i) {
         const auto byte = static_cast<unsigned char>(name[i]);
         const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
         const auto third = i + 2 < name.size() ? static_cast<unsigned char>(name[i + 2]) : 0;
-        // C0, DEL and C1 (U+0080..U+009F, C2 80..C2 9F).
-        if (byte < 0x20 || byte == 0x7F || (byte == 0xC2 && next >= 0x80 && next <= 0x9F)) {
-            return std::string("The ") + what +
-                   " holds a control character (a tab or line end); type it again.";
-        }
         // Direction controls make distinct names print alike: U+061C,
         // U+200E..U+200F, U+202A..U+202E, U+2066..U+2069.
         if ((byte == 0xD8 && next == 0x9C) ||

@@ -48,6 +48,18 @@ bool IsValidUtf8(const std::string& bytes) {
     return true;
 }
 
+bool HoldsControlCharacter(const std::string& text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        // C1 is U+0080..U+009F: C2 80..C2 9F.
+        if (byte < 0x20 || byte == 0x7F || (byte == 0xC2 && next >= 0x80 && next <= 0x9F)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string ValidUtf8(const std::string& bytes) {
     std::string out;
     out.reserve(bytes.size());

@@ -12,6 +12,8 @@ std::string ValidUtf8(const std::string& bytes);
 
 // Whether ValidUtf8 would leave the bytes as they are.
 bool IsValidUtf8(const std::string& bytes);
+// Whether the text holds a C0 or C1 control character or DEL (as UTF-8).
+bool HoldsControlCharacter(const std::string& text);
 
 // A name for a sentence or a table cell: valid UTF-8, control characters as
 // '?', and at most `most` bytes of it, "..." marking a cut.

@@ -136,14 +136,8 @@ std::string TopicLevel(const std::string& text) {
 std::string BenchNameProblem(const std::string& name) {
     if (name.empty()) return "is empty";
     if (name.size() > 64) return "is longer than 64 bytes";
-    if (ValidUtf8(name) != name) return "is not valid UTF-8 text";
-    for (size_t i = 0; i < name.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(name[i]);
-        const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
-        if (byte < 0x20 || byte == 0x7F || (byte == 0xC2 && next >= 0x80 && next <= 0x9F)) {
-            return "holds a control character";
-        }
-    }
+    if (!IsValidUtf8(name)) return "is not valid UTF-8 text";
+    if (HoldsControlCharacter(name)) return "holds a control character";
     return {};
 }
 
