@@ -10,6 +10,7 @@
 #include <set>
 
 #include "monitoring/error_text.h"
+#include "monitoring/mqtt_client.h"
 #include "monitoring/notifier.h"
 
 namespace varnholt {
@@ -47,78 +48,11 @@ void OnPublish(mosquitto*, void* user, int) {
     if (session->unacknowledged > 0) --session->unacknowledged;
 }
 
-// The library's global state and one client handle, released in the
-// reverse order on every way out of the link's thread.
-class MosquittoHandle {
-public:
-    explicit MosquittoHandle(void* user) {
-        initialised_ = mosquitto_lib_init() == MOSQ_ERR_SUCCESS;
-        if (initialised_) handle_ = mosquitto_new(nullptr, true, user);
-        error_ = errno;
-    }
-    ~MosquittoHandle() {
-        if (handle_) mosquitto_destroy(handle_);
-        if (initialised_) mosquitto_lib_cleanup();
-    }
-    MosquittoHandle(const MosquittoHandle&) = delete;
-    MosquittoHandle& operator=(const MosquittoHandle&) = delete;
-
-    mosquitto* get() const { return handle_; }
-    // Why there is no handle, when there is none.
-    std::string Failure() const {
-        if (!initialised_) return "the MQTT library could not be initialised";
-        return "the MQTT library could not make a client (" + ErrorText(error_) + ")";
-    }
-
-private:
-    bool initialised_ = false;
-    mosquitto* handle_ = nullptr;
-    int error_ = 0;
-};
-
 // A message the library refuses by its content: sending it again can never
 // succeed, and reconnecting for it would only storm the broker.
 bool Unsendable(int rc) {
     return rc == MOSQ_ERR_MALFORMED_UTF8 || rc == MOSQ_ERR_PAYLOAD_SIZE || rc == MOSQ_ERR_INVAL ||
            rc == MOSQ_ERR_OVERSIZE_PACKET || rc == MOSQ_ERR_QOS_NOT_SUPPORTED;
-}
-
-// Why a connection failed, in the operator's words.
-std::string Reason(int rc, int connack, bool credentialsGiven, const std::string& where) {
-    if (connack > 0) {
-        // Mosquitto answers a wrong password with "not authorised".
-        if (connack == CONNACK_REFUSED_BAD_USERNAME_PASSWORD ||
-            (connack == CONNACK_REFUSED_NOT_AUTHORIZED && credentialsGiven)) {
-            return "user name or password refused";
-        }
-        if (connack == CONNACK_REFUSED_NOT_AUTHORIZED) {
-            return "not authorised: the broker wants a user name and password "
-                   "(MqttCredentials)";
-        }
-        return mosquitto_connack_string(connack);
-    }
-    switch (rc) {
-        case MOSQ_ERR_TLS:
-            return "certificate not trusted, or TLS refused";
-        case MOSQ_ERR_EAI:
-            return "the host name is not known";
-        case MOSQ_ERR_CONN_REFUSED:
-            return "connection refused";
-        case MOSQ_ERR_NO_CONN:
-        case MOSQ_ERR_CONN_LOST:
-            return "the connection was lost";
-        case MOSQ_ERR_KEEPALIVE:
-            return "no answer";
-        case MOSQ_ERR_ERRNO: {
-            const int error = errno;
-            // Refused is an answer: nothing listens on that port.
-            if (error == ECONNREFUSED) return "refused by " + where;
-            if (error == ETIMEDOUT || error == EHOSTUNREACH) return "no answer from " + where;
-            return ErrorText(error);
-        }
-        default:
-            return mosquitto_strerror(rc);
-    }
 }
 
 }  // namespace
@@ -148,33 +82,17 @@ private:
         mosquitto* mosq = handle_.get();
         if (!mosq) return Fail(handle_.Failure());
         KeepFromChildren();  // its socket pair
-        const MonitoringSettings& settings = link_.settings_;
-        int rc = mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-        if (rc != MOSQ_ERR_SUCCESS) return Fail("MQTT 3.1.1 was refused", rc);
+        std::string failure;
+        if (!ConfigureClient(mosq, link_.settings_, failure)) return Fail(failure);
         mosquitto_connect_callback_set(mosq, OnConnect);
         mosquitto_publish_callback_set(mosq, OnPublish);
-        rc = mosquitto_max_inflight_messages_set(mosq, kInFlight);
+        int rc = mosquitto_max_inflight_messages_set(mosq, kInFlight);
         if (rc != MOSQ_ERR_SUCCESS) return Fail("the in-flight limit was refused", rc);
         const std::string statusTopic = link_.topic_ + "/status";
         const std::string offline = link_.feed_.OfflinePayload();
         rc = mosquitto_will_set(mosq, statusTopic.c_str(), static_cast<int>(offline.size()),
                                 offline.data(), 1, true);
         if (rc != MOSQ_ERR_SUCCESS) return Fail("the Last Will was refused (MqttTopic)", rc);
-        if (credentialsGiven_) {
-            rc = mosquitto_username_pw_set(mosq, settings.user.c_str(), settings.password.c_str());
-            if (rc != MOSQ_ERR_SUCCESS) {
-                return Fail("the user name was refused (MqttCredentials)", rc);
-            }
-        }
-        if (!settings.caFile.empty()) {
-            rc = mosquitto_tls_set(mosq, settings.caFile.c_str(), nullptr, nullptr, nullptr,
-                                   nullptr);
-            if (rc != MOSQ_ERR_SUCCESS) {
-                return Fail("the CA file " + settings.caFile + " cannot be used (MqttCaFile)", rc);
-            }
-            rc = mosquitto_tls_opts_set(mosq, 1, nullptr, nullptr);  // verify the broker
-            if (rc != MOSQ_ERR_SUCCESS) return Fail("TLS verification was refused", rc);
-        }
         return true;
     }
 
@@ -205,7 +123,7 @@ private:
         if (link_.stopping_) return false;
         const bool silent = rc == MOSQ_ERR_SUCCESS && !session_.connackSeen;
         const std::string reason = silent ? "no answer from " + where_ + " in 10 s"
-                                          : Reason(rc, session_.connack, credentialsGiven_, where_);
+                                          : ConnectionReason(rc, session_.connack, credentialsGiven_, where_);
         mosquitto_disconnect(mosq);  // whatever it returns, the next attempt starts afresh
         Tell("Monitoring: not connected (" + reason + "), retrying",
              "Monitoring: cannot publish to the MQTT broker " + where_ + ": " + reason +
@@ -244,7 +162,7 @@ private:
         }
         if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop(handle_.get(), 100, 1);
         if (rc == MOSQ_ERR_SUCCESS) return true;
-        const std::string reason = Reason(rc, -1, credentialsGiven_, where_);
+        const std::string reason = ConnectionReason(rc, -1, credentialsGiven_, where_);
         mosquitto_disconnect(handle_.get());  // already lost; nothing to add
         Tell("Monitoring: not connected (" + reason + "), retrying",
              "Monitoring: lost the MQTT broker " + where_ + ": " + reason + ". Retrying.");

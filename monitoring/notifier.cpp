@@ -12,11 +12,12 @@ using namespace std::chrono_literals;
 
 Notifier::Notifier(std::string program, std::chrono::milliseconds oncePer,
                    std::chrono::milliseconds longestRun,
-                   std::function<void(const std::string&)> trouble)
+                   std::function<void(const std::string&)> trouble, NotifierWords words)
     : program_(std::move(program)),
       oncePer_(oncePer),
       longestRun_(longestRun),
-      trouble_(std::move(trouble)) {
+      trouble_(std::move(trouble)),
+      words_(std::move(words)) {
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -34,6 +35,15 @@ void Notifier::Notify(const std::string& event, const std::string& log, int64_t 
     {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_.push_back({{event, log, std::to_string(count), text}, unit});
+    }
+    ready_.notify_one();
+}
+
+void Notifier::Launch(std::vector<std::string> arguments) {
+    if (arguments.empty()) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls_.push_back({std::move(arguments), std::string()});
     }
     ready_.notify_one();
 }
@@ -76,10 +86,9 @@ void Notifier::Start(Call call) {
         running_.push_back({child, now, arguments[0]});
         return;
     }
-    std::fprintf(stderr,
-                 "varnholt: NotifyCommand %s could not be started for the event %s; check "
-                 "NotifyCommand in [Monitoring] of kestrane.ini.\n",
-                 program_.c_str(), arguments[0].c_str());
+    std::fprintf(stderr, "%s %s could not be started for the event %s; check %s.\n",
+                 words_.command.c_str(), program_.c_str(), arguments[0].c_str(),
+                 words_.setting.c_str());
     if (trouble_) trouble_("Monitoring: the notify command could not be started");
 }
 
@@ -94,9 +103,10 @@ void Notifier::Reap() {
                 const std::string how =
                     exitCode < 0 ? "a signal" : "exit status " + std::to_string(exitCode);
                 std::fprintf(stderr,
-                             "varnholt: NotifyCommand %s ended with %s for the event %s; check "
+                             "%s %s ended with %s for the event %s; check "
                              "the command by running it by hand.\n",
-                             program_.c_str(), how.c_str(), it->event.c_str());
+                             words_.command.c_str(), program_.c_str(), how.c_str(),
+                             it->event.c_str());
                 if (trouble_) trouble_("Monitoring: the notify command failed (" + it->event + ")");
             }
         }
@@ -104,8 +114,9 @@ void Notifier::Reap() {
             it = running_.erase(it);
         } else if (Clock::now() - it->started > longestRun_) {
             EndGroup(it->child);
-            std::fprintf(stderr, "varnholt: NotifyCommand %s ran longer than %g s and was ended.\n",
-                         program_.c_str(), static_cast<double>(longestRun_.count()) / 1000.0);
+            std::fprintf(stderr, "%s %s ran longer than %g s and was ended.\n",
+                         words_.command.c_str(), program_.c_str(),
+                         static_cast<double>(longestRun_.count()) / 1000.0);
             it = running_.erase(it);
         } else {
             ++it;

@@ -24,6 +24,12 @@ namespace varnholt {
 using ChildProcess = std::intptr_t;
 constexpr ChildProcess kNoChild = -1;
 
+// How a notifier's sentences name the command and the setting to check.
+struct NotifierWords {
+    std::string command = "varnholt: NotifyCommand";
+    std::string setting = "NotifyCommand in [Monitoring] of kestrane.ini";
+};
+
 class Notifier {
 public:
     // trouble, when given, gets a short line for the window when a call
@@ -31,12 +37,15 @@ public:
     explicit Notifier(std::string program,
                       std::chrono::milliseconds oncePer = std::chrono::minutes(1),
                       std::chrono::milliseconds longestRun = std::chrono::seconds(10),
-                      std::function<void(const std::string&)> trouble = nullptr);
+                      std::function<void(const std::string&)> trouble = nullptr,
+                      NotifierWords words = NotifierWords());
     // Ends whatever the command still runs (its whole process group): it
     // never outlives the program.
     ~Notifier();
     void Notify(const std::string& event, const std::string& log, int64_t count,
                 const std::string& text, const std::string& unit = std::string());
+    // A call with these arguments as they stand, the first naming its kind.
+    void Launch(std::vector<std::string> arguments);
 
 private:
     struct Call {
@@ -50,6 +59,7 @@ private:
     std::string program_;
     std::chrono::milliseconds oncePer_, longestRun_;
     std::function<void(const std::string&)> trouble_;
+    NotifierWords words_;
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Call> calls_;

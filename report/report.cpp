@@ -567,6 +567,8 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries, doubl
     return report;
 }
 
+std::string LotJsonText(const LotFigures& lot) { return JsonText(LotJson(lot)); }
+
 std::string ReportJson(const Report& report) {
     // Each entry is made, written and let go in turn: a report of 10,000 runs
     // never holds them all as JSON values at once. One entry a line.

@@ -131,6 +131,8 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries = fals
                    double assumedBeta = 2.0);
 
 std::string ReportJson(const Report& report);
+// One lot as an entry of ReportJson's "lots".
+std::string LotJsonText(const LotFigures& lot);
 // 31000 as "31,000": counts and cycles as people read them.
 std::string Thousands(int64_t value);
 // Whether the unit's life has ended, from the logs of folder whose records
