@@ -87,8 +87,8 @@ void BenchBoard::Take(const std::string& topic, std::string_view payload, int64_
     const std::string end = topic.substr(slash + 1);
     if (end != "status" && end != "rows" && end != "events") return;
     if (payload.size() > limits_.payloadBytes) {
-        return Ignore(topic, "it is larger than " +
-                                 std::to_string(limits_.payloadBytes / 1024) + " KiB");
+        return Ignore(topic,
+                      "it is larger than " + std::to_string(limits_.payloadBytes / 1024) + " KiB");
     }
     const std::string text(payload);
     const Json j = Json::parse(text, nullptr, false);
@@ -113,8 +113,8 @@ void BenchBoard::SetState(Bench& b, const std::string& state, int64_t nowMs) {
 void BenchBoard::Raise(Bench& b, const std::string& cause, const std::string& event,
                        const std::string& text) {
     if (b.causes.insert(cause).second) {
-        alerts_.push_back({event, b.view.bench.empty() ? b.view.topic : b.view.bench, b.view.unit,
-                           text});
+        alerts_.push_back(
+            {event, b.view.bench.empty() ? b.view.topic : b.view.bench, b.view.unit, text});
     }
 }
 
@@ -131,7 +131,8 @@ void BenchBoard::Status(Bench& b, const std::string& payload, int64_t nowMs) {
                     Count(j, "failures", failures, why);
     if (!ok) return Ignore(b.view.topic + "/status", why);
     if (state != "cycle" && state != "powercut" && state != "idle" && state != "offline") {
-        return Ignore(b.view.topic + "/status", "its state is none of cycle, powercut, idle, offline");
+        return Ignore(b.view.topic + "/status",
+                      "its state is none of cycle, powercut, idle, offline");
     }
     const std::string name = v.bench.empty() ? v.topic : v.bench;
     if (v.log != b.view.log) v.shutterFailures = v.benchFaults = 0;
@@ -147,7 +148,8 @@ void BenchBoard::Status(Bench& b, const std::string& payload, int64_t nowMs) {
         SetState(b, "offline", nowMs);
         b.down = true;
         b.causes.erase("stalled");
-        Raise(b, "offline", "offline", "The bench " + name + " went offline (its Last Will or its end).");
+        Raise(b, "offline", "offline",
+              "The bench " + name + " went offline (its Last Will or its end).");
         return;
     }
     b.causes.erase("offline");
@@ -193,8 +195,9 @@ void BenchBoard::Row(Bench& b, const std::string& payload, int64_t nowMs) {
         ++b.view.shutterFailures;
     } else if (failed) {
         ++b.view.benchFaults;
-        Raise(b, "bench_fault", "bench_fault",
-              "The bench " + name + " had a fault at cycle " + std::to_string(count) + ": " + error);
+        Raise(
+            b, "bench_fault", "bench_fault",
+            "The bench " + name + " had a fault at cycle " + std::to_string(count) + ": " + error);
     }
     if (b.view.state == "stalled" || b.view.state == "offline") {
         SetState(b, "running", nowMs);
@@ -202,7 +205,8 @@ void BenchBoard::Row(Bench& b, const std::string& payload, int64_t nowMs) {
         b.causes.erase("offline");
         if (b.down) {
             b.down = false;
-            alerts_.push_back({"back", name, b.view.unit, "The bench " + name + " is running again."});
+            alerts_.push_back(
+                {"back", name, b.view.unit, "The bench " + name + " is running again."});
         }
     }
 }

@@ -18,7 +18,7 @@ struct BenchView {
     std::string test;   // cycle, powercut, or empty while no test runs
     std::string unit, lot, log;
     int64_t cycle = 0, failures = 0;
-    int64_t shutterFailures = 0, benchFaults = 0;  // rows of the current log seen here
+    int64_t shutterFailures = 0, benchFaults = 0;       // rows of the current log seen here
     int64_t lastRowMs = 0, updatedMs = 0, sinceMs = 0;  // Unix ms; 0: never
     double cyclesPerHour = 0;
     std::string lastFailure;

@@ -53,7 +53,8 @@ void BoardLink::Run() {
     const std::string where = settings_.host + ":" + std::to_string(settings_.port);
     std::set<std::string> told;
     const auto tell = [&told](const std::string& sentence) {
-        if (told.insert(sentence).second) std::fprintf(stderr, "varnholt-board: %s\n", sentence.c_str());
+        if (told.insert(sentence).second)
+            std::fprintf(stderr, "varnholt-board: %s\n", sentence.c_str());
     };
     std::string failure;
     if (!handle.get()) failure = handle.Failure();
@@ -73,10 +74,12 @@ void BoardLink::Run() {
     while (!stopping_) {
         session.connackSeen = false;
         session.connack = -1;
-        int rc = mosquitto_connect_async(mosq, settings_.host.c_str(), settings_.port, kKeepAliveSeconds);
+        int rc = mosquitto_connect_async(mosq, settings_.host.c_str(), settings_.port,
+                                         kKeepAliveSeconds);
         KeepFromChildren();
         const auto deadline = Clock::now() + 10s;
-        while (rc == MOSQ_ERR_SUCCESS && !session.connackSeen && !stopping_ && Clock::now() < deadline) {
+        while (rc == MOSQ_ERR_SUCCESS && !session.connackSeen && !stopping_ &&
+               Clock::now() < deadline) {
             rc = mosquitto_loop(mosq, 100, 1);
         }
         if (stopping_) break;

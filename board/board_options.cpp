@@ -19,12 +19,15 @@ bool Number(const std::string& text, double& value) {
 // The bench's checks speak of kestrane.ini's keys; here they are options.
 std::string AsOption(std::string sentence, bool fromFile) {
     static const std::pair<const char*, const char*> keys[] = {
-        {"MqttHost", "--broker"}, {"MqttPort", "--broker"},       {"MqttCaFile", "--ca"},
+        {"MqttHost", "--broker"},
+        {"MqttPort", "--broker"},
+        {"MqttCaFile", "--ca"},
         {"MqttCredentials", "--credentials"}};
     for (const auto& [key, option] : keys) {
         const std::string prefix = std::string("kestrane.ini: [Monitoring] ") + key + " = ";
         if (sentence.rfind(prefix, 0) == 0) {
-            return (fromFile ? std::string("board.ini: ") + option + " " : std::string(option) + " ") +
+            return (fromFile ? std::string("board.ini: ") + option + " "
+                             : std::string(option) + " ") +
                    sentence.substr(prefix.size());
         }
     }
@@ -57,13 +60,18 @@ const char kBoardHelp[] =
 std::optional<BoardOptions> ParseBoardOptions(const std::vector<std::string>& args,
                                               std::string& why, bool& help) {
     help = false;
-    static const std::map<std::string, std::string> keyOf = {
-        {"--broker", "broker"},           {"--topic", "topic"},
-        {"--ca", "cafile"},               {"--credentials", "credentials"},
-        {"--listen", "listen"},           {"--folder", "folder"},
-        {"--alert-command", "alertcommand"}, {"--stall-minutes", "stallminutes"},
-        {"--target", "target"},           {"--reliability", "reliability"},
-        {"--confidence", "confidence"},   {"--beta", "beta"}};
+    static const std::map<std::string, std::string> keyOf = {{"--broker", "broker"},
+                                                             {"--topic", "topic"},
+                                                             {"--ca", "cafile"},
+                                                             {"--credentials", "credentials"},
+                                                             {"--listen", "listen"},
+                                                             {"--folder", "folder"},
+                                                             {"--alert-command", "alertcommand"},
+                                                             {"--stall-minutes", "stallminutes"},
+                                                             {"--target", "target"},
+                                                             {"--reliability", "reliability"},
+                                                             {"--confidence", "confidence"},
+                                                             {"--beta", "beta"}};
     std::map<std::string, std::vector<std::string>> given;
     std::string config;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -113,7 +121,8 @@ std::optional<BoardOptions> ParseBoardOptions(const std::vector<std::string>& ar
         o.topic.resize(o.topic.size() - 2);
     }
     if (!IsPublishableTopic(o.topic)) {
-        why = "--topic '" + o.topic + "' is not a topic root; give one such as varnholt or lab-2/varnholt.";
+        why = "--topic '" + o.topic +
+              "' is not a topic root; give one such as varnholt or lab-2/varnholt.";
         return std::nullopt;
     }
     if (!one("listen").empty()) o.listen = one("listen");

@@ -10,7 +10,7 @@
 namespace varnholt {
 
 struct BoardOptions {
-    MonitoringSettings broker;  // host, port, CA file, credentials, checked as a bench's
+    MonitoringSettings broker;       // host, port, CA file, credentials, checked as a bench's
     std::string topic = "varnholt";  // the root; the board reads ROOT/#
     std::string listen = "127.0.0.1:8080";
     std::vector<std::string> folders;

@@ -49,12 +49,24 @@ std::string HtmlText(const std::string& text) {
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         switch (c) {
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '&': out += "&amp;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += byte < 0x20 || byte == 0x7F ? std::string("\xEF\xBF\xBD") : std::string(1, c);
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out +=
+                    byte < 0x20 || byte == 0x7F ? std::string("\xEF\xBF\xBD") : std::string(1, c);
         }
     }
     return out;
@@ -93,7 +105,9 @@ std::string MetricsText(const std::vector<BenchView>& benches) {
         {"varnholt_bench_up", "gauge", "Whether the bench is heard from (1) or offline (0).",
          [](const BenchView& b) { return b.state == "offline" ? 0.0 : 1.0; }},
         {"varnholt_bench_running", "gauge", "Whether the bench runs a test (stalled counts).",
-         [](const BenchView& b) { return b.state == "running" || b.state == "stalled" ? 1.0 : 0.0; }},
+         [](const BenchView& b) {
+             return b.state == "running" || b.state == "stalled" ? 1.0 : 0.0;
+         }},
         {"varnholt_cycles_total", "counter", "Cycles of the bench's current run.",
          [](const BenchView& b) { return static_cast<double>(b.cycle); }},
         {"varnholt_shutter_failures_total", "counter",
@@ -125,7 +139,8 @@ std::string BenchesHtml(const std::vector<BenchView>& benches, int64_t nowMs) {
     std::string out;
     for (const BenchView& b : benches) {
         std::string state = b.state;
-        if (b.state == "running") state = b.test == "powercut" ? "running a power-cut test" : "running a cycle test";
+        if (b.state == "running")
+            state = b.test == "powercut" ? "running a power-cut test" : "running a cycle test";
         if (b.state == "failed") state = "ended by a failure";
         if (b.state == "offline" || b.state == "stalled") {
             state += " since " + UtcText(b.sinceMs / 1000).substr(11, 5) + " UTC";
@@ -143,7 +158,8 @@ std::string BenchesHtml(const std::vector<BenchView>& benches, int64_t nowMs) {
         item("Last row", b.lastRowMs > 0 ? Age(nowMs - b.lastRowMs) + " ago" : "none yet");
         item("Failures", Grouped(b.failures));
         out += "</dl>\n";
-        if (!b.lastFailure.empty()) out += "<p class=\"failure\">" + HtmlText(b.lastFailure) + "</p>\n";
+        if (!b.lastFailure.empty())
+            out += "<p class=\"failure\">" + HtmlText(b.lastFailure) + "</p>\n";
         out += "</div>\n";
     }
     return out;
@@ -172,7 +188,8 @@ table{border-collapse:collapse}td,th{padding:.1em .6em;text-align:left}
 <h1>Varnholt lab board</h1>
 <div id="benches">)" +
            benchesHtml + R"(</div>
-<div id="lots">)" + lotsHtml +
+<div id="lots">)" +
+           lotsHtml +
            R"(</div>
 <script>
 "use strict";

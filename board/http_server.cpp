@@ -19,12 +19,18 @@ using Clock = std::chrono::steady_clock;
 
 const char* Reason(int status) {
     switch (status) {
-        case 200: return "OK";
-        case 400: return "Bad Request";
-        case 404: return "Not Found";
-        case 405: return "Method Not Allowed";
-        case 431: return "Request Header Fields Too Large";
-        default: return "Error";
+        case 200:
+            return "OK";
+        case 400:
+            return "Bad Request";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 431:
+            return "Request Header Fields Too Large";
+        default:
+            return "Error";
     }
 }
 
@@ -34,8 +40,8 @@ std::string Head(int status, const std::string& type, size_t length, bool close)
            "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n"
            "Content-Security-Policy: default-src 'self'; script-src 'unsafe-inline' 'self'; "
            "style-src 'unsafe-inline'; img-src 'self'\r\n" +
-           (status == 405 ? "Allow: GET, HEAD\r\n" : "") +
-           (close ? "Connection: close\r\n" : "") + "\r\n";
+           (status == 405 ? "Allow: GET, HEAD\r\n" : "") + (close ? "Connection: close\r\n" : "") +
+           "\r\n";
 }
 
 }  // namespace
@@ -63,7 +69,8 @@ bool HttpServer::Listen(const std::string& where, std::string& why) {
     hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
     addrinfo* found = nullptr;
     if (getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0 || !found) {
-        why = "--listen '" + where + "' is not an address of this machine; give a numeric one "
+        why = "--listen '" + where +
+              "' is not an address of this machine; give a numeric one "
               "such as 127.0.0.1:8080 or [::1]:8080.";
         return false;
     }
@@ -82,9 +89,8 @@ bool HttpServer::Listen(const std::string& where, std::string& why) {
     sockaddr_storage bound{};
     socklen_t length = sizeof bound;
     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&bound), &length);
-    port_ = bound.ss_family == AF_INET6
-                ? ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port)
-                : ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    port_ = bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port)
+                                        : ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
     return true;
 }
 
@@ -95,10 +101,11 @@ void HttpServer::Accept() {
         if (connections_.size() >= limits_.connections) {
             // The oldest idle connection makes room: one that sends nothing
             // must not keep a browser out.
-            auto oldest = std::min_element(
-                connections_.begin(), connections_.end(), [](const Connection& a, const Connection& b) {
-                    return std::make_pair(!a.out.empty(), a.last) < std::make_pair(!b.out.empty(), b.last);
-                });
+            auto oldest = std::min_element(connections_.begin(), connections_.end(),
+                                           [](const Connection& a, const Connection& b) {
+                                               return std::make_pair(!a.out.empty(), a.last) <
+                                                      std::make_pair(!b.out.empty(), b.last);
+                                           });
             ::close(oldest->fd);
             connections_.erase(oldest);
         }
@@ -203,7 +210,8 @@ void HttpServer::Serve(int stopFd, const std::function<void()>& tick) {
         kept.reserve(connections_.size());
         for (size_t i = 0; i < connections_.size(); ++i) {
             Connection& c = connections_[i];
-            const short events = i + 2 < fds.size() && fds[i + 2].fd == c.fd ? fds[i + 2].revents : 0;
+            const short events =
+                i + 2 < fds.size() && fds[i + 2].fd == c.fd ? fds[i + 2].revents : 0;
             bool keep = true;
             if (events & (POLLIN | POLLHUP | POLLERR)) keep = Read(c);
             if (keep && !c.out.empty()) keep = Write(c);

@@ -26,7 +26,8 @@ struct HttpLimits {
 class HttpServer {
 public:
     using Handler = std::function<HttpResponse(const std::string& path)>;
-    HttpServer(HttpLimits limits, Handler handler) : limits_(limits), handler_(std::move(handler)) {}
+    HttpServer(HttpLimits limits, Handler handler)
+        : limits_(limits), handler_(std::move(handler)) {}
     ~HttpServer();
     // ADDR:PORT, [ADDR]:PORT for IPv6; port 0 takes a free one. False with
     // a sentence.

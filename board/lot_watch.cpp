@@ -3,7 +3,6 @@
 #include <QBuffer>
 #include <QImage>
 #include <QPainter>
-
 #include <cmath>
 
 #include "board/board_page.h"
@@ -99,7 +98,8 @@ void LotWatch::Build() {
     for (size_t i = 0; i < ul.lots.size(); ++i) {
         const LotFigures& lot = ul.lots[i];
         view->json += (i ? ",\n " : "\n ") + LotJsonText(lot);
-        const std::string kind = lot.kind == TestLogKind::CycleTest ? "cycle test" : "power-cut test";
+        const std::string kind =
+            lot.kind == TestLogKind::CycleTest ? "cycle test" : "power-cut test";
         const std::string name = lot.lot.empty() ? "(no lot)" : lot.lot;
         std::string& h = view->html;
         h += "<div class=\"lot\"><h2>Lot " + HtmlText(name) + ", " + kind + "</h2>\n<p>" +
@@ -113,31 +113,29 @@ void LotWatch::Build() {
             char beta[64];
             std::snprintf(beta, sizeof beta, "%.2f (90 %%: %.2f to %.2f)", w.beta, w.betaLow90,
                           w.betaHigh90);
-            h += "<p>β " + std::string(beta) + "; η " + Cycles(w.eta) + " cycles (90 %: " +
-                 Cycles(w.etaLow90) + " to " + Cycles(w.etaHigh90) + "); B10 life " +
-                 Cycles(w.b10) + " cycles, with 90 % confidence at least " + Cycles(w.b10Lower90) +
-                 ".</p>\n";
+            h += "<p>β " + std::string(beta) + "; η " + Cycles(w.eta) +
+                 " cycles (90 %: " + Cycles(w.etaLow90) + " to " + Cycles(w.etaHigh90) +
+                 "); B10 life " + Cycles(w.b10) + " cycles, with 90 % confidence at least " +
+                 Cycles(w.b10Lower90) + ".</p>\n";
         } else {
             h += "<p>No Weibull fit: " + HtmlText(lot.weibullNote) + "</p>\n";
         }
         if (plan_.target > 0) {
-            const double need = std::ceil(ZeroFailureCycles(plan_.target, plan_.reliability,
-                                                            plan_.confidence, plan_.beta,
-                                                            static_cast<double>(lot.units)));
+            const double need =
+                std::ceil(ZeroFailureCycles(plan_.target, plan_.reliability, plan_.confidence,
+                                            plan_.beta, static_cast<double>(lot.units)));
             int64_t passed = 0, onWay = 0;
             for (const UnitFigures& u : ul.units) {
                 if (u.lot != lot.lot || u.kind != lot.kind || u.failed) continue;
                 (static_cast<double>(u.cycles) >= need ? passed : onWay) += 1;
             }
-            const std::string verdict = lot.failures > 0 ? "broken"
-                                        : onWay == 0      ? "met"
-                                                          : "open";
+            const std::string verdict = lot.failures > 0 ? "broken" : onWay == 0 ? "met" : "open";
             view->verdicts[kind + " " + lot.lot] = verdict;
             h += "<p>Plan: each unit " + Cycles(need) + " cycles without a failure; " +
                  Cycles(static_cast<double>(passed)) + " passed, " +
                  Cycles(static_cast<double>(onWay)) + " on the way, " +
                  Cycles(static_cast<double>(lot.failures)) + " failed: " +
-                 (verdict == "met" ? "demonstration met"
+                 (verdict == "met"      ? "demonstration met"
                   : verdict == "broken" ? "demonstration broken"
                                         : "still open") +
                  ".</p>\n";
@@ -146,9 +144,9 @@ void LotWatch::Build() {
         for (const UnitFigures& u : ul.units) {
             if (u.lot != lot.lot || u.kind != lot.kind) continue;
             h += "<tr><td>" + HtmlText(u.unit) + "</td><td>" +
-                 Cycles(static_cast<double>(u.cycles)) + "</td><td>" +
-                 HtmlText(UnitStateText(u)) + "</td><td>" +
-                 HtmlText(u.runs.empty() ? "" : u.runs.back().folder) + "</td></tr>\n";
+                 Cycles(static_cast<double>(u.cycles)) + "</td><td>" + HtmlText(UnitStateText(u)) +
+                 "</td><td>" + HtmlText(u.runs.empty() ? "" : u.runs.back().folder) +
+                 "</td></tr>\n";
         }
         h += "</table>\n<img alt=\"Weibull plot of lot " + HtmlText(name) + "\" src=\"/lot/" +
              std::to_string(i) + ".png?v=" + std::to_string(std::hash<std::string>()(view->json)) +

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <QGuiApplication>
-
 #include <chrono>
 #include <csignal>
 #include <cstdio>

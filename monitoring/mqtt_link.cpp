@@ -122,8 +122,9 @@ private:
         }
         if (link_.stopping_) return false;
         const bool silent = rc == MOSQ_ERR_SUCCESS && !session_.connackSeen;
-        const std::string reason = silent ? "no answer from " + where_ + " in 10 s"
-                                          : ConnectionReason(rc, session_.connack, credentialsGiven_, where_);
+        const std::string reason =
+            silent ? "no answer from " + where_ + " in 10 s"
+                   : ConnectionReason(rc, session_.connack, credentialsGiven_, where_);
         mosquitto_disconnect(mosq);  // whatever it returns, the next attempt starts afresh
         Tell("Monitoring: not connected (" + reason + "), retrying",
              "Monitoring: cannot publish to the MQTT broker " + where_ + ": " + reason +

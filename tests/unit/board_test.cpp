@@ -14,9 +14,14 @@ const std::string kStatus =
         "failures": 0, "since": "2026-12-10T02:00:00", "version": "1.3.1", "bench": "bench-1",
         "host": "pc1", "updated": "2026-12-10T02:50:00Z", "last_end": null})";
 
-std::string Row(int64_t count, const std::string& status = "SUCCESS", const std::string& error = "") {
-    return JsonText({{"log", "cycle_log1.txt"}, {"unit", "SN-1"}, {"count", count},
-                     {"status", status}, {"time", "2026-12-10T02:00:00"}, {"error", error}});
+std::string Row(int64_t count, const std::string& status = "SUCCESS",
+                const std::string& error = "") {
+    return JsonText({{"log", "cycle_log1.txt"},
+                     {"unit", "SN-1"},
+                     {"count", count},
+                     {"status", status},
+                     {"time", "2026-12-10T02:00:00"},
+                     {"error", error}});
 }
 
 std::string Events(const std::vector<Alert>& alerts) {
@@ -34,8 +39,10 @@ TEST(BenchBoard, MessagesOfTheWrongShapeAreIgnoredWithOneSentenceEach) {
         {"varnholt/a/status", std::string(17 * 1024, ' '), "larger than 16 KiB"},
         {"varnholt/a/status", "not json", "not a JSON object"},
         {"varnholt/a/rows", "[1, 2]", "not a JSON object"},
-        {"varnholt/a/status", R"({"state": "cycle", "cycle": "12"})", "\"cycle\" is not a whole number"},
-        {"varnholt/a/status", R"({"state": "cycle", "cycle": -3})", "\"cycle\" is not a whole number"},
+        {"varnholt/a/status", R"({"state": "cycle", "cycle": "12"})",
+         "\"cycle\" is not a whole number"},
+        {"varnholt/a/status", R"({"state": "cycle", "cycle": -3})",
+         "\"cycle\" is not a whole number"},
         {"varnholt/a/status", R"({"state": "dancing"})", "none of cycle, powercut"},
         {"varnholt/a/status", R"({"state": "idle", "unit": 7})", "\"unit\" is not text"},
         {"varnholt/a/events", R"({"event": "failure", "text": null})", "\"text\" is not text"},
@@ -83,10 +90,15 @@ TEST(BenchBoard, StatesAndEachAlertOnceUntilItClears) {
     EXPECT_EQ(board.Benches()[0].state, "running");
     EXPECT_EQ(Events(board.TakeAlerts()), "back");
 
-    board.Take("varnholt/pc1/b1/rows", Row(12, "FAILURE", "PowerOff Error: -1 Timed out waiting for power supply"), t += 1000);
-    board.Take("varnholt/pc1/b1/rows", Row(13, "FAILURE", "PowerOff Error: -1 Timed out waiting for power supply"), t += 1000);
+    board.Take("varnholt/pc1/b1/rows",
+               Row(12, "FAILURE", "PowerOff Error: -1 Timed out waiting for power supply"),
+               t += 1000);
+    board.Take("varnholt/pc1/b1/rows",
+               Row(13, "FAILURE", "PowerOff Error: -1 Timed out waiting for power supply"),
+               t += 1000);
     board.Take("varnholt/pc1/b1/events", R"({"event": "failure", "log": "cycle_log1.txt",
-        "text": "Shutter did not open"})", t);
+        "text": "Shutter did not open"})",
+               t);
     EXPECT_EQ(Events(board.TakeAlerts()), "bench_fault failure");
     EXPECT_EQ(board.Benches()[0].benchFaults, 2);
     EXPECT_EQ(board.Benches()[0].lastFailure, "Shutter did not open");
@@ -98,10 +110,10 @@ TEST(BenchBoard, StatesAndEachAlertOnceUntilItClears) {
     EXPECT_EQ(board.Benches()[0].state, "failed");
 
     // The Last Will, then a bench silent for three heartbeats.
-    board.Take("varnholt/pc1/b1/status", R"({"state": "offline", "bench": "bench-1", "host": "pc1"})",
-               t += 1000);
-    board.Take("varnholt/pc1/b1/status", R"({"state": "offline", "bench": "bench-1", "host": "pc1"})",
-               t += 1000);
+    board.Take("varnholt/pc1/b1/status",
+               R"({"state": "offline", "bench": "bench-1", "host": "pc1"})", t += 1000);
+    board.Take("varnholt/pc1/b1/status",
+               R"({"state": "offline", "bench": "bench-1", "host": "pc1"})", t += 1000);
     EXPECT_EQ(board.Benches()[0].state, "offline");
     board.Take("varnholt/pc2/b2/status", idle, t);
     board.Tick(t + 179000);
@@ -152,8 +164,8 @@ TEST(BoardPage, NamesAreTextNeverMarkup) {
     EXPECT_NE(metrics.find("# TYPE varnholt_cycles_total counter"), std::string::npos);
 
     const Json api = Json::parse(BenchesJson({b}));
-    for (const char* key : {"bench", "host", "topic", "state", "test", "unit", "lot", "log", "cycle",
-                            "failures", "last_row_utc", "updated_utc", "since_utc"}) {
+    for (const char* key : {"bench", "host", "topic", "state", "test", "unit", "lot", "log",
+                            "cycle", "failures", "last_row_utc", "updated_utc", "since_utc"}) {
         EXPECT_TRUE(api[0].contains(key)) << key;
     }
     EXPECT_EQ(api[0]["unit"], b.unit);
