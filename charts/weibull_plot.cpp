@@ -15,6 +15,19 @@ QString Count(double value) { return CountText(value); }
 
 }  // namespace
 
+bool LifeLineInFrame(double beta, double eta, double logLow, double logHigh, double yLow,
+                     double yHigh, LifeLine& line) {
+    if (!(beta > 0) || !(eta > 0) || !std::isfinite(beta) || !std::isfinite(eta)) return false;
+    // y = beta (ln t - ln eta) = beta ln 10 (log10 t - log10 eta): a straight line.
+    const double slope = beta * std::log(10.0), logEta = std::log10(eta);
+    const auto yAt = [&](double logT) { return slope * (logT - logEta); };
+    const auto logAt = [&](double y) { return logEta + y / slope; };
+    double fromLog = std::max(logLow, logAt(yLow)), toLog = std::min(logHigh, logAt(yHigh));
+    if (!(fromLog < toLog)) return false;
+    line = {fromLog, yAt(fromLog), toLog, yAt(toLog)};
+    return true;
+}
+
 QString CountText(double value) {
     if (!std::isfinite(value)) return QStringLiteral("not finite");
     // llround past the range of a 64-bit integer gives its most negative.
@@ -78,6 +91,16 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
         return frame.bottom() -
                (std::clamp(w, y0 - 0.5, y1 + 0.5) - y0) / (y1 - y0) * frame.height();
     };
+    // A life's line, cut to the frame in the data's own terms.
+    const auto drawLife = [&](double beta, double eta) {
+        LifeLine l;
+        if (!LifeLineInFrame(beta, eta, x0, x1, y0, y1, l)) return;
+        const auto at = [&](double logT, double y) {
+            return QPointF(frame.left() + (logT - x0) / (x1 - x0) * frame.width(),
+                           frame.bottom() - (y - y0) / (y1 - y0) * frame.height());
+        };
+        p.drawLine(at(l.fromLog, l.fromY), at(l.toLog, l.toY));
+    };
 
     // Grid: percent lines on the Weibull scale, decades and their 2 and 5.
     for (const double percent : {1.0, 2.0, 5.0, 10.0, 20.0, 30.0, 50.0, 63.2, 80.0, 90.0, 99.0}) {
@@ -128,8 +151,7 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
     if (lot.weibull) {
         const WeibullFit& w = *lot.weibull;
         p.setPen(QPen(fitColour, 1.6));
-        p.drawLine(QPointF(toX(BLife(w.beta, w.eta, 0.5)), toY(WeibullY(0.005))),
-                   QPointF(toX(BLife(w.beta, w.eta, 99.5)), toY(WeibullY(0.995))));
+        drawLife(w.beta, w.eta);
         for (const bool upper : {false, true}) {
             QPainterPath bound;
             bool started = false;
@@ -147,8 +169,7 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
     } else if (lot.weibayes && lot.weibayes->etaLower90 > 0) {
         const Weibayes& w = *lot.weibayes;
         p.setPen(QPen(fitColour, 1.4, Qt::DashDotLine));
-        p.drawLine(QPointF(toX(BLife(w.betaAssumed, w.etaLower90, 0.5)), toY(WeibullY(0.005))),
-                   QPointF(toX(BLife(w.betaAssumed, w.etaLower90, 99.5)), toY(WeibullY(0.995))));
+        drawLife(w.betaAssumed, w.etaLower90);
     }
     p.setPen(QPen(failColour, 1.5));
     p.setBrush(failColour);

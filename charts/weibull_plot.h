@@ -14,6 +14,17 @@ namespace varnholt {
 // without a fit, the Weibayes line at its assumed shape.
 void DrawWeibullPlot(QPainter& painter, const QRectF& area, const LotFigures& lot);
 
+// The straight line of a Weibull life (shape beta, scale eta) on the plot's
+// axes, cut to the frame: from and to (log10 of cycles, ln(-ln(1 - F))),
+// the frame spanning logLow..logHigh and yLow..yHigh. False when the line
+// misses the frame. Drawn from these ends, the line passes through B1, B10
+// and B50 exactly: no end is pulled onto the frame's edge.
+struct LifeLine {
+    double fromLog = 0, fromY = 0, toLog = 0, toY = 0;
+};
+bool LifeLineInFrame(double beta, double eta, double logLow, double logHigh, double yLow,
+                     double yHigh, LifeLine& line);
+
 // A count of cycles as people read it, with thousands separators: "15,585";
 // "not finite" for a bound the likelihood does not close, never a wrapped
 // integer; past 10^15, in powers of ten.

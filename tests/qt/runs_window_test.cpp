@@ -47,6 +47,43 @@ const RunFigures* RunOf(const std::shared_ptr<const RunsSnapshot>& snapshot,
     return nullptr;
 }
 
+// The fitted and the Weibayes lines are the lives they stand for, whatever
+// the frame cuts off: slope beta, and B1, B10, B50 where the fit puts them.
+TEST(WeibullPlot, TheDrawnLineIsTheFit) {
+    const struct {
+        double beta, eta, logLow, logHigh;
+    } cases[] = {
+        {2.1021, 15585 / 0.3425, 3, 6},  // a lot's fit, on a frame a little wider than the data
+        {2.0, 5000, 3.5, 3.9},           // a narrow spread: both ends cut by the cycles axis
+        {0.05, 1e6, -10, 20},            // beta near 0: cut by the unreliability axis
+        {40, 800000, 5.8, 6.0},
+    };
+    const double yLow = std::log(-std::log1p(-0.001)), yHigh = std::log(-std::log1p(-0.999));
+    for (const auto& c : cases) {
+        LifeLine l;
+        ASSERT_TRUE(LifeLineInFrame(c.beta, c.eta, c.logLow, c.logHigh, yLow, yHigh, l)) << c.beta;
+        const double slope = (l.toY - l.fromY) / (l.toLog - l.fromLog);
+        EXPECT_NEAR(slope / (c.beta * std::log(10.0)), 1.0, 0.005) << c.beta;
+        for (const double percent : {1.0, 10.0, 50.0}) {
+            const double y = std::log(-std::log1p(-percent / 100));
+            const double drawn = std::pow(10.0, l.fromLog + (y - l.fromY) / slope);
+            EXPECT_NEAR(drawn / BLife(c.beta, c.eta, percent), 1.0, 0.005)
+                << c.beta << " " << percent;
+        }
+        for (const double logT : {l.fromLog, l.toLog}) {
+            EXPECT_GE(logT, c.logLow - 1e-9);
+            EXPECT_LE(logT, c.logHigh + 1e-9);
+        }
+        for (const double y : {l.fromY, l.toY}) {
+            EXPECT_GE(y, yLow - 1e-9);
+            EXPECT_LE(y, yHigh + 1e-9);
+        }
+    }
+    LifeLine l;
+    EXPECT_FALSE(LifeLineInFrame(2.0, 1e9, 3, 4, yLow, yHigh, l));  // wholly right of the frame
+    EXPECT_FALSE(LifeLineInFrame(0, 1000, 3, 4, yLow, yHigh, l));
+}
+
 // 30 finished logs and a running one: a row of the running test looks at
 // Counts as the plots, the PDF and the window print them: separators, and
 // never a wrapped integer for a bound that is open or beyond any count.
