@@ -5,6 +5,8 @@
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <vector>
 
 namespace varnholt {
 namespace {
@@ -14,6 +16,32 @@ double WeibullY(double unreliability) { return std::log(-std::log1p(-unreliabili
 QString Count(double value) { return CountText(value); }
 
 }  // namespace
+
+void CyclesAxis(double lowT, double highT, double& logLow, double& logHigh) {
+    if (!(lowT > 0) || !(highT >= lowT) || !std::isfinite(highT)) {
+        lowT = 1;
+        highT = 10;
+    }
+    // The 1-2-5 steps at or below the smallest and at or above the largest.
+    const auto step = [](double t, bool down) {
+        const double decade = std::floor(std::log10(t));
+        double best = down ? 0 : HUGE_VAL;
+        for (double d = decade - 1; d <= decade + 1; ++d) {
+            for (const double m : {1.0, 2.0, 5.0}) {
+                const double v = m * std::pow(10.0, d);
+                // A hair of slack: 5000 computed as 4999.9999 is 5000.
+                if (down ? v <= t * (1 + 1e-12) && v > best : v >= t * (1 - 1e-12) && v < best) {
+                    best = v;
+                }
+            }
+        }
+        return best;
+    };
+    double low = step(lowT, true), high = step(highT, false);
+    if (!(high > low)) high = step(low * 1.5, false);
+    logLow = std::log10(low);
+    logHigh = std::log10(high);
+}
 
 bool LifeLineInFrame(double beta, double eta, double logLow, double logHigh, double yLow,
                      double yHigh, LifeLine& line) {
@@ -70,9 +98,16 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
     };
     for (const double t : lot.life.failures) widen(t);
     for (const double t : lot.life.suspensions) widen(t);
+    // The fit's ends widen the axis by two decades at most either side of the
+    // data: with a beta near 0 they lie twenty decades apart.
+    const double dataLow = lowT, dataHigh = highT;
+    const auto widenNear = [&](double t) {
+        if (dataHigh > 0) t = std::clamp(t, dataLow / 100, dataHigh * 100);
+        widen(t);
+    };
     if (lot.weibull) {
-        widen(BLife(lot.weibull->beta, lot.weibull->eta, 1));
-        widen(BLife(lot.weibull->beta, lot.weibull->eta, 99));
+        widenNear(BLife(lot.weibull->beta, lot.weibull->eta, 1));
+        widenNear(BLife(lot.weibull->beta, lot.weibull->eta, 99));
     } else if (lot.weibayes) {
         widen(lot.weibayes->b10Lower90);
         widen(lot.weibayes->etaLower90);
@@ -81,9 +116,15 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
         lowT = 1;
         highT = 10;
     }
-    const double x0 = std::floor(std::log10(lowT)),
-                 x1 = std::max(x0 + 1, std::ceil(std::log10(highT)));
-    const double y0 = WeibullY(0.01), y1 = WeibullY(0.99);
+    double x0 = 0, x1 = 1;
+    CyclesAxis(lowT, highT, x0, x1);
+    // The unreliability axis reaches 0.1 % or 99.9 % when a point needs it.
+    double lowF = 0.01, highF = 0.99;
+    for (const PlotPoint& point : ranks) {
+        if (point.unreliability < lowF) lowF = 0.001;
+        if (point.unreliability > highF) highF = 0.999;
+    }
+    const double y0 = WeibullY(lowF), y1 = WeibullY(highF);
     const auto toX = [&](double t) {
         return frame.left() + (std::log10(t) - x0) / (x1 - x0) * frame.width();
     };
@@ -103,7 +144,9 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
     };
 
     // Grid: percent lines on the Weibull scale, decades and their 2 and 5.
-    for (const double percent : {1.0, 2.0, 5.0, 10.0, 20.0, 30.0, 50.0, 63.2, 80.0, 90.0, 99.0}) {
+    for (const double percent : {0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 20.0, 30.0, 50.0, 63.2, 80.0,
+                                 90.0, 99.0, 99.5, 99.9}) {
+        if (percent / 100 < lowF - 1e-12 || percent / 100 > highF + 1e-12) continue;
         const double y = toY(WeibullY(percent / 100));
         p.setPen(QPen(percent == 63.2 ? QColor(200, 200, 240) : QColor(225, 225, 225), 0));
         p.drawLine(QPointF(frame.left(), y), QPointF(frame.right(), y));
@@ -114,10 +157,14 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
     }
     // A label only where it clears the one before; the decades come first.
     std::vector<std::pair<double, double>> taken;  // label extents
-    for (const double m : {1.0, 5.0, 2.0}) {
-        for (double decade = x0; decade <= x1; ++decade) {
+    // Within a decade or so every step is labelled where it fits; wider, the
+    // 1-2-5 steps.
+    const std::vector<double> steps = x1 - x0 < 1.1 ? std::vector<double>{1, 5, 2, 3, 4, 6, 7, 8, 9}
+                                                    : std::vector<double>{1, 5, 2};
+    for (const double m : steps) {
+        for (double decade = std::floor(x0); decade <= std::ceil(x1); ++decade) {
             const double t = m * std::pow(10.0, decade);
-            if (std::log10(t) > x1 + 1e-9) break;
+            if (std::log10(t) < x0 - 1e-9 || std::log10(t) > x1 + 1e-9) continue;
             const double x = toX(t);
             p.setPen(QPen(QColor(225, 225, 225), 0));
             p.drawLine(QPointF(x, frame.top()), QPointF(x, frame.bottom()));
@@ -179,10 +226,17 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
     // Suspensions: a triangle each along the bottom, at the cycles survived.
     p.setPen(QPen(QColor(60, 60, 60), 1.0));
     p.setBrush(Qt::NoBrush);
-    for (const double t : lot.life.suspensions) {
+    // Suspensions at one count are drawn once, with their number.
+    std::map<double, int> suspended;
+    for (const double t : lot.life.suspensions) ++suspended[t];
+    for (const auto& [t, count] : suspended) {
         const double x = toX(t), y = frame.bottom() - 2;
         const QPointF triangle[] = {{x, y - 10}, {x - 5, y}, {x + 5, y}};
         p.drawPolygon(triangle, 3);
+        if (count > 1) {
+            p.drawText(QRectF(x - 40, y - 10 - line, 80, line), Qt::AlignHCenter | Qt::AlignBottom,
+                       QStringLiteral("×%1").arg(count));
+        }
     }
     p.setClipping(false);
 

@@ -14,6 +14,11 @@ namespace varnholt {
 // without a fit, the Weibayes line at its assumed shape.
 void DrawWeibullPlot(QPainter& painter, const QRectF& area, const LotFigures& lot);
 
+// The cycles axis from the 1-2-5 step at or below the smallest cycles shown
+// to the one at or above the largest, as log10 of each: 5,000 to 7,000
+// spans 5,000 to 10,000, not 1,000 to 10,000.
+void CyclesAxis(double lowT, double highT, double& logLow, double& logHigh);
+
 // The straight line of a Weibull life (shape beta, scale eta) on the plot's
 // axes, cut to the frame: from and to (log10 of cycles, ln(-ln(1 - F))),
 // the frame spanning logLow..logHigh and yLow..yHigh. False when the line

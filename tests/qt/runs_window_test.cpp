@@ -84,6 +84,27 @@ TEST(WeibullPlot, TheDrawnLineIsTheFit) {
     EXPECT_FALSE(LifeLineInFrame(0, 1000, 3, 4, yLow, yHigh, l));
 }
 
+// The cycles axis hugs what it shows, in 1-2-5 steps: lot M1's narrow
+// spread, the README's lot L7, and a fit with beta near 0 whose ends the
+// plot holds to two decades beyond the data.
+TEST(WeibullPlot, TheCyclesAxisSpansTheDataIn125Steps) {
+    const struct {
+        double low, high, axisLow, axisHigh;
+    } cases[] = {
+        {5102, 6998, 5000, 10000},     // M1's failures and suspensions
+        {3874, 151000, 2000, 200000},  // L7: its fit's B1 and B99 beyond its points
+        {1, 1e6, 1, 1e6},              // beta near 0, held to two decades either side
+        {5000, 5000, 5000, 10000},     // one count alone still makes an axis
+        {0.3, 0.7, 0.2, 1},
+    };
+    for (const auto& c : cases) {
+        double low = 0, high = 0;
+        CyclesAxis(c.low, c.high, low, high);
+        EXPECT_NEAR(std::pow(10.0, low), c.axisLow, c.axisLow * 1e-9) << c.low;
+        EXPECT_NEAR(std::pow(10.0, high), c.axisHigh, c.axisHigh * 1e-9) << c.high;
+    }
+}
+
 // 30 finished logs and a running one: a row of the running test looks at
 // Counts as the plots, the PDF and the window print them: separators, and
 // never a wrapped integer for a bound that is open or beyond any count.
