@@ -78,10 +78,11 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
     const QString lotName =
         lot.lot.empty() ? QStringLiteral("(no lot)") : QString::fromStdString(lot.lot).left(40);
     p.drawText(QRectF(area.left(), area.top(), area.width(), line * 1.4), Qt::AlignCenter,
-               QStringLiteral("Weibull plot, lot %1, %2: %3 units, %4 failed")
-                   .arg(lotName, QString::fromLatin1(NamesOf(lot.kind).description))
-                   .arg(lot.units)
-                   .arg(lot.failures));
+               QStringLiteral("Weibull plot, lot %1, %2: %3 %4, %5 failed")
+                   .arg(lotName, QString::fromLatin1(NamesOf(lot.kind).description),
+                        Count(static_cast<double>(lot.units)),
+                        QLatin1String(lot.units == 1 ? "unit" : "units"),
+                        Count(static_cast<double>(lot.failures))));
     p.setFont(font);
     QRectF frame(area.left() + metrics.horizontalAdvance(QStringLiteral("99.9 %")) + line * 1.6,
                  area.top() + line * 1.8, 0, 0);
@@ -240,29 +241,87 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
     }
     p.setClipping(false);
 
-    QString legend;
-    if (lot.weibull) {
+    // B10 marked: across at 10 % to the fit, down to the axis; its one-sided
+    // lower bound as a tick on the axis.
+    if (lot.weibull && std::isfinite(lot.weibull->b10) && lot.weibull->b10 > 0) {
         const WeibullFit& w = *lot.weibull;
-        legend = QStringLiteral(
-                     "Fit (blue): \u03b2 %1 [%2, %3], \u03b7 %4 [%5, %6] cycles; "
-                     "B10 %7, at least %8 (90 %). Dashed: 90 % bounds.")
-                     .arg(w.beta, 0, 'g', 3)
-                     .arg(w.betaLow90, 0, 'g', 3)
-                     .arg(w.betaHigh90, 0, 'g', 3)
-                     .arg(Count(w.eta), Count(w.etaLow90), Count(w.etaHigh90), Count(w.b10),
-                          Count(w.b10Lower90));
-    } else {
-        legend = QString::fromStdString(lot.weibullNote);
-        if (lot.weibayes) {
-            legend += QStringLiteral(
-                          ". Weibayes (dash-dot), \u03b2 %1 assumed: \u03b7 at least %2, "
-                          "B10 at least %3 cycles (90 %).")
-                          .arg(lot.weibayes->betaAssumed, 0, 'g', 3)
-                          .arg(Count(lot.weibayes->etaLower90), Count(lot.weibayes->b10Lower90));
+        const double y10 = toY(WeibullY(0.10)), x10 = toX(w.b10);
+        if (x10 >= frame.left() && x10 <= frame.right()) {
+            p.setClipRect(frame);
+            p.setPen(QPen(QColor(0, 130, 80), 1.0, Qt::DotLine));
+            p.drawLine(QPointF(frame.left(), y10), QPointF(x10, y10));
+            p.drawLine(QPointF(x10, y10), QPointF(x10, frame.bottom()));
+            const double xLow = toX(w.b10Lower90);
+            if (w.b10Lower90 > 0 && xLow >= frame.left()) {
+                p.setPen(QPen(QColor(0, 130, 80), 2.0));
+                p.drawLine(QPointF(xLow, y10 - 6), QPointF(xLow, y10 + 6));
+            }
+            p.setClipping(false);
         }
     }
-    legend += QStringLiteral(" Red: failures at median ranks; triangles: suspensions.");
+
+    // The legend, as a dedicated Weibull tool shows it, in the frame's top
+    // left corner, where a rising line leaves room.
+    const auto plural = [](int64_t n, const char* one, const char* many) {
+        return Count(static_cast<double>(n)) + QLatin1Char(' ') +
+               QLatin1String(n == 1 ? one : many);
+    };
+    QStringList lines;
+    lines << QStringLiteral("Lot %1, %2")
+                 .arg(lotName, QString::fromLatin1(NamesOf(lot.kind).description));
+    lines << QStringLiteral("n = %1: r = %2, s = %3")
+                 .arg(plural(lot.units, "unit", "units"),
+                      plural(lot.failures, "failure", "failures"),
+                      plural(lot.suspensions, "suspension", "suspensions"));
+    QString note;
+    if (lot.weibull) {
+        const WeibullFit& w = *lot.weibull;
+        lines << QStringLiteral("\u03b2 %1 (90 %: %2 to %3)")
+                     .arg(w.beta, 0, 'f', 2)
+                     .arg(w.betaLow90, 0, 'f', 2)
+                     .arg(std::isfinite(w.betaHigh90) ? QString::number(w.betaHigh90, 'f', 2)
+                                                      : QStringLiteral("not finite"));
+        lines << QStringLiteral("\u03b7 %1 cycles (90 %: %2 to %3)")
+                     .arg(Count(w.eta), Count(w.etaLow90), Count(w.etaHigh90));
+        lines << QStringLiteral("B10 %1 cycles, at least %2 (90 %, one-sided)")
+                     .arg(Count(w.b10), Count(w.b10Lower90));
+        lines << QStringLiteral("Maximum likelihood, likelihood-ratio bounds");
+        lines << QStringLiteral("Band: 90 % two-sided, pointwise");
+        if (!std::isfinite(w.etaHigh90) || !std::isfinite(w.betaHigh90)) {
+            note = QStringLiteral(
+                "The upper bounds that read \"not finite\" are open: too few "
+                "failures to close them. ");
+        }
+    } else {
+        note = QString::fromStdString(lot.weibullNote) + QStringLiteral(". ");
+        if (lot.weibayes) {
+            lines << QStringLiteral("Weibayes, \u03b2 %1 assumed (dash-dot)")
+                         .arg(lot.weibayes->betaAssumed, 0, 'f', 2);
+            lines << QStringLiteral("\u03b7 at least %1 cycles (90 %)")
+                         .arg(Count(lot.weibayes->etaLower90));
+            lines << QStringLiteral("B10 at least %1 cycles (90 %)")
+                         .arg(Count(lot.weibayes->b10Lower90));
+        }
+    }
+    double width = 0;
+    for (const QString& l : lines) width = std::max(width, metrics.horizontalAdvance(l));
+    const QRectF box(frame.left() + 6, frame.top() + 6, width + line,
+                     line * (static_cast<double>(lines.size()) + 0.5));
+    p.setPen(QPen(QColor(150, 150, 150), 0.8));
+    p.setBrush(QColor(255, 255, 255, 235));
+    p.drawRect(box);
     p.setPen(Qt::black);
+    for (int i = 0; i < lines.size(); ++i) {
+        p.drawText(QRectF(box.left() + line / 2, box.top() + line * (0.25 + static_cast<double>(i)),
+                          width, line),
+                   Qt::AlignLeft | Qt::AlignVCenter, lines[i]);
+    }
+    const QString legend =
+        note + QStringLiteral(
+                   "Blue: the fit; dashed: its band; red: failures at median ranks; "
+                   "triangles: suspensions; green: B10 and its lower bound.");
+    p.setPen(Qt::black);
+    p.setBrush(Qt::NoBrush);
     p.drawText(QRectF(frame.left(), frame.bottom() + line * 2.4, frame.width(), line * 3.4),
                Qt::TextWordWrap | Qt::AlignHCenter, legend);
     p.restore();
