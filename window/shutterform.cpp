@@ -1,8 +1,11 @@
 #include "window/shutterform.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPalette>
 #include <algorithm>
 #include <cstdio>
 
@@ -26,6 +29,18 @@ static void InitWindowResources() { Q_INIT_RESOURCE(varnholt); }
 
 namespace varnholt {
 namespace {
+
+// A field the running test holds looks held: the window's grey, not an
+// editable white, and says why when pointed at.
+void LockField(QLineEdit& field, bool locked) {
+    field.setReadOnly(locked);
+    QPalette palette = field.palette();
+    palette.setColor(QPalette::Base,
+                     QApplication::palette().color(locked ? QPalette::Window : QPalette::Base));
+    field.setPalette(palette);
+    field.setToolTip(locked ? QStringLiteral("Held while the test runs: the run record names it.")
+                            : QString());
+}
 
 // Counts a handler for as long as it runs, nested or not.
 class HandlerScope {
@@ -187,14 +202,12 @@ bool ShutterForm::TakeUnitForRun() {
     // Said, never refused: a re-test of a failed shutter is legitimate.
     CheckUnitLife();
     SetUnitUnderTest({unit, lot});
-    ui->UnitText->setReadOnly(true);
-    ui->LotText->setReadOnly(true);
+    for (QLineEdit* field : {ui->UnitText, ui->LotText}) LockField(*field, true);
     return true;
 }
 
 void ShutterForm::ReleaseUnitFields() {
-    ui->UnitText->setReadOnly(false);
-    ui->LotText->setReadOnly(false);
+    for (QLineEdit* field : {ui->UnitText, ui->LotText}) LockField(*field, false);
     CheckUnitLife();
 }
 
