@@ -449,12 +449,17 @@ TEST_F(WindowTest, TheUnitFieldsLeadToTheRunRecord) {
     unit->setText("  SN-0013 ");
     bool lockedWhileRunning = false;
     Later(300, [&] {
-        lockedWhileRunning = unit->isReadOnly() && lot->isReadOnly();
+        // Held, and looking held: the window's grey, not an editable white.
+        const QColor grey = QApplication::palette().color(QPalette::Window);
+        lockedWhileRunning = unit->isReadOnly() && lot->isReadOnly() &&
+                             unit->palette().color(QPalette::Base) == grey &&
+                             lot->palette().color(QPalette::Base) == grey;
         Click("CycleTestCmd");
     });
     Click("CycleTestCmd");
     EXPECT_TRUE(lockedWhileRunning);
     EXPECT_FALSE(unit->isReadOnly());
+    EXPECT_EQ(unit->palette().color(QPalette::Base), QApplication::palette().color(QPalette::Base));
     std::string problem;
     const auto record = ReadRunRecordOf("cycle_log3.txt", problem);
     ASSERT_TRUE(record) << problem;
