@@ -259,20 +259,27 @@ def png_figures():
             f"same {pdf:.2f} s (1.3.1: {PDF_SECONDS_1_3_1:.2f} s): {'met' if ok else 'MISSED'}"], ok
 
 
-def monitoring_figures():
-    """Reply latency and CPU of a cycle test with monitoring off, on with the
-    broker up, and on with the broker down."""
+def start_broker(prefix, extra=""):
+    """Debian's mosquitto on a free port of 127.0.0.1, in a folder of its own:
+    (process, port, folder)."""
     import socket
     probe = socket.socket()
     probe.bind(("127.0.0.1", 0))
     port = probe.getsockname()[1]
     probe.close()
-    folder = tempfile.mkdtemp(prefix="varnholt-broker-")
+    folder = tempfile.mkdtemp(prefix=prefix)
     with open(os.path.join(folder, "broker.conf"), "w") as conf:
-        conf.write(f"listener {port} 127.0.0.1\nallow_anonymous true\nuser root\n")
+        conf.write(f"listener {port} 127.0.0.1\nallow_anonymous true\nuser root\n{extra}")
     broker = subprocess.Popen(["/usr/sbin/mosquitto", "-c", os.path.join(folder, "broker.conf")],
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     time.sleep(0.5)
+    return broker, port, folder
+
+
+def monitoring_figures():
+    """Reply latency and CPU of a cycle test with monitoring off, on with the
+    broker up, and on with the broker down."""
+    broker, port, _folder = start_broker("varnholt-broker-")
     seconds = min(CPU_SECONDS, 20)
     out = []
     for label, monitoring in (("monitoring off", ""),
@@ -310,19 +317,8 @@ def board_figures(benches=200, interval_ms=250, seconds=40):
     250 ms: its CPU and peak memory, /api/benches and the page's load in
     headless Chromium, and every bench's last cycle as published."""
     import json
-    import socket
     import urllib.request
-    probe = socket.socket()
-    probe.bind(("127.0.0.1", 0))
-    port = probe.getsockname()[1]
-    probe.close()
-    folder = tempfile.mkdtemp(prefix="varnholt-board-")
-    with open(os.path.join(folder, "broker.conf"), "w") as conf:
-        conf.write(f"listener {port} 127.0.0.1\nallow_anonymous true\nuser root\n"
-                   "max_queued_messages 100000\n")
-    broker = subprocess.Popen(["/usr/sbin/mosquitto", "-c", os.path.join(folder, "broker.conf")],
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    time.sleep(0.5)
+    broker, port, folder = start_broker("varnholt-board-", "max_queued_messages 100000\n")
     board = subprocess.Popen([f"{BUILD}/varnholt-board", "--broker", f"127.0.0.1:{port}",
                               "--listen", "127.0.0.1:0"], stdout=subprocess.PIPE,
                              stderr=subprocess.DEVNULL, text=True)

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "report/report.h"
 #include "runlog/json.h"
 #include "runlog/run_record.h"
 
@@ -16,15 +17,6 @@ std::string Age(int64_t ms) {
     if (s < 120) return std::to_string(s) + " s";
     if (s < 7200) return std::to_string(s / 60) + " min";
     return std::to_string(s / 3600) + " h";
-}
-
-std::string Grouped(int64_t value) {
-    std::string digits = std::to_string(value), out;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-        out += digits[i];
-    }
-    return out;
 }
 
 // A label value: backslash, quote and line feed escaped.
@@ -153,10 +145,10 @@ std::string BenchesHtml(const std::vector<BenchView>& benches, int64_t nowMs) {
         };
         item("Unit", b.unit.empty() ? "none" : b.unit);
         item("Lot", b.lot.empty() ? "none" : b.lot);
-        item("Cycle", Grouped(b.cycle));
-        item("Cycles/h", b.cyclesPerHour > 0 ? Grouped(std::llround(b.cyclesPerHour)) : "–");
+        item("Cycle", Thousands(b.cycle));
+        item("Cycles/h", b.cyclesPerHour > 0 ? Thousands(std::llround(b.cyclesPerHour)) : "–");
         item("Last row", b.lastRowMs > 0 ? Age(nowMs - b.lastRowMs) + " ago" : "none yet");
-        item("Failures", Grouped(b.failures));
+        item("Failures", Thousands(b.failures));
         out += "</dl>\n";
         if (!b.lastFailure.empty())
             out += "<p class=\"failure\">" + HtmlText(b.lastFailure) + "</p>\n";

@@ -125,22 +125,14 @@ bool HttpServer::Read(Connection& c) {
         if (c.closeAfter) c.in.clear();
         while (!c.closeAfter && c.out.empty()) {
             const size_t end = c.in.find("\r\n\r\n");
-            if (end == std::string::npos) {
-                if (c.in.size() > limits_.headerBytes) {
-                    const std::string body = "The request's line and headers exceed 8 KiB.\n";
-                    c.out = Head(431, "text/plain; charset=utf-8", body.size(), true) + body;
-                    c.closeAfter = true;
-                    c.in.clear();
-                }
-                break;
-            }
-            if (end > limits_.headerBytes) {
+            if ((end == std::string::npos ? c.in.size() : end) > limits_.headerBytes) {
                 const std::string body = "The request's line and headers exceed 8 KiB.\n";
                 c.out = Head(431, "text/plain; charset=utf-8", body.size(), true) + body;
                 c.closeAfter = true;
                 c.in.clear();
                 break;
             }
+            if (end == std::string::npos) break;
             Answer(c);
         }
     }

@@ -103,11 +103,10 @@ void LotWatch::Build() {
         const std::string name = lot.lot.empty() ? "(no lot)" : lot.lot;
         std::string& h = view->html;
         h += "<div class=\"lot\"><h2>Lot " + HtmlText(name) + ", " + kind + "</h2>\n<p>" +
-             Cycles(static_cast<double>(lot.units)) + (lot.units == 1 ? " unit, " : " units, ") +
-             Cycles(static_cast<double>(lot.failures)) +
-             (lot.failures == 1 ? " failure, " : " failures, ") +
-             Cycles(static_cast<double>(lot.suspensions)) +
-             (lot.suspensions == 1 ? " suspension" : " suspensions") + "</p>\n";
+             Thousands(lot.units) + (lot.units == 1 ? " unit, " : " units, ") +
+             Thousands(lot.failures) + (lot.failures == 1 ? " failure, " : " failures, ") +
+             Thousands(lot.suspensions) + (lot.suspensions == 1 ? " suspension" : " suspensions") +
+             "</p>\n";
         if (lot.weibull) {
             const WeibullFit& w = *lot.weibull;
             char beta[64];
@@ -132,9 +131,8 @@ void LotWatch::Build() {
             const std::string verdict = lot.failures > 0 ? "broken" : onWay == 0 ? "met" : "open";
             view->verdicts[kind + " " + lot.lot] = verdict;
             h += "<p>Plan: each unit " + Cycles(need) + " cycles without a failure; " +
-                 Cycles(static_cast<double>(passed)) + " passed, " +
-                 Cycles(static_cast<double>(onWay)) + " on the way, " +
-                 Cycles(static_cast<double>(lot.failures)) + " failed: " +
+                 Thousands(passed) + " passed, " + Thousands(onWay) + " on the way, " +
+                 Thousands(lot.failures) + " failed: " +
                  (verdict == "met"      ? "demonstration met"
                   : verdict == "broken" ? "demonstration broken"
                                         : "still open") +
@@ -143,10 +141,9 @@ void LotWatch::Build() {
         h += "<table><tr><th>Unit</th><th>Cycles</th><th>State</th><th>Bench folder</th></tr>\n";
         for (const UnitFigures& u : ul.units) {
             if (u.lot != lot.lot || u.kind != lot.kind) continue;
-            h += "<tr><td>" + HtmlText(u.unit) + "</td><td>" +
-                 Cycles(static_cast<double>(u.cycles)) + "</td><td>" + HtmlText(UnitStateText(u)) +
-                 "</td><td>" + HtmlText(u.runs.empty() ? "" : u.runs.back().folder) +
-                 "</td></tr>\n";
+            h += "<tr><td>" + HtmlText(u.unit) + "</td><td>" + Thousands(u.cycles) + "</td><td>" +
+                 HtmlText(UnitStateText(u)) + "</td><td>" +
+                 HtmlText(u.runs.empty() ? "" : u.runs.back().folder) + "</td></tr>\n";
         }
         h += "</table>\n<img alt=\"Weibull plot of lot " + HtmlText(name) + "\" src=\"/lot/" +
              std::to_string(i) + ".png?v=" + std::to_string(std::hash<std::string>()(view->json)) +
