@@ -1,6 +1,7 @@
 #include "board/lot_watch.h"
 
 #include <QBuffer>
+#include <QFont>
 #include <QImage>
 #include <QPainter>
 #include <cmath>
@@ -19,6 +20,7 @@ std::string Png(const LotFigures& lot) {
     {
         QPainter painter(&image);
         painter.setRenderHint(QPainter::Antialiasing);
+        painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 6));
         DrawWeibullPlot(painter, QRectF(0, 0, 900, 700), lot);
     }
     QByteArray bytes;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "report/decimate.h"
+#include "report/words.h"
 
 namespace varnholt {
 namespace {
@@ -35,7 +36,9 @@ double NiceStep(double span, int count) {
 }
 
 QString TickText(double value) {
-    if (std::fabs(value - std::round(value)) < 1e-9) return QString::number(std::llround(value));
+    if (std::fabs(value - std::round(value)) < 1e-9) {
+        return QString::fromStdString(Thousands(std::llround(value)));
+    }
     return QString::number(value, 'f', 1);
 }
 
@@ -46,8 +49,9 @@ void Draw(QPainter& p, const QRectF& area, const QString& title, const QString& 
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
     p.fillRect(area, Qt::white);
+    // The painter's font is the least: the window's small font there.
     QFont font = p.font();
-    font.setPointSizeF(std::max(6.0, area.height() / 40.0));
+    font.setPointSizeF(std::max(font.pointSizeF(), area.height() / 40.0));
     p.setFont(font);
     const QFontMetricsF metrics(font);
     const double line = metrics.height();
@@ -58,10 +62,20 @@ void Draw(QPainter& p, const QRectF& area, const QString& title, const QString& 
     p.drawText(QRectF(area.left(), area.top(), area.width(), line * 1.4),
                Qt::AlignHCenter | Qt::AlignVCenter, title);
     p.setFont(font);
-    const QRectF plot(area.left() + metrics.horizontalAdvance("000000") + line * 1.2,
+    const bool anyPoint = std::any_of(all.begin(), all.end(), [](const Series& s) {
+        return !s.points.empty() || !s.band.empty();
+    });
+    if (!anyPoint) {
+        // Nothing to draw: a sentence, not an empty 0-to-1 chart.
+        p.setPen(QColor(90, 90, 90));
+        p.drawText(area.adjusted(line, line * 1.6, -line, -line),
+                   Qt::AlignCenter | Qt::TextWordWrap, empty);
+        p.restore();
+        return;
+    }
+    const QRectF plot(area.left() + metrics.horizontalAdvance("000,000") + line * 1.2,
                       area.top() + line * 1.6, 0, 0);
     QRectF frame = plot;
-    frame.setRight(area.right() - line);
     frame.setBottom(area.bottom() - line * 2.6);
 
     double minX = 0, maxX = 1, minY = 0, maxY = 1;
@@ -88,8 +102,16 @@ void Draw(QPainter& p, const QRectF& area, const QString& title, const QString& 
     if (maxY <= minY) maxY = minY + 1;
     const double yStep =
         wholeY ? std::max(1.0, NiceStep(maxY - minY, 5)) : NiceStep(maxY - minY, 5);
-    maxY = std::ceil(maxY / yStep) * yStep;
+    // A round value above the largest point: a line at the maximum would
+    // vanish into the frame.
+    maxY = (std::floor(maxY / yStep + 1e-9) + 1) * yStep;
     const double xStep = NiceStep(maxX - minX, 6);
+    // Room right of the frame for half the last label, centred on its tick.
+    frame.setRight(
+        area.right() -
+        std::max(line,
+                 metrics.horizontalAdvance(TickText(std::floor(maxX / xStep + 1e-9) * xStep)) / 2 +
+                     line * 0.3));
     const auto toX = [&](double x) {
         return frame.left() + (x - minX) / (maxX - minX) * frame.width();
     };
@@ -108,9 +130,8 @@ void Draw(QPainter& p, const QRectF& area, const QString& title, const QString& 
     }
     for (double x = std::ceil(minX / xStep) * xStep; x <= maxX + xStep / 1000; x += xStep) {
         p.drawLine(QPointF(toX(x), frame.bottom()), QPointF(toX(x), frame.bottom() + 3));
-        const double left = std::min(toX(x) - 60, area.right() - 120);
-        p.drawText(QRectF(left, frame.bottom() + 3, 120, line),
-                   left < toX(x) - 60 ? Qt::AlignRight : Qt::AlignHCenter, TickText(x));
+        p.drawText(QRectF(toX(x) - 200, frame.bottom() + 3, 400, line), Qt::AlignHCenter,
+                   TickText(x));
     }
     p.drawRect(frame);
     p.drawText(QRectF(frame.left(), frame.bottom() + line * 1.2, frame.width(), line),
@@ -121,9 +142,6 @@ void Draw(QPainter& p, const QRectF& area, const QString& title, const QString& 
     p.drawText(QRectF(-frame.height() / 2, 0, frame.height(), line), Qt::AlignHCenter, yLabel);
     p.restore();
 
-    if (!any) {
-        p.drawText(frame, Qt::AlignCenter, empty);
-    }
     p.setClipRect(frame.adjusted(-4, -4, 4, 4));
     double legendX = frame.right();
     for (auto it = all.rbegin(); it != all.rend(); ++it) {

@@ -19,7 +19,8 @@ QString RunChartTitle(RunChart chart);
 QString RunChartFileTag(RunChart chart);
 // Draws the chart of the run's series into area, title, axes and legend
 // included; the series are cut to about 2,000 points each (bins' minimum
-// and maximum).
+// and maximum). Text is drawn in the painter's font or larger, as the area
+// allows.
 void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
                   const RunAccumulator& series);
 

@@ -1,12 +1,13 @@
 #include "charts/weibull_plot.h"
 
 #include <QFontMetricsF>
-#include <QLocale>
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
 #include <map>
 #include <vector>
+
+#include "report/words.h"
 
 namespace varnholt {
 namespace {
@@ -56,19 +57,16 @@ bool LifeLineInFrame(double beta, double eta, double logLow, double logHigh, dou
     return true;
 }
 
-QString CountText(double value) {
-    if (!std::isfinite(value)) return QStringLiteral("not finite");
-    // llround past the range of a 64-bit integer gives its most negative.
-    if (std::fabs(value) >= 1e15) return QString::number(value, 'g', 3);
-    return QLocale(QLocale::English).toString(std::llround(value));
-}
+QString CountText(double value) { return QString::fromStdString(CyclesText(value)); }
 
-void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
+void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot,
+                     WeibullPlotStyle style) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
     p.fillRect(area, Qt::white);
+    // The painter's font is the least: the window's small font there.
     QFont font = p.font();
-    font.setPointSizeF(std::max(6.0, std::min(area.height(), area.width()) / 70.0));
+    font.setPointSizeF(std::max(font.pointSizeF(), std::min(area.height(), area.width()) / 70.0));
     p.setFont(font);
     const QFontMetricsF metrics(font);
     const double line = metrics.height();
@@ -86,8 +84,10 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
     p.setFont(font);
     QRectF frame(area.left() + metrics.horizontalAdvance(QStringLiteral("99.9 %")) + line * 1.6,
                  area.top() + line * 1.8, 0, 0);
-    frame.setRight(area.right() - line);
-    frame.setBottom(area.bottom() - line * 5.8);
+    // Room for half the last label, which stands centred on the frame's edge.
+    frame.setRight(area.right() - metrics.horizontalAdvance(QStringLiteral("0,000,000")) / 2 -
+                   line * 0.4);
+    frame.setBottom(area.bottom() - line * (style == WeibullPlotStyle::Full ? 5.8 : 2.6));
 
     const std::vector<PlotPoint> ranks = MedianRanks(lot.life);
     double lowT = HUGE_VAL, highT = 0;
@@ -173,12 +173,14 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
             p.drawLine(QPointF(x, frame.bottom()), QPointF(x, frame.bottom() + 3));
             const QString text = Count(t);
             const double half = metrics.horizontalAdvance(text) / 2 + line * 0.4;
+            // A label that would stand off its tick to stay inside the
+            // picture is left out.
+            const double left = x - half;
+            if (left + 2 * half > area.right() + line * 0.4) continue;
             const bool clear = std::none_of(taken.begin(), taken.end(), [&](const auto& e) {
-                return x + half > e.first && x - half < e.second;
+                return left + 2 * half > e.first && left < e.second;
             });
             if (!clear) continue;
-            // The last decade's label stays inside the picture.
-            const double left = std::min(x - half, area.right() - 2 * half);
             taken.emplace_back(left, left + 2 * half);
             p.drawText(QRectF(left, frame.bottom() + 3, 2 * half, line), Qt::AlignHCenter, text);
         }
@@ -260,6 +262,10 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
         }
     }
 
+    if (style == WeibullPlotStyle::Compact) {
+        p.restore();
+        return;
+    }
     // The legend, as a dedicated Weibull tool shows it, in the frame's top
     // left corner, where a rising line leaves room.
     const auto plural = [](int64_t n, const char* one, const char* many) {
@@ -288,9 +294,13 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot) {
         lines << QStringLiteral("Maximum likelihood, likelihood-ratio bounds");
         lines << QStringLiteral("Band: 90 % two-sided, pointwise");
         if (!std::isfinite(w.etaHigh90) || !std::isfinite(w.betaHigh90)) {
-            note = QStringLiteral(
-                "The upper bounds that read \"not finite\" are open: too few "
-                "failures to close them. ");
+            note = std::isfinite(w.betaHigh90)
+                       ? QStringLiteral("The upper bound of \u03b7 is not finite: too few failures. ")
+                   : std::isfinite(w.etaHigh90)
+                       ? QStringLiteral("The upper bound of \u03b2 is not finite: too few failures. ")
+                       : QStringLiteral(
+                             "The upper bounds of \u03b2 and \u03b7 are not finite: too few "
+                             "failures. ");
         }
     } else {
         note = QString::fromStdString(lot.weibullNote) + QStringLiteral(". ");

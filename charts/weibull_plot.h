@@ -12,7 +12,12 @@ namespace varnholt {
 // (Bernard's approximation on Johnson's adjusted ranks, so suspensions count),
 // suspensions marked along the bottom, the fitted line and its 90 % bounds;
 // without a fit, the Weibayes line at its assumed shape.
-void DrawWeibullPlot(QPainter& painter, const QRectF& area, const LotFigures& lot);
+// Text is drawn in the painter's font or larger, as the area allows.
+// Compact: without the legend box and the caption, for a small plot beside
+// the same figures in words.
+enum class WeibullPlotStyle { Full, Compact };
+void DrawWeibullPlot(QPainter& painter, const QRectF& area, const LotFigures& lot,
+                     WeibullPlotStyle style = WeibullPlotStyle::Full);
 
 // The cycles axis from the 1-2-5 step at or below the smallest cycles shown
 // to the one at or above the largest, as log10 of each: 5,000 to 7,000

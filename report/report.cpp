@@ -151,25 +151,13 @@ Json RunJson(const RunFigures& r) {
 
 // --- table ----------------------------------------------------------------
 
-std::string Fixed(const std::optional<double>& value, const char* format = "%.1f") {
-    if (!value) return "-";
-    char text[48];
-    std::snprintf(text, sizeof text, format, *value);
-    return text;
-}
-
-std::string SpreadText(const std::optional<Spread>& s) {
-    if (!s) return "-";
-    return std::to_string(s->median) + "/" + std::to_string(s->p99) + "/" + std::to_string(s->max);
-}
-
 std::string Row(const std::vector<std::string>& cells, const std::vector<int>& widths) {
     std::string line;
     for (size_t i = 0; i < cells.size(); ++i) {
         std::string cell = cells[i];
         const int width = widths[i];
-        if (static_cast<int>(cell.size()) < std::abs(width)) {
-            const std::string pad(static_cast<size_t>(std::abs(width)) - cell.size(), ' ');
+        if (static_cast<int>(Utf8Length(cell)) < std::abs(width)) {
+            const std::string pad(static_cast<size_t>(std::abs(width)) - Utf8Length(cell), ' ');
             cell = width < 0 ? cell + pad : pad + cell;
         }
         line += (i == 0 ? "" : "  ") + cell;
@@ -179,19 +167,20 @@ std::string Row(const std::vector<std::string>& cells, const std::vector<int>& w
 }
 
 std::string TotalLine(const char* label, const TotalFigures& t) {
-    return std::string(label) + ": " + std::to_string(t.runs) +
-           (t.runs == 1 ? " run, " : " runs, ") + std::to_string(t.cycles) + " cycles, " +
-           std::to_string(t.shutterFailures) +
-           (t.shutterFailures == 1 ? " shutter failure, " : " shutter failures, ") +
-           std::to_string(t.benchFaults) + (t.benchFaults == 1 ? " bench fault" : " bench faults") +
-           ", MCBF " + Fixed(t.mcbf) + " cycles (90 % lower bound " + Fixed(t.mcbfLower90) + ")\n";
+    return std::string(label) + ": " + Counted(t.runs, "run", "runs") + ", " +
+           Counted(t.cycles, "cycle", "cycles") + ", " +
+           Counted(t.shutterFailures, "shutter failure", "shutter failures") + ", " +
+           Counted(t.benchFaults, "bench fault", "bench faults") + ";\n  MCBF " +
+           (t.mcbf ? CyclesText(*t.mcbf) : std::string("-")) + " cycles, at least " +
+           CyclesText(t.mcbfLower90) + " (90 %)\n";
 }
 
-std::string Cycles(double value) {
-    if (!std::isfinite(value)) return "-";
-    char text[48];
-    std::snprintf(text, sizeof text, "%.0f", value);
-    return text;
+// At most n characters, a cut said by "...".
+std::string Clipped(const std::string& text, size_t n) {
+    if (Utf8Length(text) <= n) return text;
+    std::string kept = Utf8Prefix(text, n - 3);
+    while (!kept.empty() && kept.back() == ' ') kept.pop_back();
+    return kept + "...";
 }
 
 // Names in the table's cells.
@@ -200,29 +189,89 @@ std::string Printable(const std::string& name) { return PrintableName(name, 60);
 }  // namespace
 
 std::string UnitStateText(const UnitFigures& u) {
-    if (u.failed) return "failed at " + std::to_string(*u.cyclesToFailure);
+    if (u.failed) return "failed at " + Thousands(*u.cyclesToFailure);
     return u.running ? "running" : "suspended";
 }
 
-std::string LotSummary(const LotFigures& lot) {
-    std::string out = std::to_string(lot.units) + (lot.units == 1 ? " unit, " : " units, ") +
-                      std::to_string(lot.failures) + " failed, " + std::to_string(lot.suspensions) +
-                      " suspended. ";
+std::string LotSummary(const LotFigures& lot, const Symbols& symbols) {
+    const int64_t running = lot.running;
+    std::string out = Counted(lot.units, "unit", "units") + " tested: " +
+                      Thousands(lot.failures) + " failed, " + Thousands(lot.suspensions) +
+                      " suspended";
+    if (running > 0) out += " (" + Thousands(running) + " of them running)";
+    out += ".\n";
     if (lot.weibull) {
         const WeibullFit& w = *lot.weibull;
-        out += "Weibull beta " + Fixed(w.beta, "%.3g") + " [" + Fixed(w.betaLow90, "%.3g") + ", " +
-               Fixed(w.betaHigh90, "%.3g") + "], eta " + Cycles(w.eta) + " [" + Cycles(w.etaLow90) +
-               ", " + Cycles(w.etaHigh90) + "] cycles (90 %); B10 " + Cycles(w.b10) +
-               ", at least " + Cycles(w.b10Lower90) + " (90 %). ";
+        out += std::string("Weibull ") + symbols.beta + " " + ShapeText(w.beta) + " (90 %: " +
+               ShapeText(w.betaLow90) + " to " + ShapeText(w.betaHigh90) + "), " + symbols.eta +
+               " " + CyclesText(w.eta) + " cycles (90 %: " + CyclesText(w.etaLow90) + " to " +
+               CyclesText(w.etaHigh90) + ").\n";
+        out += "B10 life " + CyclesText(w.b10) + " cycles; with 90 % confidence at least " +
+               CyclesText(w.b10Lower90) + ".\n";
+        if (!std::isfinite(w.etaHigh90)) {
+            out += std::string("The upper bound of ") + symbols.eta +
+                   " is not finite: too few failures.\n";
+        }
     } else {
-        out += "No Weibull fit: " + lot.weibullNote + ". ";
+        out += "No Weibull fit: " + lot.weibullNote + ".\n";
     }
     if (lot.weibayes) {
-        out += "Weibayes, beta " + Fixed(lot.weibayes->betaAssumed, "%g") +
-               " assumed: eta at least " + Cycles(lot.weibayes->etaLower90) + ", B10 at least " +
-               Cycles(lot.weibayes->b10Lower90) + " cycles (90 %).";
+        out += std::string("Weibayes (") + symbols.beta + " " +
+               ShapeText(lot.weibayes->betaAssumed) + " assumed): " + symbols.eta +
+               " at least " + CyclesText(lot.weibayes->etaLower90) + ", B10 at least " +
+               CyclesText(lot.weibayes->b10Lower90) + " cycles (90 %).\n";
     }
+    out.pop_back();
     return out;
+}
+
+LotPlan PlanFor(const LotFigures& lot, const std::vector<UnitFigures>& units, double target,
+                double reliability, double confidence, double beta) {
+    LotPlan plan;
+    plan.cyclesEach = std::ceil(ZeroFailureCycles(target, reliability, confidence, beta,
+                                                  static_cast<double>(lot.units)));
+    for (const UnitFigures& u : units) {
+        if (u.lot != lot.lot || u.kind != lot.kind) continue;
+        if (u.failed) {
+            ++plan.failed;
+        } else if (static_cast<double>(u.cycles) >= plan.cyclesEach) {
+            ++plan.passed;
+        } else {
+            ++plan.onTheWay;
+            if (plan.least < 0 || u.cycles < plan.least) plan.least = u.cycles;
+        }
+    }
+    return plan;
+}
+
+std::string PlanText(const LotPlan& plan, int64_t units) {
+    if (!std::isfinite(plan.cyclesEach)) {
+        return "Plan: no number of cycles each of " + Counted(units, "unit", "units") +
+               " can pass shows it; assume a larger shape or test more units.";
+    }
+    std::string text = "Plan: each of its " + Counted(units, "unit", "units") + " must pass " +
+                       CyclesText(plan.cyclesEach) + " cycles without a shutter failure; " +
+                       Thousands(plan.passed) + " passed, " + Thousands(plan.onTheWay) +
+                       " on the way";
+    if (plan.least >= 0) text += " (the least at " + Thousands(plan.least) + ")";
+    text += ", " + Thousands(plan.failed) + " failed: ";
+    text += plan.Broken() ? "broken, a failure breaks a zero-failure plan."
+            : plan.Met()  ? "met."
+                          : "still open.";
+    return text;
+}
+
+std::vector<std::pair<TestLogKind, TotalFigures>> TotalsByKind(
+    const std::vector<const RunFigures*>& runs) {
+    std::vector<std::pair<TestLogKind, TotalFigures>> totals;
+    for (const TestLogKind kind : {TestLogKind::CycleTest, TestLogKind::PowerCutTest}) {
+        std::vector<const RunFigures*> of;
+        for (const RunFigures* r : runs) {
+            if (r->kind == kind) of.push_back(r);
+        }
+        if (!of.empty()) totals.emplace_back(kind, Total(of));
+    }
+    return totals;
 }
 
 RunFile::RunFile(std::string folder, std::string path)
@@ -612,14 +661,6 @@ std::string EndedText(const RunFigures& r, int64_t now) {
     return now - r.logModifiedUnix > kQuiet ? "killed?" : "running or killed";
 }
 
-std::string Thousands(int64_t value) {
-    std::string digits = std::to_string(value < 0 ? -(value + 1) + 1ull : uint64_t(value));
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
-        digits.insert(static_cast<size_t>(at), ",");
-    }
-    return (value < 0 ? "-" : "") + digits;
-}
-
 std::string EndedLifeOf(const std::string& folder, const std::string& unit) {
     if (unit.empty()) return {};
     std::vector<std::string> logs;
@@ -649,66 +690,106 @@ std::string EndedLifeOf(const std::string& folder, const std::string& unit) {
     return text;
 }
 
-std::string ReportTable(const Report& report) {
+std::string ReportTable(const Report& report, const Symbols& symbols) {
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
-    const std::vector<int> widths = {-18, -8, -19, 8, 7, 5, 7, 9, 9, 12, 7, -8};
     std::string out;
+    const UnitsAndLots& ul = report.unitsAndLots;
+    // The lots first: their life is what the morning's reader came for.
+    for (const LotFigures& lot : ul.lots) {
+        if (lot.namedUnits == 0) continue;
+        out += "Lot " + (lot.lot.empty() ? std::string("(none)") : Printable(lot.lot)) + ", " +
+               NamesOf(lot.kind).description + "\n";
+        std::string summary = LotSummary(lot, symbols);
+        for (size_t at = 0; at != std::string::npos;) {
+            const size_t end = summary.find('\n', at);
+            out += "  " + summary.substr(at, end == std::string::npos ? end : end - at) + "\n";
+            at = end == std::string::npos ? end : end + 1;
+        }
+        out += "\n";
+    }
+    // 100 columns: numbers are right-aligned, so one space parts them.
+    const std::vector<int> widths = {-18, -10, -16, 11, 4, 5, 9, 9, -12};
+    const auto row = [&](const std::vector<std::string>& cells) {
+        std::string line;
+        for (size_t i = 0; i < cells.size(); ++i) {
+            std::string cell = cells[i];
+            const size_t width = static_cast<size_t>(std::abs(widths[i]));
+            // Names past their column are cut, so the figures stay in theirs.
+            if (widths[i] < 0 && i + 1 < cells.size() && Utf8Length(cell) > width) {
+                cell = Utf8Prefix(cell, width - 1) + "~";
+            }
+            const size_t length = Utf8Length(cell);
+            const std::string pad(length < width ? width - length : 0, ' ');
+            cell = widths[i] < 0 ? cell + pad : pad + cell;
+            line += (i == 0 ? "" : i == cells.size() - 1 ? "  " : " ") + cell;
+        }
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        return line + "\n";
+    };
     for (const std::string& folder : report.folders) {
-        std::vector<RunFigures> runs;
+        std::vector<const RunFigures*> runs;
         for (const RunFigures& run : report.runs) {
-            if (run.folder == folder) runs.push_back(run);
+            if (run.folder == folder) runs.push_back(&run);
         }
         out += "Folder " + ValidUtf8(folder) + "\n";
-        out += Row({"Log", "Kind", "Started", "Cycles", "Shutter", "Bench", "First", "MCBF",
-                    "MCBF 90%", "Cycle s", "Laplace", "Ended"},
-                   widths);
-        for (const RunFigures& r : runs) {
-            std::string started = IsoLocalText(r.started);
-            started[10] = ' ';
-            out += Row({r.file, NamesOf(r.kind).json, started, std::to_string(r.cycles),
-                        std::to_string(r.shutterFailures), std::to_string(r.benchFaults),
-                        r.firstFailureCycle ? std::to_string(*r.firstFailureCycle) : "-",
-                        Fixed(r.mcbf), Fixed(r.mcbfLower90), SpreadText(r.cycleSeconds),
-                        Fixed(r.laplace, "%.2f"), EndedText(r, now)},
-                       widths);
-            for (size_t i = 0; i < r.failureModes.size() && i < 3; ++i) {
-                const FailureMode& m = r.failureModes[i];
-                out += "    " + std::to_string(m.count) + " x " + FailureClassName(m.kind) + ": " +
-                       ValidUtf8(m.error) + " (cycles " + std::to_string(m.firstCycle) + ".." +
-                       std::to_string(m.lastCycle) + ")\n";
+        out += row({"Log", "Unit", "Started", "Cycles", "Shut", "Bench", "MCBF",
+                    std::string("MCBF") + symbols.atLeast, "Ended"});
+        out += std::string("  (Shut: shutter failures; Bench: bench faults, not the shutter's; "
+                           "MCBF: mean cycles\n   between shutter failures; MCBF") +
+               symbols.atLeast + ": its 90 % lower bound)\n";
+        for (const RunFigures* r : runs) {
+            std::string ended = EndedText(*r, now);
+            // A live run and one killed within the hour look alike.
+            if (ended == "running or killed") ended = "running?";
+            out += row({r->file, r->unit.empty() ? "-" : Printable(r->unit), DateText(r->started),
+                        Thousands(r->cycles), Thousands(r->shutterFailures),
+                        Thousands(r->benchFaults), r->mcbf ? CyclesText(*r->mcbf) : "-",
+                        CyclesText(r->mcbfLower90), ended});
+            for (size_t i = 0; i < r->failureModes.size() && i < 3; ++i) {
+                const FailureMode& m = r->failureModes[i];
+                out += "    " + Thousands(m.count) + " x " + FailureClassName(m.kind) + ": " +
+                       Clipped(ValidUtf8(m.error), 50) + " (cycles " + Thousands(m.firstCycle) +
+                       " to " + Thousands(m.lastCycle) + ")\n";
             }
-            if (r.failureModes.size() > 3) {
-                out += "    ... " + std::to_string(r.failureModes.size() - 3) + " more kinds\n";
+            if (r->failureModes.size() > 3) {
+                out += "    ... " + Counted(static_cast<int64_t>(r->failureModes.size() - 3),
+                                            "more kind", "more kinds") +
+                       "\n";
             }
         }
-        out += TotalLine("Total", Total(runs)) + "\n";
+        for (const auto& [kind, total] : TotalsByKind(runs)) {
+            out += TotalLine((std::string("Total, ") + NamesOf(kind).description).c_str(), total);
+        }
+        out += "\n";
     }
-    if (report.folders.size() > 1) out += TotalLine("All folders", Total(report.runs));
-    const UnitsAndLots& ul = report.unitsAndLots;
+    if (report.folders.size() > 1) {
+        std::vector<const RunFigures*> all;
+        for (const RunFigures& r : report.runs) all.push_back(&r);
+        for (const auto& [kind, total] : TotalsByKind(all)) {
+            out += TotalLine((std::string("All folders, ") + NamesOf(kind).description).c_str(),
+                             total);
+        }
+    }
     const bool anyNamed =
         std::any_of(ul.units.begin(), ul.units.end(), [](const UnitFigures& u) { return u.named; });
     if (anyNamed) {
-        const std::vector<int> unitWidths = {-20, -10, -8, 5, 10, -20, 6};
-        out += "\nUnits\n" +
+        const std::vector<int> unitWidths = {-20, -12, -8, 4, 11, -22, 5};
+        out += "Units\n" +
                Row({"Unit", "Lot", "Kind", "Runs", "Cycles", "State", "Bench"}, unitWidths);
         for (const UnitFigures& u : ul.units) {
-            out += Row({Printable(u.unit), Printable(u.lot), NamesOf(u.kind).json,
-                        std::to_string(u.runs.size()), std::to_string(u.cycles), UnitStateText(u),
-                        std::to_string(u.benchFaults)},
+            out += Row({Utf8Prefix(Printable(u.unit), 20), Utf8Prefix(Printable(u.lot), 12),
+                        NamesOf(u.kind).json, Thousands(static_cast<int64_t>(u.runs.size())),
+                        Thousands(u.cycles), UnitStateText(u), Thousands(u.benchFaults)},
                        unitWidths);
         }
-        for (const LotFigures& lot : ul.lots) {
-            out += "Lot " + (lot.lot.empty() ? std::string("(none)") : Printable(lot.lot)) + ", " +
-                   NamesOf(lot.kind).description + ": " + LotSummary(lot) + "\n";
-        }
+        out += "\n";
     }
     if (report.runs.empty()) out += "No logs were found.\n";
     for (const ReportProblem& p : report.problems) out += "Problem: " + ValidUtf8(p.problem) + "\n";
-    out +=
-        "(Shutter: shutter failures; Bench: bench faults (supply, lines), not counted against "
-        "the shutter; Cycle s: median/p99/max seconds per cycle; MCBF: mean cycles between "
-        "shutter failures; "
-        "Laplace > 0: failures come faster.)\n";
+    if (!report.runs.empty()) {
+        out += std::string("(Laplace trend, cycle and move times: varnholt-report --json or "
+                           "--pdf FILE.)\n");
+    }
     return out;
 }
 

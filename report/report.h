@@ -8,6 +8,7 @@
 
 #include "report/run_figures.h"
 #include "report/units.h"
+#include "report/words.h"
 #include "runlog/plain_file.h"
 #include "runlog/run_record.h"
 
@@ -133,8 +134,6 @@ Report BuildReport(const std::vector<std::string>& paths, bool keepSeries = fals
 std::string ReportJson(const Report& report);
 // One lot as an entry of ReportJson's "lots".
 std::string LotJsonText(const LotFigures& lot);
-// 31000 as "31,000": counts and cycles as people read them.
-std::string Thousands(int64_t value);
 // Whether the unit's life has ended, from the logs of folder whose records
 // name it: "SN-0003 failed at 31,000 cycles" (and the test kind when it ran
 // both), or empty while it lives or was never tested. For the window, when
@@ -146,10 +145,30 @@ std::string UnitStateText(const UnitFigures& unit);
 // killed" while its record has none, "killed?" when its log has not grown
 // for an hour since; for a log without a record, what its rows show.
 std::string EndedText(const RunFigures& run, int64_t nowUnix);
-// A lot's figures in one paragraph of words.
-std::string LotSummary(const LotFigures& lot);
-// The readable table: runs grouped by folder with a total for each, and one
-// over all when there are several folders.
-std::string ReportTable(const Report& report);
+// A lot's figures in a few lines of words a manager reads: "B10 life 15,585
+// cycles; with 90 % confidence at least 5,960".
+std::string LotSummary(const LotFigures& lot, const Symbols& symbols = kUnicode);
+
+// A zero-failure demonstration over one lot: each unit must pass cyclesEach
+// without a shutter failure.
+struct LotPlan {
+    double cyclesEach = 0;
+    int64_t passed = 0, onTheWay = 0, failed = 0;
+    int64_t least = -1;  // the fewest cycles of a unit on the way, -1 for none
+    bool Met() const { return failed == 0 && onTheWay == 0 && passed > 0; }
+    bool Broken() const { return failed > 0; }
+};
+LotPlan PlanFor(const LotFigures& lot, const std::vector<UnitFigures>& units, double target,
+                double reliability, double confidence, double beta);
+// "Plan: each of its 8 units must pass ... : still open."
+std::string PlanText(const LotPlan& plan, int64_t units);
+
+// Totals of each test kind apart: a power-cut cycle is no cycle-test cycle.
+std::vector<std::pair<TestLogKind, TotalFigures>> TotalsByKind(
+    const std::vector<const RunFigures*>& runs);
+
+// The readable table: the lots first, a short block each, then the runs
+// grouped by folder with their totals per test kind, within 100 columns.
+std::string ReportTable(const Report& report, const Symbols& symbols = kUnicode);
 
 }  // namespace varnholt

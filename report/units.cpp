@@ -148,6 +148,7 @@ UnitsAndLots BuildUnitsAndLots(const std::vector<const RunFigures*>& runs, doubl
             lot.life.failures.push_back(static_cast<double>(*u.cyclesToFailure));
         } else {
             ++lot.suspensions;
+            if (u.running) ++lot.running;
             // A unit that ran no cycle tells the fit nothing.
             if (u.cycles > 0) lot.life.suspensions.push_back(static_cast<double>(u.cycles));
         }

@@ -32,6 +32,7 @@ struct LotFigures {
     std::string lot;
     TestLogKind kind = TestLogKind::CycleTest;
     int64_t units = 0, failures = 0, suspensions = 0;
+    int64_t running = 0;     // of the suspensions, units whose newest run goes on
     int64_t namedUnits = 0;  // logs without a record make unnamed units
     std::optional<WeibullFit> weibull;
     std::string weibullNote;  // why there is no fit

@@ -27,8 +27,11 @@
 #include "reliability/weibull.h"
 #include "report/report.h"
 #include "report_program/assign_unit.h"
+#include "report_program/pdf_report.h"
 #include "report_program/png_file.h"
+#include "report_program/terminal.h"
 #include "runlog/json.h"
+#include "runlog/log_format.h"
 #include "runlog/run_record.h"
 #include "runlog/utf8_text.h"
 
@@ -37,7 +40,9 @@ namespace {
 using namespace varnholt;
 
 constexpr char kHelp[] =
-    "Usage: varnholt-report [--json] [--beta B] [--pdf FILE] [--png DIR] [PATH...]\n"
+    "Usage: varnholt-report [--json] [--beta B] [--png DIR] [PATH...]\n"
+    "       varnholt-report --pdf FILE [--runs] [--since TIME] [--target T\n"
+    "                       [--reliability R] [--confidence C] [--beta B]] [PATH...]\n"
     "       varnholt-report --plan --target T [--reliability R] [--confidence C]\n"
     "                       [--beta B] (--units N | --cycles T) [--json]\n"
     "       varnholt-report --assign-unit SERIAL [--lot LOT] FILE...\n"
@@ -48,8 +53,15 @@ constexpr char kHelp[] =
     "  PATH        a bench folder (its cycle_log<N>.txt and powercut_log<N>.txt) or\n"
     "              one log file; the current folder when none is given\n"
     "  --json      print the figures as JSON instead of the table\n"
-    "  --pdf FILE  also write a report of a few pages: the table, each run's charts\n"
-    "              and failure modes\n"
+    "  --pdf FILE  also write a report: a summary page (each lot's life in words and a\n"
+    "              small plot, each folder's recent runs and failures), a page or\n"
+    "              more per lot (its plot and all its units), and the run table\n"
+    "  --runs      with --pdf: a page of charts and failure modes for each run too\n"
+    "  --since TIME  with --pdf: the runs the summary lists, those with rows since\n"
+    "              TIME (local, 2026-12-09 or \"2026-12-09 08:00\"); the last 24 h of\n"
+    "              the newest run when not given\n"
+    "  --target T  with --pdf: judge each lot by the zero-failure plan --plan works\n"
+    "              out for its units (with --reliability, --confidence and --beta)\n"
     "  --png DIR   also write each run's charts as PNG images into DIR\n"
     "  --beta B    the Weibull shape the Weibayes bound assumes (default 2.0)\n"
     "  --plan      how many cycles each of N units (--units) must pass without a\n"
@@ -63,7 +75,8 @@ constexpr char kHelp[] =
     "1 when nothing could, 2 for a bad argument. See varnholt-report(1).\n";
 
 struct Arguments {
-    bool json = false;
+    bool json = false, runs = false;
+    std::optional<int64_t> since;
     std::string pdf, png;
     std::vector<std::string> paths;
     double beta = 2.0;
@@ -78,6 +91,29 @@ bool Number(const char* text, double& value) {
     char* end = nullptr;
     value = std::strtod(text, &end);
     return end != text && *end == '\0' && std::isfinite(value);
+}
+
+// "2026-12-09", "2026-12-09 08:00", "2026-12-09T08:00:30": LocalSeconds.
+bool LocalTime(const char* text, int64_t& when) {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
+    const std::string t = text;
+    const int got = std::sscanf(text, "%4d-%2d-%2d%n", &year, &month, &day, &used);
+    if (got != 3) return false;
+    size_t at = static_cast<size_t>(used);
+    if (at < t.size()) {
+        if (t[at] != ' ' && t[at] != 'T') return false;
+        int more = 0;
+        const int fields =
+            std::sscanf(text + at + 1, "%2d:%2d%n:%2d%n", &hour, &minute, &more, &second, &more);
+        if (fields < 2) return false;
+        at += 1 + static_cast<size_t>(more);
+    }
+    if (at != t.size() || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 ||
+        minute > 59 || second > 59 || year < 1970) {
+        return false;
+    }
+    when = LocalSeconds(year, month, day, hour * 3600 + minute * 60 + second);
+    return true;
 }
 
 // 0: go on; otherwise the exit status.
@@ -99,6 +135,19 @@ int Parse(int argc, char* argv[], Arguments& a) {
             a.json = true;
         } else if (arg == "--plan") {
             a.plan = true;
+        } else if (arg == "--runs") {
+            a.runs = true;
+        } else if (arg == "--since") {
+            int64_t when = 0;
+            if (i + 1 >= argc || !LocalTime(argv[i + 1], when)) {
+                std::fputs(
+                    "varnholt-report: --since needs a local time after it, such as "
+                    "2026-12-09 or \"2026-12-09 08:00\".\n",
+                    stderr);
+                return 2;
+            }
+            a.since = when;
+            ++i;
         } else if (arg == "--beta" || arg == "--target" || arg == "--reliability" ||
                    arg == "--confidence" || arg == "--units" || arg == "--cycles") {
             double* value = arg == "--beta"          ? &a.beta
@@ -180,6 +229,22 @@ int Parse(int argc, char* argv[], Arguments& a) {
             return 2;
         }
         return 0;
+    }
+    if (a.pdf.empty() && (a.runs || a.since || a.target != 0)) {
+        std::fputs(
+            "varnholt-report: --runs, --since and --target (without --plan) go with "
+            "--pdf FILE.\n",
+            stderr);
+        return 2;
+    }
+    if (a.target != 0 && !(a.target >= 1 && std::isfinite(a.target) && a.reliability > 0 &&
+                           a.reliability < 1 && a.confidence > 0 && a.confidence < 1)) {
+        std::fputs(
+            "varnholt-report: --target must be a number of cycles, 1 or more, and "
+            "--reliability and --confidence lie between 0 and 1; see varnholt-report "
+            "--help.\n",
+            stderr);
+        return 2;
     }
     if (a.assign && a.paths.empty()) {
         std::fputs("varnholt-report: --assign-unit needs one or more log files after it.\n",
@@ -346,6 +411,7 @@ bool WritePngs(const Report& report, const std::string& folder) {
                 thread_local QImage image(1200, 600, QImage::Format_RGB888);
                 image.fill(Qt::white);
                 QPainter painter(&image);
+                painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 6));
                 DrawRunChart(painter, QRectF(0, 0, 1200, 600), chart, report.series[i]);
                 painter.end();
                 return WritePng(image, dir.filePath(ImageName(report, i, chart)));
@@ -359,6 +425,7 @@ bool WritePngs(const Report& report, const std::string& folder) {
             QImage image(1000, 800, QImage::Format_RGB888);
             image.fill(Qt::white);
             QPainter painter(&image);
+            painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 6));
             DrawWeibullPlot(painter, QRectF(0, 0, 1000, 800), lot);
             painter.end();
             return WritePng(image, dir.filePath(LotImageName(lot)));
@@ -380,219 +447,6 @@ bool WritePngs(const Report& report, const std::string& folder) {
     return !failed;
 }
 
-void Text(QPainter& p, QRectF& room, const QString& text, const QFont& font) {
-    p.setFont(font);
-    const QRectF used = p.boundingRect(room, Qt::TextWordWrap, text);
-    p.drawText(room, Qt::TextWordWrap, text);
-    room.setTop(used.bottom() + font.pointSizeF());
-}
-
-// A local time as the log writes it: "12/8/2026 at 3:07:09 PM".
-QString LogStyleTime(int64_t localSeconds) {
-    const std::string iso = IsoLocalText(localSeconds);  // 2026-12-08T15:07:09
-    const int year = std::stoi(iso.substr(0, 4)), month = std::stoi(iso.substr(5, 2)),
-              day = std::stoi(iso.substr(8, 2)), hour = std::stoi(iso.substr(11, 2));
-    return QStringLiteral("%1/%2/%3 at %4:%5 %6")
-        .arg(month)
-        .arg(day)
-        .arg(year)
-        .arg(hour % 12 == 0 ? 12 : hour % 12)
-        .arg(QString::fromStdString(iso.substr(14, 5)),
-             hour < 12 ? QStringLiteral("AM") : QStringLiteral("PM"));
-}
-
-QString Thousands(double value) { return CountText(value); }
-
-// The runs of one folder as a table, ruled, with the total in words; a new
-// page when the rows reach the bottom.
-void RunsTable(QPdfWriter& pdf, QPainter& p, QRectF& room, const QRectF& page,
-               const std::vector<const RunFigures*>& runs, const QFont& font) {
-    p.setFont(font);
-    // Measured on the page's own resolution: the screen's would elide
-    // nothing and let a wide heading run into its neighbour.
-    const double line = QFontMetricsF(font, p.device()).height() * 1.35;
-    const std::vector<std::pair<QString, double>> columns = {
-        {QStringLiteral("Log"), 0.15},     {QStringLiteral("Unit"), 0.09},
-        {QStringLiteral("Started"), 0.21}, {QStringLiteral("Cycles"), 0.09},
-        {QStringLiteral("Shutter"), 0.08}, {QStringLiteral("Bench"), 0.08},
-        {QStringLiteral("MCBF"), 0.08},    {QStringLiteral("MCBF \u2265 (90 %)"), 0.15},
-        {QStringLiteral("Ended"), 0.07}};
-    const auto row = [&](const QStringList& cells, bool bold) {
-        if (room.top() + line > page.bottom()) {
-            pdf.newPage();
-            room = page;
-        }
-        QFont f = font;
-        f.setBold(bold);
-        p.setFont(f);
-        double x = room.left();
-        for (int i = 0; i < cells.size(); ++i) {
-            const double w = room.width() * columns[static_cast<size_t>(i)].second;
-            // Text after a column of figures keeps its distance from them.
-            const double pad = i == 8 ? 10 : 0;
-            p.drawText(
-                QRectF(x + pad, room.top(), w - 4 - pad, line),
-                (i >= 3 && i <= 7 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter,
-                QFontMetricsF(f, p.device()).elidedText(cells[i], Qt::ElideRight, w - 4 - pad));
-            x += w;
-        }
-        room.setTop(room.top() + line);
-        p.setPen(QPen(QColor(200, 200, 200), 0));
-        p.drawLine(QPointF(room.left(), room.top()), QPointF(room.right(), room.top()));
-        p.setPen(Qt::black);
-    };
-    QStringList header;
-    for (const auto& c : columns) header << c.first;
-    row(header, true);
-    for (const RunFigures* r : runs) {
-        row({Q(r->file), Q(r->unit), LogStyleTime(r->started),
-             Thousands(static_cast<double>(r->cycles)), QString::number(r->shutterFailures),
-             QString::number(r->benchFaults), r->mcbf ? Thousands(*r->mcbf) : QStringLiteral("-"),
-             Thousands(r->mcbfLower90),
-             r->endedByFailure ? QStringLiteral("failure")
-             : r->cycles == 0  ? QStringLiteral("no rows")
-                               : QStringLiteral("stop")},
-            false);
-    }
-    std::vector<RunFigures> copies;
-    for (const RunFigures* r : runs) copies.push_back(*r);
-    const TotalFigures t = Total(copies);
-    const QString total =
-        QStringLiteral(
-            "%1 %2, %3 cycles, %4 shutter %5, %6 bench %7; MCBF at least %8 cycles (90 %)")
-            .arg(t.runs)
-            .arg(t.runs == 1 ? QStringLiteral("run") : QStringLiteral("runs"))
-            .arg(Thousands(static_cast<double>(t.cycles)))
-            .arg(t.shutterFailures)
-            .arg(t.shutterFailures == 1 ? QStringLiteral("failure") : QStringLiteral("failures"))
-            .arg(t.benchFaults)
-            .arg(t.benchFaults == 1 ? QStringLiteral("fault") : QStringLiteral("faults"))
-            .arg(Thousands(t.mcbfLower90));
-    p.setFont(font);
-    room.setTop(room.top() + line * 0.3);
-    const QRectF used = p.boundingRect(room, Qt::TextWordWrap, total);
-    p.drawText(room, Qt::TextWordWrap, total);
-    room.setTop(used.bottom() + line);
-}
-
-bool WritePdf(const Report& report, const std::string& file) {
-    QPdfWriter pdf(Q(file));
-    pdf.setPageSize(QPageSize(QPageSize::A4));
-    pdf.setResolution(150);
-    pdf.setTitle(QStringLiteral("Varnholt report"));
-    pdf.setCreator(QStringLiteral("varnholt-report " VARNHOLT_VERSION));
-    QPainter p;
-    if (!p.begin(&pdf)) {
-        std::fprintf(stderr,
-                     "varnholt-report: cannot write the PDF %s; check that its folder "
-                     "exists and can be written.\n",
-                     file.c_str());
-        return false;
-    }
-    const QRectF page(0, 0, pdf.width(), pdf.height());
-    QFont heading(QStringLiteral("DejaVu Sans"), 14, QFont::Bold);
-    QFont body(QStringLiteral("DejaVu Sans"), 9);
-    QFont small(QStringLiteral("DejaVu Sans"), 7);
-    QRectF room = page;
-    QStringList folders;
-    for (const std::string& folder : report.folders) folders << Q(folder);
-    Text(p, room, QStringLiteral("Varnholt report"), heading);
-    Text(p, room,
-         QStringLiteral("Folders: ") + folders.join(QStringLiteral(", ")) +
-             QStringLiteral("\nWritten: ") +
-             QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
-         body);
-    QFont folderHeading(QStringLiteral("DejaVu Sans"), 11, QFont::Bold);
-    for (const std::string& folder : report.folders) {
-        std::vector<const RunFigures*> runs;
-        for (const RunFigures& r : report.runs) {
-            if (r.folder == folder) runs.push_back(&r);
-        }
-        Text(p, room, QStringLiteral("Folder ") + Q(folder), folderHeading);
-        RunsTable(pdf, p, room, page, runs, body);
-    }
-    if (!report.problems.empty()) {
-        QString problems = QStringLiteral("Problems:");
-        for (const ReportProblem& problem : report.problems) {
-            problems += QStringLiteral("\n") + Q(problem.problem);
-            if (problems.size() > 4000) {
-                problems += QStringLiteral("\n... and more; see varnholt-report");
-                break;
-            }
-        }
-        Text(p, room, problems, small);
-    }
-    for (size_t i = 0; i < report.runs.size(); ++i) {
-        const RunFigures& r = report.runs[i];
-        pdf.newPage();
-        room = page;
-        Text(p, room, Q(r.folder + "/" + r.file), heading);
-        QString summary =
-            QStringLiteral(
-                "%1, started on %2: %3 cycles, %4 shutter failures, %5 "
-                "bench faults")
-                .arg(QString::fromLatin1(NamesOf(r.kind).description), LogStyleTime(r.started))
-                .arg(r.cycles)
-                .arg(r.shutterFailures)
-                .arg(r.benchFaults);
-        if (r.mcbf) {
-            summary += QStringLiteral(", MCBF %1 cycles").arg(*r.mcbf, 0, 'f', 1);
-        }
-        summary += QStringLiteral(" (90 % lower bound %1)").arg(r.mcbfLower90, 0, 'f', 1);
-        if (r.laplace) summary += QStringLiteral(", Laplace %1").arg(*r.laplace, 0, 'f', 2);
-        Text(p, room, summary, body);
-        const double height = (page.height() - room.top()) / 4.2;
-        for (const RunChart chart : kRunCharts) {
-            DrawRunChart(p, QRectF(room.left(), room.top(), room.width(), height), chart,
-                         report.series[i]);
-            room.setTop(room.top() + height * 1.05);
-        }
-        QString modes = QStringLiteral("Failure modes:");
-        for (const FailureMode& m : r.failureModes) {
-            modes += QStringLiteral("\n%1 x %2 (cycles %3 to %4)")
-                         .arg(m.count)
-                         .arg(Q(m.error))
-                         .arg(m.firstCycle)
-                         .arg(m.lastCycle);
-            if (modes.size() > 2000) break;
-        }
-        if (r.failureModes.empty()) modes += QStringLiteral(" none");
-        Text(p, room, modes, body);
-    }
-    // A page per lot: its figures in words, its Weibull plot, its units.
-    for (const LotFigures& lot : report.unitsAndLots.lots) {
-        if (lot.namedUnits == 0) continue;
-        pdf.newPage();
-        room = page;
-        Text(p, room,
-             QStringLiteral("Lot %1, %2")
-                 .arg(lot.lot.empty() ? QStringLiteral("(none)") : Q(lot.lot).left(60),
-                      QString::fromLatin1(NamesOf(lot.kind).description)),
-             heading);
-        Text(p, room, Q(LotSummary(lot)), body);
-        const double height = std::min(page.height() * 0.5, room.width() * 0.75);
-        DrawWeibullPlot(p, QRectF(room.left(), room.top(), room.width(), height), lot);
-        room.setTop(room.top() + height + body.pointSizeF() * 2);
-        QString units = QStringLiteral("Units:");
-        int listed = 0;
-        for (const UnitFigures& u : report.unitsAndLots.units) {
-            if (u.lot != lot.lot || u.kind != lot.kind) continue;
-            if (++listed > 60) {
-                units += QStringLiteral("\n... and more; see varnholt-report --json");
-                break;
-            }
-            units += QStringLiteral("\n%1: %2 cycles in %3 run(s), %4, %5 bench fault(s)")
-                         .arg(Q(u.unit).left(60))
-                         .arg(u.cycles)
-                         .arg(u.runs.size())
-                         .arg(Q(UnitStateText(u)))
-                         .arg(u.benchFaults);
-        }
-        Text(p, room, units, body);
-    }
-    return p.end();
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -603,7 +457,9 @@ int main(int argc, char* argv[]) {
     if (arguments.assign) return Assign(arguments);
     const bool drawing = !arguments.pdf.empty() || !arguments.png.empty();
     const Report report = BuildReport(arguments.paths, drawing, arguments.beta);
-    const std::string out = arguments.json ? ReportJson(report) : ReportTable(report);
+    const std::string out = arguments.json
+                                ? ReportJson(report)
+                                : ReportTable(report, TerminalIsUtf8() ? kUnicode : kAscii);
     std::fwrite(out.data(), 1, out.size(), stdout);
     if (drawing && !report.runs.empty()) {
         // Charts are drawn without a display (cron, a server), where Qt's
@@ -615,7 +471,14 @@ int main(int argc, char* argv[]) {
         });
         QGuiApplication app(argc, argv);
         if (!arguments.png.empty() && !WritePngs(report, arguments.png)) return 1;
-        if (!arguments.pdf.empty() && !WritePdf(report, arguments.pdf)) return 1;
+        PdfOptions options;
+        options.runPages = arguments.runs;
+        options.since = arguments.since;
+        if (arguments.target != 0) {
+            options.plan = PdfPlan{arguments.target, arguments.reliability, arguments.confidence,
+                                   arguments.beta};
+        }
+        if (!arguments.pdf.empty() && !WritePdf(report, arguments.pdf, options)) return 1;
     }
     return report.runs.empty() ? 1 : 0;
 }

@@ -6,7 +6,8 @@ VARNHOLT_PACKAGES=(cmake ninja-build g++ clang pkg-config googletest libgtest-de
     libclang-rt-14-dev libx11-dev xvfb xauth xdotool x11-utils imagemagick python3
     fontconfig fonts-dejavu-core libspdlog-dev dpkg-dev fakeroot lintian desktop-file-utils
     appstream file libboost-math-dev python3-pandas libmosquitto-dev mosquitto
-    mosquitto-clients openssl nlohmann-json3-dev libpng-dev chromium prometheus "$VARNHOLT_CLANG_FORMAT")
+    mosquitto-clients openssl nlohmann-json3-dev libpng-dev chromium prometheus poppler-utils
+    "$VARNHOLT_CLANG_FORMAT")
 
 varnholt_install_deps() {
     local missing=()

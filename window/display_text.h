@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "report/words.h"
 #include "runlog/utf8_text.h"
 
 namespace varnholt {
@@ -11,9 +12,10 @@ namespace varnholt {
 // A log's, a unit's or a sentence's bytes as the window shows them.
 inline QString Q(const std::string& text) { return QString::fromStdString(ValidUtf8(text)); }
 
-// A figure to one decimal, "-" when there is none (no failure, no MCBF).
+// Cycles as the report and the PDF write them ("12,000"), "-" when there
+// are none (no failure, no MCBF).
 inline QString Figure(const std::optional<double>& value) {
-    return value ? QString::number(*value, 'f', 1) : QStringLiteral("-");
+    return value ? QString::fromStdString(CyclesText(*value)) : QStringLiteral("-");
 }
 
 }  // namespace varnholt

@@ -75,17 +75,14 @@ QVariant RunsModel::data(const QModelIndex& index, int role) const {
             return Q(r.file) + (running ? QStringLiteral("  (running)") : QString());
         case Unit:
             return Q(r.unit).left(64);
-        case Started: {
-            std::string started = IsoLocalText(r.started);
-            started[10] = ' ';
-            return Q(started);
-        }
+        case Started:
+            return Q(DateText(r.started));
         case Cycles:
-            return QString::number(r.cycles);
+            return Q(Thousands(r.cycles));
         case Shutter:
-            return QString::number(r.shutterFailures);
+            return Q(Thousands(r.shutterFailures));
         case Bench:
-            return QString::number(r.benchFaults);
+            return Q(Thousands(r.benchFaults));
         case Mcbf:
             return Figure(r.mcbf);
         case McbfLow:

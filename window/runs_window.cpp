@@ -101,6 +101,7 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
                 auto image = std::make_shared<QImage>(chartSize, QImage::Format_RGB32);
                 image->fill(Qt::white);
                 QPainter painter(image.get());
+                painter.setFont(chartFont);
                 const double third = chartSize.height() / 3.0;
                 int row = 0;
                 for (const RunChart chart : kRunCharts) {
@@ -195,6 +196,9 @@ void WeibullView::paintEvent(QPaintEvent*) {
         painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("Select a unit to see its lot."));
         return;
     }
+    QFont small = font();
+    small.setPointSizeF(std::max(7.0, font().pointSizeF() * 0.85));
+    painter.setFont(small);
     DrawWeibullPlot(painter, QRectF(rect()), *lot_);
 }
 
@@ -300,6 +304,9 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     qRegisterMetaType<std::shared_ptr<const RunsSnapshot>>();
     qRegisterMetaType<QSize>();
     reader_ = new RunsReader;
+    reader_->chartFont = font();
+    // The window's small font: what a status line or a tooltip uses.
+    reader_->chartFont.setPointSizeF(std::max(7.0, font().pointSizeF() * 0.85));
     reader_->moveToThread(&thread_);
     connect(&thread_, &QThread::finished, reader_, &QObject::deleteLater);
     connect(this, &RunsWindow::RefreshWanted, reader_, &RunsReader::Refresh);
@@ -399,6 +406,22 @@ void RunsWindow::Show(const std::shared_ptr<const RunsSnapshot>& snapshot) {
     if (!sized_ && model_->rowCount() > 0) {
         // Sized to the first rows once; then the operator's widths stand.
         for (int c = 0; c + 1 < RunsModel::Columns; ++c) list_->resizeColumnToContents(c);
+        // The last column keeps room for its words ("running or killed"):
+        // the names give way first, down to their headers.
+        // The widest of its words, with the cell's margins.
+        const QFontMetrics metrics(list_->font());
+        int excess = metrics.horizontalAdvance(QStringLiteral("running or killed")) +
+                     metrics.averageCharWidth() * 2 - list_->viewport()->width();
+        for (int c = 0; c + 1 < RunsModel::Columns; ++c) excess += list_->columnWidth(c);
+        for (const int c : {RunsModel::Log, RunsModel::Unit, RunsModel::Started}) {
+            if (excess <= 0) break;
+            const int least = list_->header()->sectionSizeHint(c);
+            const int give = std::min(excess, list_->columnWidth(c) - least);
+            if (give > 0) {
+                list_->setColumnWidth(c, list_->columnWidth(c) - give);
+                excess -= give;
+            }
+        }
         sized_ = true;
     }
     if (snapshot->reset) {
@@ -511,32 +534,10 @@ void RunsWindow::ShowLot() {
                             QString::fromLatin1(NamesOf(lot->kind).description)) +
                    Q(LotSummary(*lot));
     // The plan: each of the lot's units must pass t cycles without a failure.
-    const double each = std::ceil(ZeroFailureCycles(planTarget_->value(), planReliability_->value(),
-                                                    planConfidence_->value(), planBeta_->value(),
-                                                    static_cast<double>(lot->units)));
-    int64_t passed = 0, least = -1;
-    for (const UnitFigures& u : ul.units) {
-        if (u.lot != lot->lot || u.kind != lot->kind || u.failed) continue;
-        if (static_cast<double>(u.cycles) >= each) {
-            ++passed;
-        } else if (least < 0 || u.cycles < least) {
-            least = u.cycles;
-        }
-    }
-    const QLocale english(QLocale::English);
-    text += QStringLiteral(
-                "\nPlan: each of its %1 units must pass %2 cycles without a shutter "
-                "failure; %3 passed, %4 on the way%5, %6 failed%7.")
-                .arg(lot->units)
-                .arg(english.toString(static_cast<qlonglong>(each)))
-                .arg(passed)
-                .arg(lot->units - lot->failures - passed)
-                .arg(least >= 0 ? QStringLiteral(" (the least at %1)")
-                                      .arg(english.toString(static_cast<qlonglong>(least)))
-                                : QString())
-                .arg(lot->failures)
-                .arg(lot->failures > 0 ? QStringLiteral(": a failure breaks a zero-failure plan")
-                                       : QString());
+    text += QLatin1Char('\n') +
+            Q(PlanText(PlanFor(*lot, ul.units, planTarget_->value(), planReliability_->value(),
+                               planConfidence_->value(), planBeta_->value()),
+                       lot->units));
     lotText_->setText(text);
 }
 

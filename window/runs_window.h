@@ -2,6 +2,7 @@
 
 #include <QDoubleSpinBox>
 #include <QFileSystemWatcher>
+#include <QFont>
 #include <QImage>
 #include <QLabel>
 #include <QSplitter>
@@ -56,6 +57,8 @@ class RunsReader : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
+    // The charts' least font, set before the reader moves to its thread.
+    QFont chartFont;
 public slots:
     // running: the log of the test in progress, or empty. chartSize: the
     // charts' view, in pixels. units: the units and lots are wanted (the

@@ -34,7 +34,11 @@ assert doc["total"]["cycles"] == 3002
 assert len(doc["problems"]) == 1 and "missing" in doc["problems"][0]["problem"]
 PY
 "$report" "$work/bench-1" "$work/bench-2" > "$work/table.txt"
-grep -q "^All folders: 2 runs, 3002 cycles" "$work/table.txt" || fail "no total over all folders"
+# Each test kind apart: a power-cut cycle is no cycle-test cycle.
+grep -q "^All folders, power cut test: 1 run, 3,000 cycles" "$work/table.txt" &&
+    grep -q "^All folders, cycle test: 1 run, 2 cycles" "$work/table.txt" ||
+    fail "no total of each kind over all folders"
+grep -q "3,002" "$work/table.txt" && fail "the totals add power-cut cycles to cycle-test cycles"
 "$report" --pdf "$work/out.pdf" --png "$work/png" "$work/bench-1" > /dev/null
 [[ $(head -c 4 "$work/out.pdf") == %PDF ]] || fail "no PDF written"
 [[ $(ls "$work/png" | wc -l) == 3 ]] || fail "not three chart images: $(ls "$work/png")"
@@ -87,6 +91,36 @@ same(old, new, "")
 assert [r["ended"] for r in new["runs"]][:3] == ["failure", "failure", "stopped"], new["runs"]
 PY
     fail "the lot's JSON lost or changed a field"
+# The PDF as a manager meets it: the summary first, with the lot's life in
+# words and the plan's verdict; every unit of a 100-unit lot, its table
+# continued over pages; each run's charts only when asked for.
+python3 "$(dirname "$0")/../../bench/make_lot.py" "$work/hundred" many 100 1 2000 > /dev/null
+"$report" --pdf "$work/hundred.pdf" --target 5000 "$work/hundred" > "$work/hundred.txt"
+pdftotext -f 1 -l 1 "$work/hundred.pdf" "$work/page1.txt"
+grep -q "^B10 life 1,423 cycles; with 90 % con.*dence at least 1,306.$" "$work/page1.txt" &&
+    grep -q "^Plan: each of its 100 units must pass" "$work/page1.txt" ||
+    fail "page 1 is not the summary: $(head -c 600 "$work/page1.txt")"
+pdftotext -layout "$work/hundred.pdf" "$work/hundred.pdf.txt"
+# A row of the lot's units table (the run table names the units too).
+for n in $(seq 0 99); do
+    grep -Eq "^$(printf 'SN-%05d' "$n") +1 +[0-9,]+ (failed at [0-9,]+|suspended) +0 " \
+        "$work/hundred.pdf.txt" || fail "unit $n is not in the lot's table"
+done
+grep -q "Lot M1, cycle test, units (continued)$" "$work/hundred.pdf.txt" ||
+    fail "the units table goes on without saying so"
+grep -q "Cycle time per cycle" "$work/hundred.pdf.txt" && fail "run pages without --runs"
+"$report" --pdf "$work/runs.pdf" --runs --since "2026-12-01 08:00" "$work/hundred" > /dev/null
+pdftotext "$work/runs.pdf" "$work/runs.txt"
+grep -q "Cycle time per cycle" "$work/runs.txt" || fail "no run pages with --runs"
+# The text report: the lot first, every line within 100 columns.
+[[ $(head -1 "$work/hundred.txt") == "Lot M1, cycle test" ]] || fail "the text report does not start with the lot"
+python3 -c 'import sys; w = max(len(l.rstrip("\n")) for l in open(sys.argv[1], encoding="utf-8")); sys.exit(w > 100)' \
+    "$work/hundred.txt" || fail "the text report is wider than 100 columns"
+for bad in "--since yesterday" "--since 2026-13-01" "--runs"; do
+    status=0; "$report" $bad "$work/hundred" > /dev/null 2>&1 || status=$?
+    [[ $status == 2 ]] || fail "$bad gave exit status $status"
+done
+
 # Lots whose names clean to one file name each get a file of their own.
 mkdir "$work/same"
 for n in 1 2; do

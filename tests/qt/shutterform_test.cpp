@@ -409,11 +409,13 @@ TEST_F(WindowTest, TheUnitsViewShowsUnitsTheirLotAndThePlan) {
     units->setCurrentItem(units->topLevelItem(0));
     const QString lot = form->findChild<QLabel*>("LotFigures")->text();
     // The fit as R's survreg gives it for these eight failures.
-    EXPECT_TRUE(lot.contains("Weibull beta 2.14 [1.28, 3.24], eta 533")) << lot.toStdString();
+    EXPECT_TRUE(
+        lot.contains(QString::fromUtf8("Weibull \u03b2 2.14 (90 %: 1.28 to 3.24), \u03b7 533")))
+        << lot.toStdString();
     // (ln 0.1 / (8 ln 0.9))^(1/2) = 1.6528137 times the target, rounded up.
     EXPECT_TRUE(lot.contains("each of its 8 units must pass 1,652,814 cycles"))
         << lot.toStdString();
-    EXPECT_TRUE(lot.contains("8 failed: a failure breaks a zero-failure plan"))
+    EXPECT_TRUE(lot.contains("8 failed: broken, a failure breaks a zero-failure plan"))
         << lot.toStdString();
 }
 

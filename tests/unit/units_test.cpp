@@ -255,7 +255,7 @@ TEST(UnitsAndLots, HostileRecordsAreSaidAndTheLogBelieved) {
                      "\"utc_offset_minutes\": 60, \"ended_utc\": null, "
                      "\"ended\": \"stopped\", \"last_count\": 5000")}},
          {"\"started_utc\" 2026-11-29T07:00:00Z is 72 hours from the log's start"},
-         "failed at 1000",
+         "failed at 1,000",
          1},
         {"a record that counts past its log, of the other kind, ended before it began",
          {{"SN-4", "L", 10, "", 1}},
