@@ -105,7 +105,8 @@ void Draw(QPainter& p, const QRectF& area, const QString& title, const QString& 
     // A round value above the largest point: a line at the maximum would
     // vanish into the frame.
     maxY = (std::floor(maxY / yStep + 1e-9) + 1) * yStep;
-    const double xStep = NiceStep(maxX - minX, 6);
+    // The x axis is a count of cycles: no steps between them.
+    const double xStep = std::max(1.0, NiceStep(maxX - minX, 6));
     // Room right of the frame for half the last label, centred on its tick.
     frame.setRight(
         area.right() -
@@ -290,7 +291,7 @@ void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
         Draw(painter, area, title, QStringLiteral("Count"), QStringLiteral("seconds"), all);
     } else if (chart == RunChart::CumulativeFailures) {
         Series cumulative{QStringLiteral("failures"), QColor(200, 30, 30), {}, false, true};
-        cumulative.points.push_back({0, 0});
+        if (n > 0) cumulative.points.push_back({0, 0});
         double total = 0;
         for (const int64_t cycle : series.failureCycles) {
             cumulative.points.push_back({static_cast<double>(cycle), ++total});

@@ -294,13 +294,14 @@ void DrawWeibullPlot(QPainter& p, const QRectF& area, const LotFigures& lot,
         lines << QStringLiteral("Maximum likelihood, likelihood-ratio bounds");
         lines << QStringLiteral("Band: 90 % two-sided, pointwise");
         if (!std::isfinite(w.etaHigh90) || !std::isfinite(w.betaHigh90)) {
-            note = std::isfinite(w.betaHigh90)
-                       ? QStringLiteral("The upper bound of \u03b7 is not finite: too few failures. ")
-                   : std::isfinite(w.etaHigh90)
-                       ? QStringLiteral("The upper bound of \u03b2 is not finite: too few failures. ")
-                       : QStringLiteral(
-                             "The upper bounds of \u03b2 and \u03b7 are not finite: too few "
-                             "failures. ");
+            note =
+                std::isfinite(w.betaHigh90)
+                    ? QStringLiteral("The upper bound of \u03b7 is not finite: too few failures. ")
+                : std::isfinite(w.etaHigh90)
+                    ? QStringLiteral("The upper bound of \u03b2 is not finite: too few failures. ")
+                    : QStringLiteral(
+                          "The upper bounds of \u03b2 and \u03b7 are not finite: too few "
+                          "failures. ");
         }
     } else {
         note = QString::fromStdString(lot.weibullNote) + QStringLiteral(". ");

@@ -195,17 +195,16 @@ std::string UnitStateText(const UnitFigures& u) {
 
 std::string LotSummary(const LotFigures& lot, const Symbols& symbols) {
     const int64_t running = lot.running;
-    std::string out = Counted(lot.units, "unit", "units") + " tested: " +
-                      Thousands(lot.failures) + " failed, " + Thousands(lot.suspensions) +
-                      " suspended";
+    std::string out = Counted(lot.units, "unit", "units") + " tested: " + Thousands(lot.failures) +
+                      " failed, " + Thousands(lot.suspensions) + " suspended";
     if (running > 0) out += " (" + Thousands(running) + " of them running)";
     out += ".\n";
     if (lot.weibull) {
         const WeibullFit& w = *lot.weibull;
-        out += std::string("Weibull ") + symbols.beta + " " + ShapeText(w.beta) + " (90 %: " +
-               ShapeText(w.betaLow90) + " to " + ShapeText(w.betaHigh90) + "), " + symbols.eta +
-               " " + CyclesText(w.eta) + " cycles (90 %: " + CyclesText(w.etaLow90) + " to " +
-               CyclesText(w.etaHigh90) + ").\n";
+        out += std::string("Weibull ") + symbols.beta + " " + ShapeText(w.beta) +
+               " (90 %: " + ShapeText(w.betaLow90) + " to " + ShapeText(w.betaHigh90) + "), " +
+               symbols.eta + " " + CyclesText(w.eta) + " cycles (90 %: " + CyclesText(w.etaLow90) +
+               " to " + CyclesText(w.etaHigh90) + ").\n";
         out += "B10 life " + CyclesText(w.b10) + " cycles; with 90 % confidence at least " +
                CyclesText(w.b10Lower90) + ".\n";
         if (!std::isfinite(w.etaHigh90)) {
@@ -217,8 +216,8 @@ std::string LotSummary(const LotFigures& lot, const Symbols& symbols) {
     }
     if (lot.weibayes) {
         out += std::string("Weibayes (") + symbols.beta + " " +
-               ShapeText(lot.weibayes->betaAssumed) + " assumed): " + symbols.eta +
-               " at least " + CyclesText(lot.weibayes->etaLower90) + ", B10 at least " +
+               ShapeText(lot.weibayes->betaAssumed) + " assumed): " + symbols.eta + " at least " +
+               CyclesText(lot.weibayes->etaLower90) + ", B10 at least " +
                CyclesText(lot.weibayes->b10Lower90) + " cycles (90 %).\n";
     }
     out.pop_back();
@@ -228,8 +227,8 @@ std::string LotSummary(const LotFigures& lot, const Symbols& symbols) {
 LotPlan PlanFor(const LotFigures& lot, const std::vector<UnitFigures>& units, double target,
                 double reliability, double confidence, double beta) {
     LotPlan plan;
-    plan.cyclesEach = std::ceil(ZeroFailureCycles(target, reliability, confidence, beta,
-                                                  static_cast<double>(lot.units)));
+    plan.cyclesEach = std::ceil(
+        ZeroFailureCycles(target, reliability, confidence, beta, static_cast<double>(lot.units)));
     for (const UnitFigures& u : units) {
         if (u.lot != lot.lot || u.kind != lot.kind) continue;
         if (u.failed) {
@@ -629,16 +628,24 @@ std::string ReportJson(const Report& report) {
         }
     };
     entries(report.runs, RunJson);
-    const TotalFigures total = Total(report.runs);
-    out += "],\n \"total\": " +
-           JsonText(JsonObject({{"runs", total.runs},
-                                {"cycles", total.cycles},
-                                {"failures", total.failures},
-                                {"shutter_failures", total.shutterFailures},
-                                {"bench_faults", total.benchFaults},
-                                {"mcbf", OrNull(total.mcbf)},
-                                {"mcbf_lower_90", JsonFigure(total.mcbfLower90)}})) +
-           ",\n \"units\": [";
+    const auto totalJson = [](const TotalFigures& total) {
+        return JsonObject({{"runs", total.runs},
+                           {"cycles", total.cycles},
+                           {"failures", total.failures},
+                           {"shutter_failures", total.shutterFailures},
+                           {"bench_faults", total.benchFaults},
+                           {"mcbf", OrNull(total.mcbf)},
+                           {"mcbf_lower_90", JsonFigure(total.mcbfLower90)}});
+    };
+    // "total" over every run stays for the readers that take it; "totals"
+    // keeps each test kind apart.
+    std::vector<const RunFigures*> all;
+    for (const RunFigures& r : report.runs) all.push_back(&r);
+    Json totals = Json::object();
+    for (const auto& [kind, total] : TotalsByKind(all))
+        totals[NamesOf(kind).json] = totalJson(total);
+    out += "],\n \"total\": " + JsonText(totalJson(Total(report.runs))) +
+           ",\n \"totals\": " + JsonText(totals) + ",\n \"units\": [";
     entries(report.unitsAndLots.units, UnitJson);
     out += "],\n \"lots\": [";
     entries(report.unitsAndLots.lots, LotJson);
@@ -734,17 +741,18 @@ std::string ReportTable(const Report& report, const Symbols& symbols) {
         out += "Folder " + ValidUtf8(folder) + "\n";
         out += row({"Log", "Unit", "Started", "Cycles", "Shut", "Bench", "MCBF",
                     std::string("MCBF") + symbols.atLeast, "Ended"});
-        out += std::string("  (Shut: shutter failures; Bench: bench faults, not the shutter's; "
-                           "MCBF: mean cycles\n   between shutter failures; MCBF") +
+        out += std::string(
+                   "  (Shut: shutter failures; Bench: bench faults, not the shutter's; "
+                   "MCBF: mean cycles\n   between shutter failures; MCBF") +
                symbols.atLeast + ": its 90 % lower bound)\n";
         for (const RunFigures* r : runs) {
             std::string ended = EndedText(*r, now);
             // A live run and one killed within the hour look alike.
             if (ended == "running or killed") ended = "running?";
-            out += row({r->file, r->unit.empty() ? "-" : Printable(r->unit), DateText(r->started),
-                        Thousands(r->cycles), Thousands(r->shutterFailures),
-                        Thousands(r->benchFaults), r->mcbf ? CyclesText(*r->mcbf) : "-",
-                        CyclesText(r->mcbfLower90), ended});
+            out +=
+                row({r->file, r->unit.empty() ? "-" : Printable(r->unit), DateText(r->started),
+                     Thousands(r->cycles), Thousands(r->shutterFailures), Thousands(r->benchFaults),
+                     r->mcbf ? CyclesText(*r->mcbf) : "-", CyclesText(r->mcbfLower90), ended});
             for (size_t i = 0; i < r->failureModes.size() && i < 3; ++i) {
                 const FailureMode& m = r->failureModes[i];
                 out += "    " + Thousands(m.count) + " x " + FailureClassName(m.kind) + ": " +
@@ -752,8 +760,9 @@ std::string ReportTable(const Report& report, const Symbols& symbols) {
                        " to " + Thousands(m.lastCycle) + ")\n";
             }
             if (r->failureModes.size() > 3) {
-                out += "    ... " + Counted(static_cast<int64_t>(r->failureModes.size() - 3),
-                                            "more kind", "more kinds") +
+                out += "    ... " +
+                       Counted(static_cast<int64_t>(r->failureModes.size() - 3), "more kind",
+                               "more kinds") +
                        "\n";
             }
         }
@@ -787,8 +796,9 @@ std::string ReportTable(const Report& report, const Symbols& symbols) {
     if (report.runs.empty()) out += "No logs were found.\n";
     for (const ReportProblem& p : report.problems) out += "Problem: " + ValidUtf8(p.problem) + "\n";
     if (!report.runs.empty()) {
-        out += std::string("(Laplace trend, cycle and move times: varnholt-report --json or "
-                           "--pdf FILE.)\n");
+        out += std::string(
+            "(Laplace trend, cycle and move times: varnholt-report --json or "
+            "--pdf FILE.)\n");
     }
     return out;
 }

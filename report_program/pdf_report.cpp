@@ -107,8 +107,7 @@ public:
     QFont least_;  // the smallest text in a chart
 
 private:
-    void Row(const std::vector<Column>& columns, const QStringList& cells, bool bold,
-             double line) {
+    void Row(const std::vector<Column>& columns, const QStringList& cells, bool bold, double line) {
         QFont f = body_;
         f.setBold(bold);
         p_.setFont(f);
@@ -192,8 +191,9 @@ void Summary(Document& d, const Report& report, const PdfOptions& options) {
                      Q(PlanText(PlanFor(*lot, report.unitsAndLots.units, plan.target,
                                         plan.reliability, plan.confidence, plan.beta),
                                 lot->units)) +
-                     QStringLiteral(" (Reliability %1 % at %2 cycles, %3 % confidence, %4 %5 "
-                                    "assumed.)")
+                     QStringLiteral(
+                         " (Reliability %1 % at %2 cycles, %3 % confidence, %4 %5 "
+                         "assumed.)")
                          .arg(plan.reliability * 100, 0, 'g', 4)
                          .arg(Q(CyclesText(plan.target)))
                          .arg(plan.confidence * 100, 0, 'g', 4)
@@ -262,10 +262,9 @@ void Summary(Document& d, const Report& report, const PdfOptions& options) {
                                      Q(static_cast<int64_t>(recent.size()))),
                             d.body_, d.room().width());
             }
-            QString failures =
-                QStringLiteral("Failures in these runs: %1, %2.")
-                    .arg(Q(Counted(shutter, "shutter failure", "shutter failures")),
-                         Q(Counted(bench, "bench fault", "bench faults")));
+            QString failures = QStringLiteral("Failures in these runs: %1, %2.")
+                                   .arg(Q(Counted(shutter, "shutter failure", "shutter failures")),
+                                        Q(Counted(bench, "bench fault", "bench faults")));
             for (const auto& [kind, errors] : modes) {
                 std::vector<std::pair<int64_t, std::string>> ranked;
                 for (const auto& [error, count] : errors) ranked.emplace_back(count, error);
@@ -294,8 +293,9 @@ void Summary(Document& d, const Report& report, const PdfOptions& options) {
         d.Skip(d.LineOf(d.body_));
     }
     if (!report.problems.empty()) {
-        QString problems = QStringLiteral("Problems (%1):").arg(Q(
-            Counted(static_cast<int64_t>(report.problems.size()), "problem", "problems")));
+        QString problems = QStringLiteral("Problems (%1):")
+                               .arg(Q(Counted(static_cast<int64_t>(report.problems.size()),
+                                              "problem", "problems")));
         size_t shown = 0;
         for (const ReportProblem& problem : report.problems) {
             if (++shown > 40) {
@@ -325,8 +325,8 @@ void LotPages(Document& d, const Report& report) {
         for (const UnitFigures& u : report.unitsAndLots.units) {
             if (u.lot != lot->lot || u.kind != lot->kind) continue;
             const UnitRun& last = u.runs.back();
-            rows.push_back({Q(u.unit).left(60), Q(static_cast<int64_t>(u.runs.size())),
-                            Q(u.cycles), Q(UnitStateText(u)), Q(u.benchFaults),
+            rows.push_back({Q(u.unit).left(60), Q(static_cast<int64_t>(u.runs.size())), Q(u.cycles),
+                            Q(UnitStateText(u)), Q(u.benchFaults),
                             Q(last.folder + "/" + last.file)});
         }
         d.Table(title + QStringLiteral(", units"),
@@ -369,7 +369,8 @@ void RunTable(Document& d, const Report& report) {
                 rows);
         QString totals;
         for (const auto& [kind, total] : TotalsByKind(runs)) {
-            totals += (totals.isEmpty() ? QString() : QStringLiteral("\n")) + TotalText(kind, total);
+            totals +=
+                (totals.isEmpty() ? QString() : QStringLiteral("\n")) + TotalText(kind, total);
         }
         d.Paragraph(totals, d.body_, d.room().width());
         d.Skip(d.LineOf(d.body_));
@@ -381,12 +382,12 @@ void RunPages(Document& d, const Report& report) {
         const RunFigures& r = report.runs[i];
         d.NewPage();
         d.Heading(Q(r.folder + "/" + r.file), d.heading_);
-        QString summary = QStringLiteral("%1, started %2: %3, %4, %5")
-                              .arg(QString::fromLatin1(NamesOf(r.kind).description),
-                                   Q(DateText(r.started)), Q(Counted(r.cycles, "cycle", "cycles")),
-                                   Q(Counted(r.shutterFailures, "shutter failure",
-                                             "shutter failures")),
-                                   Q(Counted(r.benchFaults, "bench fault", "bench faults")));
+        QString summary =
+            QStringLiteral("%1, started %2: %3, %4, %5")
+                .arg(QString::fromLatin1(NamesOf(r.kind).description), Q(DateText(r.started)),
+                     Q(Counted(r.cycles, "cycle", "cycles")),
+                     Q(Counted(r.shutterFailures, "shutter failure", "shutter failures")),
+                     Q(Counted(r.benchFaults, "bench fault", "bench faults")));
         if (r.mcbf) summary += QStringLiteral("; MCBF %1 cycles").arg(CountText(*r.mcbf));
         summary += QStringLiteral(", at least %1 (90 %)").arg(CountText(r.mcbfLower90));
         if (r.laplace) summary += QStringLiteral("; Laplace %1").arg(*r.laplace, 0, 'f', 2);

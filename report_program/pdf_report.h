@@ -14,8 +14,8 @@ struct PdfPlan {
 };
 
 struct PdfOptions {
-    bool runPages = false;          // a page of charts for each run
-    std::optional<int64_t> since;   // LocalSeconds; the last 24 h of the newest run when none
+    bool runPages = false;         // a page of charts for each run
+    std::optional<int64_t> since;  // LocalSeconds; the last 24 h of the newest run when none
     std::optional<PdfPlan> plan;
 };
 

@@ -12,8 +12,8 @@ bool TerminalIsUtf8() {
     // their C form in every locale.
     if (std::setlocale(LC_CTYPE, "") == nullptr) return false;
     const char* set = nl_langinfo(CODESET);
-    const bool utf8 = set != nullptr && (std::strcmp(set, "UTF-8") == 0 ||
-                                         std::strcmp(set, "utf8") == 0);
+    const bool utf8 =
+        set != nullptr && (std::strcmp(set, "UTF-8") == 0 || std::strcmp(set, "utf8") == 0);
     std::setlocale(LC_CTYPE, "C");
     return utf8;
 }

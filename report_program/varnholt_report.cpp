@@ -259,11 +259,8 @@ int Parse(int argc, char* argv[], Arguments& a) {
     return 0;
 }
 
-std::string Whole(double value) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%.0f", value);
-    return text;
-}
+// Counts and cycles as every page writes them: "2,090,663".
+std::string Whole(double value) { return CyclesText(value); }
 
 std::string Plain(double value) {
     char text[48];
@@ -296,8 +293,9 @@ int Plan(const Arguments& a) {
         json["units"] = Count(a.units);
         json["cycles_each"] = Count(each);
         if (std::isfinite(each)) {
-            text = "Each of " + Whole(a.units) + " shutters must pass " + Whole(each) +
-                   " cycles without a shutter failure to show " + shown + ".\n";
+            text = (a.units == 1 ? std::string("The shutter must pass ")
+                                 : "Each of " + Whole(a.units) + " shutters must pass ") +
+                   Whole(each) + " cycles without a shutter failure to show " + shown + ".\n";
         } else {
             note = "no number of cycles each of " + Whole(a.units) + " shutters can pass shows " +
                    shown +

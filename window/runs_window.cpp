@@ -136,7 +136,7 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
     std::vector<const RunFigures*> all;
     all.reserve(snapshot->runs.size());
     for (const auto& run : snapshot->runs) all.push_back(run.get());
-    snapshot->total = Total(all);
+    snapshot->totals = TotalsByKind(all);
     if (!units) {
         units_.reset();
     } else if (!units_ || version != unitsVersion_ || files_.size() != unitsFiles_) {
@@ -408,10 +408,14 @@ void RunsWindow::Show(const std::shared_ptr<const RunsSnapshot>& snapshot) {
         for (int c = 0; c + 1 < RunsModel::Columns; ++c) list_->resizeColumnToContents(c);
         // The last column keeps room for its words ("running or killed"):
         // the names give way first, down to their headers.
-        // The widest of its words, with the cell's margins.
         const QFontMetrics metrics(list_->font());
-        int excess = metrics.horizontalAdvance(QStringLiteral("running or killed")) +
-                     metrics.averageCharWidth() * 2 - list_->viewport()->width();
+        int ended = list_->header()->sectionSizeHint(RunsModel::Ended);
+        for (int r = 0; r < model_->rowCount(); ++r) {
+            const QString word = model_->index(r, RunsModel::Ended).data().toString();
+            ended =
+                std::max(ended, metrics.horizontalAdvance(word) + metrics.averageCharWidth() * 2);
+        }
+        int excess = ended - list_->viewport()->width();
         for (int c = 0; c + 1 < RunsModel::Columns; ++c) excess += list_->columnWidth(c);
         for (const int c : {RunsModel::Log, RunsModel::Unit, RunsModel::Started}) {
             if (excess <= 0) break;
@@ -435,16 +439,21 @@ void RunsWindow::Show(const std::shared_ptr<const RunsSnapshot>& snapshot) {
         list_->setCurrentIndex(model_->index(0, 0));  // asks for its charts
     }
     TitleSelected();
-    const TotalFigures& total = snapshot->total;
     const auto count = [](int64_t n, const char* one, const char* many) {
-        return QString::number(n) + QLatin1Char(' ') + QString::fromLatin1(n == 1 ? one : many);
+        return Q(Counted(n, one, many));
     };
-    QString text =
-        QStringLiteral("Folder total: %1, %2, %3, %4, MCBF %5 (90 % lower bound %6)")
-            .arg(count(total.runs, "run", "runs"), count(total.cycles, "cycle", "cycles"),
-                 count(total.shutterFailures, "shutter failure", "shutter failures"),
-                 count(total.benchFaults, "bench fault", "bench faults"), Figure(total.mcbf),
-                 Figure(total.mcbfLower90));
+    // Each test kind apart: a power-cut cycle is no cycle-test cycle.
+    QString text;
+    for (const auto& [kind, total] : snapshot->totals) {
+        text += (text.isEmpty() ? QString() : QStringLiteral("\n")) +
+                QStringLiteral("Folder total, %1: %2, %3, %4, %5; MCBF %6, at least %7 (90 %)")
+                    .arg(QString::fromLatin1(NamesOf(kind).description),
+                         count(total.runs, "run", "runs"), count(total.cycles, "cycle", "cycles"),
+                         count(total.shutterFailures, "shutter failure", "shutter failures"),
+                         count(total.benchFaults, "bench fault", "bench faults"),
+                         Figure(total.mcbf), Figure(total.mcbfLower90));
+    }
+    if (text.isEmpty()) text = QStringLiteral("No runs in this folder yet.");
     // A folder of thousands of broken logs must not become a label of
     // thousands of lines: its layout alone took seconds and 100 MB.
     const size_t shown = std::min(snapshot->problems.size(), kProblemsShown);

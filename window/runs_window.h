@@ -37,7 +37,7 @@ struct RunsSnapshot {
     bool reset = true;
     std::vector<std::shared_ptr<const RunFigures>> runs;
     std::vector<std::pair<size_t, std::shared_ptr<const RunFigures>>> changed;
-    TotalFigures total;
+    std::vector<std::pair<TestLogKind, TotalFigures>> totals;
     std::vector<ReportProblem> problems;
     std::string selected;
     // The selected run's charts, drawn on the reading thread at the size

@@ -31,6 +31,7 @@ assert runs[0]["cycles"] == 3000 and runs[0]["ended_by_failure"] is True
 assert runs[0]["open_ms"]["median"] > 0
 assert runs[1]["failure_modes"][0]["error"] == "E2\u00ff"
 assert doc["total"]["cycles"] == 3002
+assert doc["totals"]["powercut"]["cycles"] == 3000 and doc["totals"]["cycle"]["cycles"] == 2
 assert len(doc["problems"]) == 1 and "missing" in doc["problems"][0]["problem"]
 PY
 "$report" "$work/bench-1" "$work/bench-2" > "$work/table.txt"

@@ -49,9 +49,9 @@ void WriteLog(const WorkingFolder& folder, TestLogKind kind, int number, int row
                       "\r\nStarted on 12/1/2026 at 8:00:00 AM\r\n\r\n" + kLogColumns + "\r\n";
     for (int i = 1; i <= rows; ++i) {
         log += std::to_string(i) +
-               (failing && i == rows ? "\tFAILURE\t9:00:00 AM\tOpenShutter Error: JAM"
-                     : kind == TestLogKind::CycleTest ? "\tSUCCESS\t9:00:00 AM\tNONE"
-                                                      : "\tSUCCESS\t9:00:00 AM\t") +
+               (failing && i == rows             ? "\tFAILURE\t9:00:00 AM\tOpenShutter Error: JAM"
+                : kind == TestLogKind::CycleTest ? "\tSUCCESS\t9:00:00 AM\tNONE"
+                                                 : "\tSUCCESS\t9:00:00 AM\t") +
                "\r\n";
     }
     folder.Write(name, log);
