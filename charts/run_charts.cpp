@@ -265,8 +265,10 @@ void DrawRunChart(QPainter& painter, const QRectF& area, RunChart chart,
                 ++clipped;
                 above.points.push_back({x, cap});
             }
-            // A row of their own above the cut, clear of the long cycles' marks.
-            if (series.failed[i]) failures.points.push_back({x, cap * 1.15});
+        }
+        // A row of their own above the cut, clear of the long cycles' marks.
+        for (const int64_t row : series.failedRows) {
+            failures.points.push_back({static_cast<double>(row + 1), cap * 1.15});
         }
         const Series time = MedianSeries(
             QStringLiteral("seconds"), QStringLiteral("median per bin (band: range)"),

@@ -20,26 +20,32 @@ double ChiSquared90(double degreesOfFreedom) {
 std::optional<Spread> SpreadOf(const std::vector<int32_t>& values) {
     if (values.empty()) return std::nullopt;
     const size_t n = values.size();
-    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    // Plain min and max: a loop without branches, which the compiler may
+    // turn into vector operations.
+    int32_t lowest = values[0], highest = values[0];
+    for (const int32_t v : values) {
+        lowest = std::min(lowest, v);
+        highest = std::max(highest, v);
+    }
     Spread spread;
-    spread.max = *high;
+    spread.max = highest;
     const size_t medianRank = NearestRank(n, 1, 2), p99Rank = NearestRank(n, 99, 100);
     // Cycle seconds and move milliseconds mostly span a small range: the
     // ranks are found by counting, without a copy of a million rows.
     constexpr int64_t kCountedRange = 1 << 18;
-    if (static_cast<int64_t>(*high) - *low < kCountedRange) {
-        std::vector<uint32_t> counts(static_cast<size_t>(*high - *low) + 1);
-        for (const int32_t v : values) ++counts[static_cast<size_t>(v - *low)];
+    if (static_cast<int64_t>(highest) - lowest < kCountedRange) {
+        std::vector<uint32_t> counts(static_cast<size_t>(highest - lowest) + 1);
+        for (const int32_t v : values) ++counts[static_cast<size_t>(v - lowest)];
         size_t seen = 0;
         bool medianFound = false;
         for (size_t i = 0; i < counts.size(); ++i) {
             seen += counts[i];
             if (!medianFound && seen >= medianRank) {
-                spread.median = *low + static_cast<int64_t>(i);
+                spread.median = lowest + static_cast<int64_t>(i);
                 medianFound = true;
             }
             if (seen >= p99Rank) {
-                spread.p99 = *low + static_cast<int64_t>(i);
+                spread.p99 = lowest + static_cast<int64_t>(i);
                 break;
             }
         }
@@ -102,22 +108,14 @@ void RunAccumulator::Start(const LogReader& header) {
     last_ = header.started;
 }
 
-void RunAccumulator::Reserve(size_t rows) {
-    intervals.reserve(rows);
-    failed.reserve(rows);
-}
+void RunAccumulator::Reserve(size_t rows) { intervals.reserve(rows); }
 
-void RunAccumulator::Add(const LogRow& row) {
-    // A run's cycles are seconds to hours long.
-    const int64_t interval = row.when - last_;
-    intervals.push_back(static_cast<int32_t>(std::clamp<int64_t>(interval, INT32_MIN, INT32_MAX)));
-    last_ = row.when;
-    any_ = true;
+void RunAccumulator::AddUnusual(const LogRow& row) {
     if (row.timeWentBack && timeWentBack_++ == 0) firstBackLine_ = row.line;
     // The power-cut test goes on after a failed final opening: its error in
     // a SUCCESS row is a failure all the same.
     const bool failure = row.failure || (kind_ == TestLogKind::PowerCutTest && !row.error.empty());
-    failed.push_back(failure);
+    if (failure) failedRows.push_back(static_cast<int64_t>(intervals.size()) - 1);
     lastFailed_ = row.failure;
     lastShutterFailed_ = false;
     if (!failure) return;

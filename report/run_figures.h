@@ -1,5 +1,6 @@
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -88,7 +89,23 @@ TotalFigures Total(const std::vector<const RunFigures*>& runs);
 class RunAccumulator {
 public:
     void Start(const LogReader& header);
-    void Add(const LogRow& row);
+    // Inline: called for each of 10^8 rows, and nearly every one is a
+    // success with its time after the one before.
+    void Add(const LogRow& row) {
+        const int64_t interval = row.when - last_;
+        // A run's cycles are seconds to hours long.
+        intervals.push_back(static_cast<int32_t>(interval < INT32_MIN   ? INT32_MIN
+                                                 : interval > INT32_MAX ? INT32_MAX
+                                                                        : interval));
+        last_ = row.when;
+        any_ = true;
+        if (row.failure || row.timeWentBack ||
+            (kind_ == TestLogKind::PowerCutTest && !row.error.empty())) {
+            AddUnusual(row);
+        } else {
+            lastFailed_ = lastShutterFailed_ = false;
+        }
+    }
     // Room for about this many rows, so a long log is not copied as it grows.
     void Reserve(size_t rows);
     void AddMoves(std::vector<MoveRow>&& rows);
@@ -97,14 +114,17 @@ public:
     // Rows read a day on after a small step back of the clock.
     int64_t TimeWentBack() const { return timeWentBack_; }
 
-    // Per row: its cycle seconds and whether it is a failure. Row i has Count
-    // i + 1: a row out of that sequence is a bad line, not a row.
+    // Per row: its cycle seconds. Row i has Count i + 1: a row out of that
+    // sequence is a bad line, not a row.
     std::vector<int32_t> intervals;
-    std::vector<bool> failed;
+    // The rows (from 0) that are failures of either class: few, so kept
+    // apart rather than a flag a row.
+    std::vector<int64_t> failedRows;
     std::vector<int64_t> failureCycles;  // shutter failures only
     std::vector<MoveRow> moves;
 
 private:
+    void AddUnusual(const LogRow& row);
     TestLogKind kind_ = TestLogKind::CycleTest;
     int64_t started_ = 0, last_ = 0;
     bool any_ = false, lastFailed_ = false, lastShutterFailed_ = false;

@@ -93,8 +93,12 @@ private:
     State state_ = State::Title;
     int64_t lastCount_ = 0;  // the last row's Count: the next is one more
     void AdvanceNext();
-    // lastCount_ + 1 in decimal, as the next row must begin.
+    void KnowNext();
+    // lastCount_ + 1 in decimal and a tab, as the next row must begin; its
+    // first eight bytes as a word, and the mask of those that count.
     char next_[24] = {};
+    uint64_t nextWord_ = 0, nextMask_ = 0;
+    uint64_t byteOne_[8] = {};  // 1 in byte i of a word, whatever the byte order
     int nextLength_ = 0;
     bool nextKnown_ = false;
     FileId id_;

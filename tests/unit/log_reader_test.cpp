@@ -166,6 +166,11 @@ TEST(LogReader, TheOnePassReadingAgreesWithTheLongWay) {
         "%d\tSUCCES\t9:00:00 AM\tNONE\r\n",      // no such status
         "%d\tSUCCESS\t9:0:00 AM\tNONE\r\n",      // a short minute
         "%d\tSUCCESS\t9:00:00 AM\r\n",           // no error field
+        "%d\tSUCCESS\t9:0?:00 AM\tNONE\r\n",     // a digit's high nibble, not its low one
+        "%d\tSUCCESS\t9:00:0/ AM\tNONE\r\n",     // just below '0'
+        "%d\tSUCCESS\t9:00-00 AM\tNONE\r\n",     // a separator that is not one
+        "%d\tSUCCESS\t9:00:00 XM\tNONE\r\n",     // neither AM nor PM
+        "%d\tSUCCESS\t9:60:00 AM\tNONE\r\n",     // no such minute
     };
     int64_t bad = 0;
     for (int count = 1; count <= 1001; ++count) {
@@ -181,7 +186,7 @@ TEST(LogReader, TheOnePassReadingAgreesWithTheLongWay) {
                "\t" + error + (count % 5 == 0 ? "\n" : "\r\n");
         if (count % 50 == 0) {
             char line[64];
-            std::snprintf(line, sizeof line, odd[count / 50 % 6], count + 1);
+            std::snprintf(line, sizeof line, odd[count / 50 % std::size(odd)], count + 1);
             log += line;
             ++bad;
         }
