@@ -22,10 +22,15 @@ namespace {
 
 // Bursts of rows (a fast bench) are read together.
 constexpr int kRefreshDelayMs = 300;
-// A growing log's charts are drawn again at most this often: one more row
-// among a million changes no pixel, and drawing them all is most of the cost
-// of following a long log.
-constexpr auto kChartsEvery = std::chrono::seconds(5);
+// A growing log's charts are drawn again at most this often, and less often
+// the longer it is: one more row among a million changes no pixel (a pixel
+// is some 1,700 rows of it), and drawing them all is most of the cost of
+// following a long log. 5 s up to 100,000 rows, then 5 s for each 100,000,
+// at most a minute.
+std::chrono::milliseconds ChartsEvery(size_t rows) {
+    const auto ms = static_cast<int64_t>(rows / 20);  // 5,000 ms each 100,000 rows
+    return std::chrono::milliseconds(std::clamp<int64_t>(ms, 5000, 60000));
+}
 constexpr int kChartsLaterMs = 5500;
 // A new, removed or renamed log is seen by the folder's watcher and the
 // running test's rows by its events; only a log that another program changes
@@ -93,7 +98,8 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
             AddRunProblems(path, *snapshot->runs.back(), file->recordProblem, numbered,
                            snapshot->problems);
             const bool grown = file->BytesRead() != sentBytes_;
-            const bool drawnLately = std::chrono::steady_clock::now() - sentAt_ < kChartsEvery;
+            const bool drawnLately = std::chrono::steady_clock::now() - sentAt_ <
+                                     ChartsEvery(file->series().intervals.size());
             const bool same = path == sentPath_ && chartSize == sentSize_;
             if (chartsWanted && same && grown && drawnLately) snapshot->chartsLater = true;
             if (chartsWanted && (!same || (grown && !drawnLately))) {
@@ -405,16 +411,27 @@ void RunsWindow::Show(const std::shared_ptr<const RunsSnapshot>& snapshot) {
     }
     if (!sized_ && model_->rowCount() > 0) {
         // Sized to the first rows once; then the operator's widths stand.
-        for (int c = 0; c + 1 < RunsModel::Columns; ++c) list_->resizeColumnToContents(c);
+        // Measured here on the newest rows, not by the view, which would lay
+        // out all 20,000 rows first (30 ms of the window's thread).
+        const QFontMetrics metrics(list_->font());
+        QFont bold = list_->font();
+        bold.setBold(true);
+        const QFontMetrics boldMetrics(bold);
+        const int rows = std::min(model_->rowCount(), 64);
+        const int margin = metrics.averageCharWidth() * 2;
+        const auto widest = [&](int c) {
+            int w = list_->header()->sectionSizeHint(c);
+            for (int r = 0; r < rows; ++r) {
+                const QModelIndex at = model_->index(r, c);
+                const QFontMetrics& m = at.data(Qt::FontRole).isValid() ? boldMetrics : metrics;
+                w = std::max(w, m.horizontalAdvance(at.data().toString()) + margin);
+            }
+            return w;
+        };
+        for (int c = 0; c + 1 < RunsModel::Columns; ++c) list_->setColumnWidth(c, widest(c));
         // The last column keeps room for its words ("running or killed"):
         // the names give way first, down to their headers.
-        const QFontMetrics metrics(list_->font());
-        int ended = list_->header()->sectionSizeHint(RunsModel::Ended);
-        for (int r = 0; r < model_->rowCount(); ++r) {
-            const QString word = model_->index(r, RunsModel::Ended).data().toString();
-            ended =
-                std::max(ended, metrics.horizontalAdvance(word) + metrics.averageCharWidth() * 2);
-        }
+        const int ended = widest(RunsModel::Ended);
         int excess = ended - list_->viewport()->width();
         for (int c = 0; c + 1 < RunsModel::Columns; ++c) excess += list_->columnWidth(c);
         for (const int c : {RunsModel::Log, RunsModel::Unit, RunsModel::Started}) {
