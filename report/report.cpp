@@ -333,6 +333,15 @@ bool RunFile::Refresh() {
     // more than they take, on the first read (later, the vectors grow as
     // vectors do; reserving on each would copy them on each).
     const size_t expected = r.reader.offset == 0 ? static_cast<size_t>(log.size / 24) : 0;
+    // A companion of megabytes (a long run's move times) is read beside the
+    // log, on a thread of its own, rather than after it; a small one is not
+    // worth a thread.
+    std::vector<MoveRow> moveRows;
+    constexpr uint64_t kMovesBeside = 1 << 20;
+    std::thread movesReading;
+    if (moves.size > r.moves.offset + kMovesBeside) {
+        movesReading = std::thread([&] { r.moves.ReadAppended(movesPath, moveRows); });
+    }
     const bool ok = r.reader.ReadAppended(path_, [&r, expected](const LogRow& row) {
         if (!r.started) {
             r.run.Start(r.reader);
@@ -341,8 +350,11 @@ bool RunFile::Refresh() {
         }
         r.run.Add(row);
     });
+    if (movesReading.joinable()) movesReading.join();
     bytesRead_ = r.reader.offset;
     if (!ok) {
+        // What was read of the companion is read again with the log.
+        if (!moveRows.empty()) r.moves = MovesReader{};
         problem = NotRead(path_, r.reader.problem);
         return false;
     }
@@ -352,9 +364,8 @@ bool RunFile::Refresh() {
     }
     problem.clear();
     ReadRecord();
-    std::vector<MoveRow> rows;
-    r.moves.ReadAppended(movesPath, rows);
-    r.run.AddMoves(std::move(rows));
+    if (moveRows.empty()) r.moves.ReadAppended(movesPath, moveRows);
+    r.run.AddMoves(std::move(moveRows));
     lastOk_ = seen;
     return true;
 }

@@ -176,6 +176,8 @@ RunFigures RunAccumulator::Figures(const LogReader& reader) const {
     // a companion left from elsewhere or written over must not bend them.
     constexpr int32_t kLongestMoveMs = 10 * 60 * 1000;
     std::vector<int32_t> open, close;
+    open.reserve(moves.size());
+    close.reserve(moves.size());
     int64_t lastCount = 0;
     const int64_t rowsCount = static_cast<int64_t>(intervals.size());
     for (const MoveRow& move : moves) {

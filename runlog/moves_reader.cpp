@@ -43,25 +43,28 @@ bool ParseRow(std::string_view line, MoveRow& row) {
 }
 
 // "count<TAB>open<TAB>close" and its line end, in one pass: the end of the
-// line, or nullptr for any other line (read then by Line).
+// line, or nullptr for any other line (read then by Line). The longest such
+// line fits in what is left, so no byte is checked against the end.
+constexpr ptrdiff_t kLongestRow = 18 + 1 + 9 + 1 + 9 + 2;
 const char* FastMove(const char* p, const char* end, MoveRow& row) {
-    const auto field = [&](const char*& q, size_t most, int64_t& value) {
-        const char* start = q;
+    if (end - p <= kLongestRow) return nullptr;
+    const auto field = [](const char*& q, int most, int64_t& value) {
+        const char* const start = q;
         value = 0;
-        while (q != end && *q >= '0' && *q <= '9' && static_cast<size_t>(q - start) < most) {
-            value = value * 10 + (*q++ - '0');
+        for (unsigned d; (d = static_cast<unsigned char>(*q - '0')) <= 9 && q - start < most; ++q) {
+            value = value * 10 + d;
         }
         return static_cast<size_t>(q - start);
     };
     const char* q = p;
     int64_t count = 0, open = 0, close = 0;
-    if (field(q, 18, count) == 0 || q == end || *q++ != '\t') return nullptr;
+    if (field(q, 18, count) == 0 || *q++ != '\t') return nullptr;
     const size_t openDigits = field(q, 9, open);
-    if (q == end || *q++ != '\t') return nullptr;
+    if (*q++ != '\t') return nullptr;
     const size_t closeDigits = field(q, 9, close);
     const char* e = q;
-    while (e != end && *e == '\r') ++e;
-    if (e == end || *e != '\n') return nullptr;
+    if (*e == '\r') ++e;
+    if (*e != '\n') return nullptr;
     row.count = count;
     row.openMs = openDigits == 0 ? MoveRow::kNone : static_cast<int32_t>(open);
     row.closeMs = closeDigits == 0 ? MoveRow::kNone : static_cast<int32_t>(close);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "runlog/log_writer.h"
+#include "runlog/moves_reader.h"
 #include "tests/support/temp_dir.h"
 
 namespace varnholt {
@@ -210,6 +211,48 @@ TEST(LogReader, TheOnePassReadingAgreesWithTheLongWay) {
     EXPECT_EQ(whole, read(1));
     EXPECT_EQ(whole.first[9], "10 SUCCESS 2026-12-09T00:01:10 NONE");
     EXPECT_EQ(whole.first[96], "97 FAILURE 2026-12-09T00:11:19 OpenShutter Error: -1 Timed out");
+}
+
+// Move times read a row at a time in one pass give what the long way gives,
+// odd lines and all, whether the bytes come whole or one by one.
+TEST(MovesReader, TheOnePassReadingAgreesWithTheLongWay) {
+    std::string moves = std::string(kMovesColumns) + "\r\n";
+    const char* const odd[] = {
+        "%d\t\t190\r\n",                        // no open move
+        "%d\t200\t\r\n",                        // no close move
+        "%d\t200\t190\r\r\n",                   // two CRs
+        "%d\t200\t190\n",                       // no CR
+        "%d\t1234567890\t190\r\n",              // ten digits: no time a move takes
+        "%d\t2x0\t190\r\n",                     // not a number
+        "%d\t200\t190\t5\r\n",                  // a fourth field
+        "1234567890123456789%d\t200\t190\r\n",  // a Count past 18 digits
+    };
+    for (int count = 1; count <= 400; ++count) {
+        char line[64];
+        std::snprintf(line, sizeof line,
+                      count % 7 == 0 ? odd[count / 7 % std::size(odd)] : "%d\t%d\t%d\r\n", count,
+                      150 + count % 90, 140 + count % 70);
+        moves += line;
+    }
+    const auto read = [&](size_t piece) {
+        MovesReader reader;
+        std::vector<MoveRow> rows;
+        for (size_t at = 0; at < moves.size(); at += piece) {
+            reader.Feed(std::string_view(moves).substr(at, piece), rows);
+        }
+        std::vector<std::string> shown;
+        for (const MoveRow& r : rows) {
+            shown.push_back(std::to_string(r.count) + " " + std::to_string(r.openMs) + " " +
+                            std::to_string(r.closeMs));
+        }
+        return std::make_pair(shown, reader.badLines);
+    };
+    const auto whole = read(moves.size());
+    EXPECT_EQ(whole, read(1));
+    // 57 odd lines, the last four shapes no row: 7 rounds of 8 give 28.
+    EXPECT_EQ(whole.second, 28);
+    EXPECT_EQ(whole.first[0], "1 151 141");
+    EXPECT_EQ(whole.first[6], "7 200 -1");  // the first odd line (7 / 7 = 1): no close move
 }
 
 // Files that are not logs get a sentence; lines that are not rows are counted.

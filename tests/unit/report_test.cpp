@@ -226,6 +226,39 @@ TEST(Decimate, BinnedSpreadCoversEveryRowWithItsMedian) {
 namespace varnholt {
 namespace {
 
+// A companion of megabytes is read beside its log, on a thread of its own:
+// its move times are all taken, in order, as from a small one.
+TEST(Report, ALargeCompanionIsReadBesideItsLog) {
+    WorkingFolder folder;
+    std::string log = Header("Shutter Cycle Test");
+    std::string moves = std::string(kMovesColumns) + "\r\n";
+    constexpr int kRows = 90000;  // some 1.2 MB of move times
+    for (int i = 1; i <= kRows; ++i) {
+        const int second = 8 * 3600 + i * 5 % 86400;
+        char time[16];
+        std::snprintf(time, sizeof time, "%d:%02d:%02d %s",
+                      second / 3600 % 12 == 0 ? 12 : second / 3600 % 12, second / 60 % 60,
+                      second % 60, second % 86400 < 43200 ? "AM" : "PM");
+        log += std::to_string(i) + "\tSUCCESS\t" + time + "\tNONE\r\n";
+        moves += std::to_string(i) + "\t" + std::to_string(100 + i % 201) + "\t" +
+                 std::to_string(50 + i % 101) + "\r\n";
+    }
+    ASSERT_GT(moves.size(), 1u << 20);
+    folder.Write("cycle_log1.txt", log);
+    folder.Write("cycle_log1-moves.tsv", moves);
+    const Report report = BuildReport({"."}, true);
+    ASSERT_EQ(report.runs.size(), 1u);
+    const RunFigures& r = report.runs[0];
+    EXPECT_EQ(r.cycles, kRows);
+    EXPECT_EQ(report.series[0].moves.size(), static_cast<size_t>(kRows));
+    EXPECT_EQ(r.movesLeftOut, 0);
+    ASSERT_TRUE(r.openMs && r.closeMs);
+    // 100 + i mod 201 over 90,000 rows: each of 100..300 alike, the median 200.
+    EXPECT_EQ(r.openMs->median, 200);
+    EXPECT_EQ(r.openMs->max, 300);
+    EXPECT_EQ(r.closeMs->max, 150);
+}
+
 // What the reader found wrong is said, and each log is counted once however
 // often and however it is named.
 TEST(Report, EachLogOnceAndEveryProblemSaid) {
