@@ -303,7 +303,7 @@ bool RunFile::Refresh() {
         Joined(fs::path(path_).parent_path().string(), MovesFileName(std::string(name())));
     FileStamp log, moves;
     const bool seen = StampOf(path_, log);
-    StampOf(movesPath, moves);
+    const bool movesSeen = StampOf(movesPath, moves);
     const bool same = lastOk_ && seen && log == logStamp_ && moves == movesStamp_;
     if (same && reading_) {
         ReadRecord();
@@ -364,7 +364,10 @@ bool RunFile::Refresh() {
     }
     problem.clear();
     ReadRecord();
-    if (moveRows.empty()) r.moves.ReadAppended(movesPath, moveRows);
+    // No companion a moment ago (most logs of earlier versions): none to open.
+    if (moveRows.empty() && (movesSeen || r.moves.offset > 0)) {
+        r.moves.ReadAppended(movesPath, moveRows);
+    }
     r.run.AddMoves(std::move(moveRows));
     lastOk_ = seen;
     return true;

@@ -387,7 +387,8 @@ bool LogReader::ReadAppended(const std::string& path, RowSink onRow) {
     }
     id_ = file.id;
     idKnown_ = true;
-    bool ok = std::fseek(file.file, static_cast<long>(offset), SEEK_SET) == 0;
+    // A file just opened stands at its start: no seek (a system call a log).
+    bool ok = offset == 0 || std::fseek(file.file, static_cast<long>(offset), SEEK_SET) == 0;
     // One buffer a thread, kept: a fresh one past malloc's mmap threshold
     // costs a page fault and a zeroed page every 4 KiB of every log, and
     // 128 KiB stays in the cache while its rows are read.
