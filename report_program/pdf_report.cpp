@@ -67,7 +67,10 @@ public:
     // page when it does not fit on this one.
     void Paragraph(const QString& text, const QFont& font, double width) {
         p_.setFont(font);
-        for (const QString& line : text.split(QLatin1Char('\n'))) {
+        // "90 %" never broken between its number and its sign.
+        QString kept = text;
+        kept.replace(QStringLiteral(" %"), QStringLiteral("\u00a0%"));
+        for (const QString& line : kept.split(QLatin1Char('\n'))) {
             const QRectF box(room_.left(), room_.top(), width, page_.height());
             const QRectF used = p_.boundingRect(box, Qt::TextWordWrap, line);
             Need(used.height());
