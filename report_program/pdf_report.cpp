@@ -145,6 +145,8 @@ QString LotTitle(const LotFigures& lot) {
              QString::fromLatin1(NamesOf(lot.kind).description));
 }
 
+QString UnitCell(const RunFigures& r) { return r.unit.empty() ? QStringLiteral("-") : Q(r.unit); }
+
 int64_t LastSeen(const RunFigures& r) { return r.lastRow ? *r.lastRow : r.started; }
 
 int64_t LocalNow() { return LocalSecondsOf(LocalTimeNow()); }
@@ -243,8 +245,7 @@ void Summary(Document& d, const Report& report, const PdfOptions& options) {
                              });
             if (newest.size() > kListed) newest.resize(kListed);
             for (const RunFigures* r : newest) {
-                rows.push_back({Q(r->file), r->unit.empty() ? QStringLiteral("-") : Q(r->unit),
-                                Q(DateText(r->started)),
+                rows.push_back({Q(r->file), UnitCell(*r), Q(DateText(r->started)),
                                 r->lastRow ? Q(DateText(*r->lastRow)) : QStringLiteral("-"),
                                 Q(r->cycles), Q(r->shutterFailures), Q(r->benchFaults),
                                 EndedWord(*r)});
@@ -352,9 +353,9 @@ void RunTable(Document& d, const Report& report) {
         for (const RunFigures& r : report.runs) {
             if (r.folder != folder) continue;
             runs.push_back(&r);
-            rows.push_back({Q(r.file), r.unit.empty() ? QStringLiteral("-") : Q(r.unit),
-                            Q(DateText(r.started)), Q(r.cycles), Q(r.shutterFailures),
-                            Q(r.benchFaults), r.mcbf ? CountText(*r.mcbf) : QStringLiteral("-"),
+            rows.push_back({Q(r.file), UnitCell(r), Q(DateText(r.started)), Q(r.cycles),
+                            Q(r.shutterFailures), Q(r.benchFaults),
+                            r.mcbf ? CountText(*r.mcbf) : QStringLiteral("-"),
                             CountText(r.mcbfLower90), EndedWord(r)});
         }
         const QString title = QStringLiteral("Folder ") + Q(folder);

@@ -1,18 +1,12 @@
 // varnholt-report: every run of one or more bench folders summarised, as a
 // table, as JSON, as a PDF report or as chart images. Needs no display.
-#include <QDateTime>
 #include <QDir>
-#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QImage>
-#include <QLocale>
-#include <QPageSize>
 #include <QPainter>
-#include <QPdfWriter>
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -209,26 +203,31 @@ int Parse(int argc, char* argv[], Arguments& a) {
                    stderr);
         return 2;
     }
+    // The plan's numbers, for --plan and for --pdf --target alike. Below one
+    // cycle no count can show anything.
+    const auto planProblem = [&a]() -> const char* {
+        return !(a.target >= 1 && std::isfinite(a.target))
+                   ? "--target must be a number of cycles, 1 or more"
+               : !(a.reliability > 0 && a.reliability < 1)
+                   ? "--reliability must lie between 0 and 1 (0.90 for 90 %)"
+               : !(a.confidence > 0 && a.confidence < 1)
+                   ? "--confidence must lie between 0 and 1 (0.90 for 90 %)"
+                   : nullptr;
+    };
+    const auto refuse = [](const char* wrong) {
+        std::fprintf(stderr, "varnholt-report: %s; see varnholt-report --help.\n", wrong);
+        return 2;
+    };
     if (a.plan) {
-        // Below one cycle no count can show anything.
-        const char* wrong = !(a.target >= 1 && std::isfinite(a.target))
-                                ? "--target must be a number of cycles, 1 or more"
+        const char* wrong = planProblem() ? planProblem()
                             : a.cycles != 0 && !(a.cycles >= 1 && std::isfinite(a.cycles))
                                 ? "--cycles must be a number of cycles, 1 or more"
-                            : !(a.reliability > 0 && a.reliability < 1)
-                                ? "--reliability must lie between 0 and 1 (0.90 for 90 %)"
-                            : !(a.confidence > 0 && a.confidence < 1)
-                                ? "--confidence must lie between 0 and 1 (0.90 for 90 %)"
                             : (a.units > 0) == (a.cycles > 0)
                                 ? "give either --units (above 0) or --cycles (above 0)"
                             : a.units > 0 && a.units != std::floor(a.units)
                                 ? "--units must be a whole number"
                                 : nullptr;
-        if (wrong != nullptr) {
-            std::fprintf(stderr, "varnholt-report: %s; see varnholt-report --help.\n", wrong);
-            return 2;
-        }
-        return 0;
+        return wrong != nullptr ? refuse(wrong) : 0;
     }
     if (a.pdf.empty() && (a.runs || a.since || a.target != 0)) {
         std::fputs(
@@ -237,15 +236,7 @@ int Parse(int argc, char* argv[], Arguments& a) {
             stderr);
         return 2;
     }
-    if (a.target != 0 && !(a.target >= 1 && std::isfinite(a.target) && a.reliability > 0 &&
-                           a.reliability < 1 && a.confidence > 0 && a.confidence < 1)) {
-        std::fputs(
-            "varnholt-report: --target must be a number of cycles, 1 or more, and "
-            "--reliability and --confidence lie between 0 and 1; see varnholt-report "
-            "--help.\n",
-            stderr);
-        return 2;
-    }
+    if (a.target != 0 && planProblem() != nullptr) return refuse(planProblem());
     if (a.assign && a.paths.empty()) {
         std::fputs("varnholt-report: --assign-unit needs one or more log files after it.\n",
                    stderr);
