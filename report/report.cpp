@@ -288,13 +288,14 @@ std::vector<std::pair<TestLogKind, TotalFigures>> TotalsByKind(
     return totals;
 }
 
-RunFile::RunFile(std::string folder, std::string path)
+RunFile::RunFile(std::string folder, std::string path, Spreads spreads)
     : folder_(std::move(folder)),
       path_(std::move(path)),
-      nameAt_(fs::path(path_).filename().empty()
-                  ? path_.size()
-                  : path_.size() - fs::path(path_).filename().string().size()),
-      recordPath_(RunRecordPathOf(path_)) {}
+      nameAt_(
+          static_cast<uint32_t>(fs::path(path_).filename().empty()
+                                    ? path_.size()
+                                    : path_.size() - fs::path(path_).filename().string().size())),
+      spreads_(spreads) {}
 
 bool RunFile::Refresh() {
     // A folder of thousands of logs is looked at again and again: a log and
@@ -395,7 +396,8 @@ RunFile::RecordStamp RunFile::RecordStampNow() const {
     // One look at the record (a single stat) decides whether to read it again.
     FileStamp stamp;
     RecordStamp now;
-    now.present = StampOf(recordPath_, stamp);
+    // Its path is made for each look rather than kept: 20,000 logs watched.
+    now.present = StampOf(RunRecordPathOf(path_), stamp);
     now.when = now.present ? stamp.modified : 0;
     now.size = now.present ? stamp.size : 0;
     return now;
@@ -414,7 +416,7 @@ void RunFile::ReadRecord() {
 std::shared_ptr<const RunFigures> RunFile::SharedFigures() const {
     if (reading_ && (!shared_ || sharedVersion_ != version_)) {
         const Reading& r = *reading_;
-        RunFigures f = r.run.Figures(r.reader);
+        RunFigures f = r.run.Figures(r.reader, spreads_);
         f.file = name();
         f.folder = folder_;
         f.movesBadLines = r.moves.badLines;

@@ -17,7 +17,7 @@ namespace varnholt {
 // One log followed as it grows: its reader, its companion's, its figures.
 class RunFile {
 public:
-    RunFile(std::string folder, std::string path);
+    RunFile(std::string folder, std::string path, Spreads spreads = Spreads::Worked);
     // Reads what was appended since the last call; false with problem when
     // the file is not (or no longer) a readable log.
     bool Refresh();
@@ -62,8 +62,8 @@ private:
     void ReadRecord();
 
     std::string folder_, path_;
-    size_t nameAt_;
-    std::string recordPath_;  // beside the file the path stands for
+    uint32_t nameAt_;
+    Spreads spreads_;
     // What reading the log holds; gone while compacted.
     struct Reading {
         LogReader reader;

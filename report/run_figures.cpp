@@ -86,19 +86,25 @@ TotalFigures Total(const std::vector<RunFigures>& runs) {
 
 TotalFigures Total(const std::vector<const RunFigures*>& runs) {
     TotalFigures total;
-    for (const RunFigures* each : runs) {
-        const RunFigures& run = *each;
-        ++total.runs;
-        total.cycles += run.cycles;
-        total.failures += run.failures;
-        total.shutterFailures += run.shutterFailures;
-        total.benchFaults += run.benchFaults;
-    }
+    for (const RunFigures* run : runs) AddToTotal(total, *run, 1);
+    WorkOutTotal(total);
+    return total;
+}
+
+void AddToTotal(TotalFigures& total, const RunFigures& run, int64_t times) {
+    total.runs += times;
+    total.cycles += times * run.cycles;
+    total.failures += times * run.failures;
+    total.shutterFailures += times * run.shutterFailures;
+    total.benchFaults += times * run.benchFaults;
+}
+
+void WorkOutTotal(TotalFigures& total) {
+    total.mcbf.reset();
     if (total.shutterFailures > 0) {
         total.mcbf = static_cast<double>(total.cycles) / static_cast<double>(total.shutterFailures);
     }
     total.mcbfLower90 = McbfLower90(total.cycles, total.shutterFailures, false);
-    return total;
 }
 
 void RunAccumulator::Start(const LogReader& header) {
@@ -148,7 +154,8 @@ void RunAccumulator::AddMoves(std::vector<MoveRow>&& rows) {
     }
 }
 
-RunFigures RunAccumulator::Figures(const LogReader& reader) const {
+RunFigures RunAccumulator::Figures(const LogReader& reader, Spreads spreads) const {
+    const bool spread = spreads == Spreads::Worked;
     RunFigures f;
     f.kind = kind_;
     f.started = started_;
@@ -165,7 +172,7 @@ RunFigures RunAccumulator::Figures(const LogReader& reader) const {
     }
     // A run ended by a bench fault is time-terminated for the shutter.
     f.mcbfLower90 = McbfLower90(f.cycles, f.shutterFailures, any_ && lastShutterFailed_);
-    f.cycleSeconds = SpreadOf(intervals);
+    if (spread) f.cycleSeconds = SpreadOf(intervals);
     f.laplace = Laplace(failureCycles, f.cycles);
     for (const auto& [error, mode] : modes_) f.failureModes.push_back(mode);
     std::sort(f.failureModes.begin(), f.failureModes.end(),
@@ -176,8 +183,8 @@ RunFigures RunAccumulator::Figures(const LogReader& reader) const {
     // a companion left from elsewhere or written over must not bend them.
     constexpr int32_t kLongestMoveMs = 10 * 60 * 1000;
     std::vector<int32_t> open, close;
-    open.reserve(moves.size());
-    close.reserve(moves.size());
+    open.reserve(spread ? moves.size() : 0);
+    close.reserve(spread ? moves.size() : 0);
     int64_t lastCount = 0;
     const int64_t rowsCount = static_cast<int64_t>(intervals.size());
     for (const MoveRow& move : moves) {
@@ -187,11 +194,14 @@ RunFigures RunAccumulator::Figures(const LogReader& reader) const {
             continue;
         }
         lastCount = move.count;
+        if (!spread) continue;
         if (move.openMs != MoveRow::kNone) open.push_back(move.openMs);
         if (move.closeMs != MoveRow::kNone) close.push_back(move.closeMs);
     }
-    f.openMs = SpreadOf(open);
-    f.closeMs = SpreadOf(close);
+    if (spread) {
+        f.openMs = SpreadOf(open);
+        f.closeMs = SpreadOf(close);
+    }
     f.badLines = reader.badLines;
     f.firstBadLine = reader.firstBadLine;
     f.outOfSequence = reader.outOfSequence;

@@ -83,6 +83,16 @@ std::optional<double> Laplace(const std::vector<int64_t>& failureCycles, int64_t
 
 TotalFigures Total(const std::vector<RunFigures>& runs);
 TotalFigures Total(const std::vector<const RunFigures*>& runs);
+// One run's counts added to a total (times 1) or taken from it (times -1),
+// then the total's MCBF and bound worked out again from its counts: a
+// window following one log among thousands changes its total by that log.
+void AddToTotal(TotalFigures& total, const RunFigures& run, int64_t times);
+void WorkOutTotal(TotalFigures& total);
+
+// Whether a run's figures carry the spreads of its cycle and move times:
+// sorting a million values for each row added to a long log is more than a
+// window that never shows them should pay.
+enum class Spreads { Worked, LeftOut };
 
 // A run as it is read, row by row, and the series its charts draw. Reading
 // more of a growing log adds to it; the figures are worked out on demand.
@@ -110,7 +120,7 @@ public:
     void Reserve(size_t rows);
     void AddMoves(std::vector<MoveRow>&& rows);
     // The reader's counts of bad lines and the unfinished line.
-    RunFigures Figures(const LogReader& reader) const;
+    RunFigures Figures(const LogReader& reader, Spreads spreads = Spreads::Worked) const;
     // Rows read a day on after a small step back of the clock.
     int64_t TimeWentBack() const { return timeWentBack_; }
 

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 
 #include "charts/run_charts.h"
 #include "charts/weibull_plot.h"
@@ -62,45 +63,100 @@ bool RunsReader::FullPassDue() {
     return due;
 }
 
+void RunsReader::Relist() {
+    listProblems_.clear();
+    std::vector<std::string> order = LogFilesIn(".", listProblems_);
+    std::unordered_map<std::string_view, uint32_t> at;
+    at.reserve(logs_.size());
+    for (uint32_t i = 0; i < logs_.size(); ++i) at.emplace(logs_[i].file->path(), i);
+    std::vector<Kept> next;
+    next.reserve(order.size());
+    for (std::string& path : order) {
+        const auto it = at.find(path);
+        if (it != at.end()) {
+            next.push_back(std::move(logs_[it->second]));
+        } else {
+            next.emplace_back();
+            // The window shows no spreads: worked out for every row appended
+            // to a long log, they would cost more than reading the row.
+            next.back().file = std::make_unique<RunFile>(".", std::move(path), Spreads::LeftOut);
+        }
+    }
+    logs_ = std::move(next);
+}
+
+size_t RunsReader::KindIndex(TestLogKind kind) { return kind == TestLogKind::CycleTest ? 0 : 1; }
+
+uint32_t RunsReader::IndexOf(const std::string& path, uint32_t& hint) const {
+    if (path.empty()) return UINT32_MAX;
+    if (hint < logs_.size() && logs_[hint].file->path() == path) return hint;
+    for (uint32_t i = 0; i < logs_.size(); ++i) {
+        if (logs_[i].file->path() == path) return hint = i;
+    }
+    return UINT32_MAX;
+}
+
 void RunsReader::Refresh(const QString& selected, const QString& running, const QSize& chartSize,
                          bool units) {
     auto snapshot = std::make_shared<RunsSnapshot>();
     snapshot->selected = selected.toStdString();
-    const std::string runningLog = running.toStdString();
     const bool full = FullPassDue();
-    if (full) {
-        listProblems_.clear();
-        order_ = LogFilesIn(".", listProblems_);
-    }
-    snapshot->problems = listProblems_;
-    std::map<std::string_view, std::unique_ptr<RunFile>> kept;
-    snapshot->runs.reserve(order_.size());
-    LogNumbers numbered;
+    if (full) Relist();
+    const uint32_t selectedAt = chartSize.isValid() && !chartSize.isEmpty()
+                                    ? IndexOf(snapshot->selected, selectedHint_)
+                                    : UINT32_MAX;
+    const uint32_t runningAt = IndexOf(running.toStdString(), runningHint_);
+    std::vector<ReportProblem> problems = listProblems_;
+    std::map<std::pair<TestLogKind, int64_t>, uint32_t> firstOfNumber;  // full passes only
+    bool reorder = full;
+    // The logs whose figures are new, with what they were.
+    std::vector<std::pair<uint32_t, std::shared_ptr<const RunFigures>>> renewed;
     looked_ = 0;
-    for (const std::string& path : order_) {
+    for (uint32_t i = 0; i < logs_.size(); ++i) {
+        Kept& log = logs_[i];
+        RunFile* file = log.file.get();
+        const auto from = static_cast<uint32_t>(problems.size());
+        const bool chartsWanted = i == selectedAt;
+        const bool isRunning = i == runningAt;
+        if (log.still && !full && !chartsWanted && !isRunning) {
+            problems.insert(problems.end(), problems_.begin() + log.problemsFrom,
+                            problems_.begin() + log.problemsTo);
+            log.problemsFrom = from;
+            log.problemsTo = static_cast<uint32_t>(problems.size());
+            continue;
+        }
         // The window is closing: it waits for no more than the log in hand.
         if (QThread::currentThread()->isInterruptionRequested()) return;
-        auto it = files_.find(path);
-        std::unique_ptr<RunFile> made;
-        if (it == files_.end()) made = std::make_unique<RunFile>(".", path);
-        RunFile* file = made ? made.get() : it->second.get();
-        const bool chartsWanted =
-            path == snapshot->selected && chartSize.isValid() && !chartSize.isEmpty();
         if (chartsWanted) file->Warm();
         // A finished log kept as its figures is not even looked at between
         // full passes; a log that could not be read is never kept so.
-        const bool look = full || chartsWanted || !file->Compacted() || file->name() == runningLog;
+        const bool look = full || chartsWanted || !file->Compacted() || isRunning;
         looked_ += look ? 1 : 0;
+        std::shared_ptr<const RunFigures> figures;
         if (look && !file->Refresh()) {
-            snapshot->problems.push_back({path, file->problem});
+            problems.push_back({file->path(), file->problem});
+            log.sameNumberAs = full ? -1 : log.sameNumberAs;
         } else {
-            snapshot->runs.push_back(file->SharedFigures());
-            AddRunProblems(path, *snapshot->runs.back(), file->recordProblem, numbered,
-                           snapshot->problems);
+            figures = file->SharedFigures();
+            const std::pair<TestLogKind, int64_t> number(figures->kind,
+                                                         TestLogNumber(figures->file));
+            if (full) {
+                const auto [first, fresh] = firstOfNumber.try_emplace(number, i);
+                log.sameNumberAs = fresh ? -1 : static_cast<int32_t>(first->second);
+            }
+            LogNumbers earlier;
+            if (log.sameNumberAs >= 0) {
+                const Kept& first = logs_[static_cast<size_t>(log.sameNumberAs)];
+                if (first.figures && first.figures->kind == figures->kind) {
+                    earlier.emplace(number, first.file->path());
+                }
+            }
+            AddRunProblems(file->path(), *figures, file->recordProblem, earlier, problems);
+            if (!log.figures || log.figures->started != figures->started) reorder = true;
             const bool grown = file->BytesRead() != sentBytes_;
             const bool drawnLately = std::chrono::steady_clock::now() - sentAt_ <
                                      ChartsEvery(file->series().intervals.size());
-            const bool same = path == sentPath_ && chartSize == sentSize_;
+            const bool same = file->path() == sentPath_ && chartSize == sentSize_;
             if (chartsWanted && same && grown && drawnLately) snapshot->chartsLater = true;
             if (chartsWanted && (!same || (grown && !drawnLately))) {
                 // Decimated and laid out here, off the window's thread.
@@ -116,57 +172,81 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
                 }
                 painter.end();
                 snapshot->charts = std::move(image);
-                sentPath_ = path;
+                sentPath_ = file->path();
                 sentBytes_ = file->BytesRead();
                 sentSize_ = chartSize;
                 sentAt_ = std::chrono::steady_clock::now();
             }
         }
+        if (!figures && log.figures) reorder = true;
+        if (figures != log.figures) renewed.emplace_back(i, log.figures);
+        log.figures = std::move(figures);
         // A log that has not grown since it was first read is kept as its
         // figures alone; it is read again only if it changes.
-        if (!chartsWanted && !file->Grew() && file->name() != runningLog) file->Compact();
-        if (full) {
-            std::unique_ptr<RunFile> owned = made ? std::move(made) : std::move(it->second);
-            const std::string_view key = owned->path();
-            kept.emplace(key, std::move(owned));
-        } else if (made) {
-            const std::string_view key = made->path();
-            files_.emplace(key, std::move(made));
-        }
+        if (!chartsWanted && !file->Grew() && !isRunning) file->Compact();
+        log.still = file->Compacted() && !chartsWanted && !isRunning;
+        log.problemsFrom = from;
+        log.problemsTo = static_cast<uint32_t>(problems.size());
     }
-    if (full) files_ = std::move(kept);
-    std::stable_sort(snapshot->runs.begin(), snapshot->runs.end(),
-                     [](const auto& a, const auto& b) { return a->started > b->started; });
-    uint64_t version = 0;
-    for (const auto& [path, file] : files_) version += file->Version();
-    std::vector<const RunFigures*> all;
-    all.reserve(snapshot->runs.size());
-    for (const auto& run : snapshot->runs) all.push_back(run.get());
-    snapshot->totals = TotalsByKind(all);
-    if (!units) {
-        units_.reset();
-    } else if (!units_ || version != unitsVersion_ || files_.size() != unitsFiles_) {
-        units_ = std::make_shared<const UnitsAndLots>(BuildUnitsAndLots(all, 2.0));
-        unitsVersion_ = version;
-        unitsFiles_ = files_.size();
-    }
-    snapshot->unitsAndLots = units_;
-    // The same logs in the same order: only the runs that changed are sent,
-    // so the window's thread touches those rows alone.
-    bool sameRows = snapshot->runs.size() == sent_.size();
-    for (size_t i = 0; sameRows && i < sent_.size(); ++i) {
-        sameRows = snapshot->runs[i] == sent_[i] || snapshot->runs[i]->file == sent_[i]->file;
-    }
-    if (sameRows) {
-        for (size_t i = 0; i < sent_.size(); ++i) {
-            if (snapshot->runs[i] != sent_[i]) snapshot->changed.emplace_back(i, snapshot->runs[i]);
-        }
-        sent_ = std::move(snapshot->runs);
-        snapshot->runs.clear();
+    problems_ = problems;
+    snapshot->problems = std::move(problems);
+    if (!reorder && sent_.size() == newestFirst_.size()) {
+        // The same logs in the same order: only the runs that changed are
+        // sent, so the window's thread touches those rows alone, and the
+        // totals change by those runs alone.
         snapshot->reset = false;
+        for (const auto& [i, was] : renewed) {
+            const std::shared_ptr<const RunFigures>& now = logs_[i].figures;
+            snapshot->changed.emplace_back(positionOf_[i], now);
+            sent_[positionOf_[i]] = now;
+            AddToTotal(totalOf_[KindIndex(was->kind)], *was, -1);
+            AddToTotal(totalOf_[KindIndex(now->kind)], *now, 1);
+        }
     } else {
+        if (reorder) {
+            // Newest first; runs started in the same second stay in report order.
+            std::vector<std::pair<int64_t, uint32_t>> started;
+            started.reserve(logs_.size());
+            for (uint32_t i = 0; i < logs_.size(); ++i) {
+                if (logs_[i].figures) started.emplace_back(logs_[i].figures->started, i);
+            }
+            std::stable_sort(started.begin(), started.end(),
+                             [](const auto& a, const auto& b) { return a.first > b.first; });
+            newestFirst_.clear();
+            newestFirst_.reserve(started.size());
+            for (const auto& [when, i] : started) newestFirst_.push_back(i);
+        }
+        positionOf_.assign(logs_.size(), UINT32_MAX);
+        totalOf_[0] = totalOf_[1] = TotalFigures{};
+        snapshot->runs.reserve(newestFirst_.size());
+        for (uint32_t at = 0; at < newestFirst_.size(); ++at) {
+            const Kept& log = logs_[newestFirst_[at]];
+            positionOf_[newestFirst_[at]] = at;
+            snapshot->runs.push_back(log.figures);
+            AddToTotal(totalOf_[KindIndex(log.figures->kind)], *log.figures, 1);
+        }
         sent_ = snapshot->runs;
     }
+    for (const TestLogKind kind : {TestLogKind::CycleTest, TestLogKind::PowerCutTest}) {
+        TotalFigures total = totalOf_[KindIndex(kind)];
+        WorkOutTotal(total);
+        if (total.runs > 0) snapshot->totals.emplace_back(kind, total);
+    }
+    if (!units) {
+        units_.reset();
+    } else {
+        uint64_t version = 0;
+        for (const Kept& log : logs_) version += log.file->Version();
+        if (!units_ || version != unitsVersion_ || logs_.size() != unitsFiles_) {
+            std::vector<const RunFigures*> all;
+            all.reserve(sent_.size());
+            for (const auto& run : sent_) all.push_back(run.get());
+            units_ = std::make_shared<const UnitsAndLots>(BuildUnitsAndLots(all, 2.0));
+            unitsVersion_ = version;
+            unitsFiles_ = logs_.size();
+        }
+    }
+    snapshot->unitsAndLots = units_;
     emit Ready(snapshot);
 }
 

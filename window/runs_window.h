@@ -81,14 +81,36 @@ private:
     // being written or shown.
     bool FullPassDue();
 
-    std::vector<std::string> order_;           // the logs, in report order
-    std::vector<ReportProblem> listProblems_;  // what the folder's listing found
+    // What the folder's listing found.
+    std::vector<ReportProblem> listProblems_;
     std::filesystem::file_time_type folderStamp_{};
     std::chrono::steady_clock::time_point lastFull_{};
     bool anyFull_ = false;
     size_t looked_ = 0;
-    // By path, the key a view of the file's own path.
-    std::map<std::string_view, std::unique_ptr<RunFile>> files_;
+    // The logs in report order, each with what its last look gave: between
+    // full passes a finished log costs a look at these few bytes, so the
+    // window follows a log among 20,000 for the price of that log.
+    struct Kept {
+        std::unique_ptr<RunFile> file;
+        std::shared_ptr<const RunFigures> figures;  // null: it could not be read
+        uint32_t problemsFrom = 0, problemsTo = 0;  // its sentences in problems_
+        // The earlier log of the same test and number at the last full
+        // pass, or -1.
+        int32_t sameNumberAs = -1;
+        // Kept as its figures, neither shown nor being written: unchanged
+        // until the next full pass.
+        bool still = false;
+    };
+    void Relist();
+    uint32_t IndexOf(const std::string& path, uint32_t& hint) const;
+    std::vector<Kept> logs_;
+    std::vector<ReportProblem> problems_;  // of the last look, by log
+    std::vector<uint32_t> newestFirst_;    // the logs with figures
+    std::vector<uint32_t> positionOf_;     // of each log in newestFirst_
+    // The counts of the runs sent, by test kind.
+    static size_t KindIndex(TestLogKind kind);
+    TotalFigures totalOf_[2];
+    uint32_t selectedHint_ = 0, runningHint_ = 0;
     // The units and lots, worked out again only when a run changed.
     uint64_t unitsVersion_ = 0;
     size_t unitsFiles_ = 0;

@@ -141,6 +141,14 @@ TEST(RunsReader, BetweenFolderChangesOnlyTheLogsBeingWrittenAreLookedAt) {
     ASSERT_FALSE(last->reset);
     ASSERT_EQ(last->changed.size(), 1u);
     EXPECT_EQ(last->changed[0].second->cycles, 4);
+    // The total moves by that log's one row: 29 logs of 3 and one of 4.
+    ASSERT_EQ(last->totals.size(), 1u);
+    EXPECT_EQ(last->totals[0].second.runs, 30);
+    EXPECT_EQ(last->totals[0].second.cycles, 91);
+    std::ofstream(folder.path() + "/cycle_log30.txt", std::ios::app | std::ios::binary)
+        << "5\tSUCCESS\t3:07:15 PM\tNONE\r\n";
+    reader.Refresh({}, QStringLiteral("cycle_log30.txt"), QSize(), false);
+    EXPECT_EQ(last->totals[0].second.cycles, 92);
 
     // Another program replaces a finished log by a rename: seen at once.
     folder.Write("replacement.tmp", Log(7));
@@ -169,13 +177,25 @@ TEST(RunsReader, TellsWhatTheReportTells) {
     RunsReader reader;
     std::shared_ptr<const RunsSnapshot> last;
     QObject::connect(&reader, &RunsReader::Ready, [&](auto snapshot) { last = snapshot; });
+    AgeFolder(std::chrono::minutes(60));
+    const auto said = [&] {
+        std::string text;
+        for (const ReportProblem& p : last->problems) text += p.problem + "\n";
+        return text;
+    };
     reader.Refresh({}, {}, QSize(), false);
     ASSERT_TRUE(last);
-    std::string said;
-    for (const ReportProblem& p : last->problems) said += p.problem + "\n";
-    EXPECT_NE(said.find("carries the same number as"), std::string::npos) << said;
-    EXPECT_NE(said.find("The run record " + RunRecordName("cycle_log1.txt")), std::string::npos)
-        << said;
+    const std::string first = said();
+    EXPECT_NE(first.find("carries the same number as"), std::string::npos) << first;
+    EXPECT_NE(first.find("The run record " + RunRecordName("cycle_log1.txt")), std::string::npos)
+        << first;
+    // Between full passes the same is said, whether the log it is said of
+    // is looked at again (the copy, being written) or kept as it was.
+    for (const char* running : {"", "cycle_log01.txt", "cycle_log1.txt"}) {
+        reader.Refresh({}, QString::fromUtf8(running), QSize(), false);
+        EXPECT_EQ(reader.LastLooked(), *running ? 1u : 0u) << running;
+        EXPECT_EQ(said(), first) << running;
+    }
 }
 
 }  // namespace
