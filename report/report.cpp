@@ -28,6 +28,11 @@ std::string Joined(const std::string& folder, const std::string& name) {
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
+std::string MovesPathOf(const std::string& logPath) {
+    const fs::path path(logPath);
+    return Joined(path.parent_path().string(), MovesFileName(path.filename().string()));
+}
+
 std::string NotRead(const std::string& path, const std::string& why) {
     return path + " was not read: " + why + ".";
 }
@@ -300,8 +305,7 @@ RunFile::RunFile(std::string folder, std::string path, Spreads spreads)
 bool RunFile::Refresh() {
     // A folder of thousands of logs is looked at again and again: a log and
     // companion that look as they did are not opened at all.
-    const std::string movesPath =
-        Joined(fs::path(path_).parent_path().string(), MovesFileName(std::string(name())));
+    const std::string movesPath = MovesPathOf(path_);
     FileStamp log, moves;
     const bool seen = StampOf(path_, log);
     const bool movesSeen = StampOf(movesPath, moves);
@@ -372,6 +376,21 @@ bool RunFile::Refresh() {
     r.run.AddMoves(std::move(moveRows));
     lastOk_ = seen;
     return true;
+}
+
+RunStamps RunFile::Stamps() const {
+    return {logStamp_, movesStamp_, recordStamp_.present, recordStamp_.when, recordStamp_.size};
+}
+
+RunStamps RunFile::StampsNow(const std::string& path) {
+    RunStamps now;
+    StampOf(path, now.log);
+    StampOf(MovesPathOf(path), now.moves);
+    FileStamp record;
+    now.record = StampOf(RunRecordPathOf(path), record);
+    now.recordWhen = now.record ? record.modified : 0;
+    now.recordSize = now.record ? record.size : 0;
+    return now;
 }
 
 void RunFile::Compact() {
@@ -479,15 +498,19 @@ std::vector<std::string> LogFilesIn(const std::string& folder,
     return files;
 }
 
+std::string SameNumberProblem(const std::string& path, const std::string& first) {
+    return path + " carries the same number as " + first +
+           " (a copy?); both were counted, so their cycles may be counted twice: move the copy "
+           "out of the bench folder.";
+}
+
 void AddRunProblems(const std::string& path, const RunFigures& figures,
                     const std::string& recordProblem, LogNumbers& numbered,
                     std::vector<ReportProblem>& problems) {
     const auto [first, fresh] =
         numbered.try_emplace({figures.kind, TestLogNumber(figures.file)}, path);
     if (!fresh) {
-        problems.push_back({path, path + " carries the same number as " + first->second +
-                                      " (a copy?); both were counted, so their cycles may be "
-                                      "counted twice: move the copy out of the bench folder."});
+        problems.push_back({path, SameNumberProblem(path, first->second)});
     }
     for (std::string& note : RunNotes(path, figures)) problems.push_back({path, std::move(note)});
     if (!recordProblem.empty()) {

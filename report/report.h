@@ -14,6 +14,20 @@
 
 namespace varnholt {
 
+// What a log, its companion and its run record look like, a stat each:
+// while they look the same, nothing was written to any of them.
+struct RunStamps {
+    FileStamp log, moves;
+    bool record = false;
+    int64_t recordWhen = 0;
+    uint64_t recordSize = 0;
+    bool operator==(const RunStamps& o) const {
+        return log == o.log && moves == o.moves && record == o.record &&
+               recordWhen == o.recordWhen && recordSize == o.recordSize;
+    }
+    bool operator!=(const RunStamps& o) const { return !(*this == o); }
+};
+
 // One log followed as it grows: its reader, its companion's, its figures.
 class RunFile {
 public:
@@ -39,6 +53,11 @@ public:
     bool Compacted() const { return !reading_; }
     // A later look found more than the first: a log being written.
     bool Grew() const { return grew_; }
+    // The log's, its companion's and its record's stamps when last read, and
+    // as they are now: a watcher that let go of a finished log keeps the
+    // first and reads the log again only when the second differs.
+    RunStamps Stamps() const;
+    static RunStamps StampsNow(const std::string& path);
 
     const std::string& path() const { return path_; }
     // The end of its path: 20,000 logs watched hold their names once.
@@ -121,6 +140,8 @@ using LogNumbers = std::map<std::pair<TestLogKind, int64_t>, std::string>;
 // Every sentence about one run, added to problems: its notes, a run record
 // that could not be read, and a log that carries the number of one seen
 // before in its folder (numbered: the folder's logs so far, in report order).
+// The sentence for a log carrying the number of one before it, first.
+std::string SameNumberProblem(const std::string& path, const std::string& first);
 void AddRunProblems(const std::string& path, const RunFigures& figures,
                     const std::string& recordProblem, LogNumbers& numbered,
                     std::vector<ReportProblem>& problems);

@@ -91,14 +91,6 @@ TotalFigures Total(const std::vector<const RunFigures*>& runs) {
     return total;
 }
 
-void AddToTotal(TotalFigures& total, const RunFigures& run, int64_t times) {
-    total.runs += times;
-    total.cycles += times * run.cycles;
-    total.failures += times * run.failures;
-    total.shutterFailures += times * run.shutterFailures;
-    total.benchFaults += times * run.benchFaults;
-}
-
 void WorkOutTotal(TotalFigures& total) {
     total.mcbf.reset();
     if (total.shutterFailures > 0) {

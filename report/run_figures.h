@@ -83,10 +83,18 @@ std::optional<double> Laplace(const std::vector<int64_t>& failureCycles, int64_t
 
 TotalFigures Total(const std::vector<RunFigures>& runs);
 TotalFigures Total(const std::vector<const RunFigures*>& runs);
-// One run's counts added to a total (times 1) or taken from it (times -1),
-// then the total's MCBF and bound worked out again from its counts: a
-// window following one log among thousands changes its total by that log.
-void AddToTotal(TotalFigures& total, const RunFigures& run, int64_t times);
+// One run's counts (of its figures, or of anything that keeps them by the
+// same names) added to a total (times 1) or taken from it (times -1), then
+// the total's MCBF and bound worked out again from its counts: a window
+// following one log among thousands changes its total by that log.
+template <class Run>
+void AddToTotal(TotalFigures& total, const Run& run, int64_t times) {
+    total.runs += times;
+    total.cycles += times * run.cycles;
+    total.failures += times * run.failures;
+    total.shutterFailures += times * run.shutterFailures;
+    total.benchFaults += times * run.benchFaults;
+}
 void WorkOutTotal(TotalFigures& total);
 
 // Whether a run's figures carry the spreads of its cycle and move times:

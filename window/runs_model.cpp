@@ -9,17 +9,15 @@
 
 namespace varnholt {
 
-void RunsModel::Reset(std::vector<std::shared_ptr<const RunFigures>> runs,
-                      const std::string& running) {
+void RunsModel::Reset(std::vector<std::shared_ptr<const RunRow>> runs, const std::string& running) {
     beginResetModel();
     runs_ = std::move(runs);
     running_ = running;
     endResetModel();
 }
 
-void RunsModel::Change(
-    const std::vector<std::pair<size_t, std::shared_ptr<const RunFigures>>>& changed,
-    const std::string& running) {
+void RunsModel::Change(const std::vector<std::pair<size_t, std::shared_ptr<const RunRow>>>& changed,
+                       const std::string& running) {
     const auto repaint = [this](size_t row) {
         const int r = static_cast<int>(row);
         emit dataChanged(index(r, 0), index(r, Columns - 1));
@@ -43,7 +41,7 @@ int RunsModel::RowOf(const QString& log) const {
     if (log.isEmpty()) return -1;
     const std::string name = log.toStdString();
     for (size_t i = 0; i < runs_.size(); ++i) {
-        if (runs_[i]->file == name) return static_cast<int>(i);
+        if (runs_[i]->file() == name) return static_cast<int>(i);
     }
     return -1;
 }
@@ -58,9 +56,10 @@ int RunsModel::columnCount(const QModelIndex& parent) const {
 
 QVariant RunsModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
-    const RunFigures& r = *runs_[static_cast<size_t>(index.row())];
-    const bool running = !running_.empty() && r.file == running_;
-    if (role == kLogRole) return Q(r.file);
+    const RunRow& r = *runs_[static_cast<size_t>(index.row())];
+    const std::string file(r.file());
+    const bool running = !running_.empty() && file == running_;
+    if (role == kLogRole) return Q(file);
     if (role == Qt::FontRole && running) {
         QFont bold;
         bold.setBold(true);
@@ -72,9 +71,9 @@ QVariant RunsModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole) return {};
     switch (index.column()) {
         case Log:
-            return Q(r.file) + (running ? QStringLiteral("  (running)") : QString());
+            return Q(file) + (running ? QStringLiteral("  (running)") : QString());
         case Unit:
-            return Q(r.unit).left(64);
+            return Q(std::string(r.unit())).left(64);
         case Started:
             return Q(DateText(r.started));
         case Cycles:
@@ -89,7 +88,8 @@ QVariant RunsModel::data(const QModelIndex& index, int role) const {
             return Figure(r.mcbfLower90);
         case Ended:
             if (running) return QStringLiteral("running");
-            return QString::fromStdString(EndedText(r, QDateTime::currentSecsSinceEpoch()));
+            return QString::fromStdString(
+                EndedText(r.Figures("."), QDateTime::currentSecsSinceEpoch()));
         default:
             return {};
     }

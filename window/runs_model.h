@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "report/run_figures.h"
+#include "window/run_row.h"
 
 namespace varnholt {
 
@@ -22,9 +22,9 @@ public:
 
     using QAbstractTableModel::QAbstractTableModel;
     // runs newest first; running: the log of the test in progress, or empty.
-    void Reset(std::vector<std::shared_ptr<const RunFigures>> runs, const std::string& running);
+    void Reset(std::vector<std::shared_ptr<const RunRow>> runs, const std::string& running);
     // New figures for some rows, by row, the logs and their order unchanged.
-    void Change(const std::vector<std::pair<size_t, std::shared_ptr<const RunFigures>>>& changed,
+    void Change(const std::vector<std::pair<size_t, std::shared_ptr<const RunRow>>>& changed,
                 const std::string& running);
     // The row of a log, or -1.
     int RowOf(const QString& log) const;
@@ -35,7 +35,7 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
-    std::vector<std::shared_ptr<const RunFigures>> runs_;
+    std::vector<std::shared_ptr<const RunRow>> runs_;
     std::string running_;
 };
 

@@ -63,35 +63,39 @@ bool RunsReader::FullPassDue() {
     return due;
 }
 
-void RunsReader::Relist() {
+std::vector<std::string> RunsReader::Relist() {
     listProblems_.clear();
     std::vector<std::string> order = LogFilesIn(".", listProblems_);
     std::unordered_map<std::string_view, uint32_t> at;
     at.reserve(logs_.size());
-    for (uint32_t i = 0; i < logs_.size(); ++i) at.emplace(logs_[i].file->path(), i);
+    for (uint32_t i = 0; i < logs_.size(); ++i) at.emplace(logs_[i].Name(), i);
     std::vector<Kept> next;
     next.reserve(order.size());
     for (std::string& path : order) {
         const auto it = at.find(path);
         if (it != at.end()) {
             next.push_back(std::move(logs_[it->second]));
+            path.clear();
         } else {
-            next.emplace_back();
-            // The window shows no spreads: worked out for every row appended
-            // to a long log, they would cost more than reading the row.
-            next.back().file = std::make_unique<RunFile>(".", std::move(path), Spreads::LeftOut);
+            next.emplace_back();  // its RunFile is made when it is read
         }
     }
     logs_ = std::move(next);
+    return order;
 }
 
 size_t RunsReader::KindIndex(TestLogKind kind) { return kind == TestLogKind::CycleTest ? 0 : 1; }
 
-uint32_t RunsReader::IndexOf(const std::string& path, uint32_t& hint) const {
+uint32_t RunsReader::IndexOf(const std::string& path, const std::vector<std::string>& fresh,
+                             uint32_t& hint) const {
     if (path.empty()) return UINT32_MAX;
-    if (hint < logs_.size() && logs_[hint].file->path() == path) return hint;
+    const auto name = [&](uint32_t i) -> std::string_view {
+        const Kept& log = logs_[i];
+        return log.file || log.row ? log.Name() : std::string_view(fresh[i]);
+    };
+    if (hint < logs_.size() && name(hint) == path) return hint;
     for (uint32_t i = 0; i < logs_.size(); ++i) {
-        if (logs_[i].file->path() == path) return hint = i;
+        if (name(i) == path) return hint = i;
     }
     return UINT32_MAX;
 }
@@ -101,24 +105,27 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
     auto snapshot = std::make_shared<RunsSnapshot>();
     snapshot->selected = selected.toStdString();
     const bool full = FullPassDue();
-    if (full) Relist();
+    // The names of logs new to this pass, by place; each one's RunFile is
+    // made only as it is read and let go of as soon as it rests, so a first
+    // look at 20,000 logs never holds 20,000 readers.
+    std::vector<std::string> fresh;
+    if (full) fresh = Relist();
     const uint32_t selectedAt = chartSize.isValid() && !chartSize.isEmpty()
-                                    ? IndexOf(snapshot->selected, selectedHint_)
+                                    ? IndexOf(snapshot->selected, fresh, selectedHint_)
                                     : UINT32_MAX;
-    const uint32_t runningAt = IndexOf(running.toStdString(), runningHint_);
+    const uint32_t runningAt = IndexOf(running.toStdString(), fresh, runningHint_);
     std::vector<ReportProblem> problems = listProblems_;
     std::map<std::pair<TestLogKind, int64_t>, uint32_t> firstOfNumber;  // full passes only
     bool reorder = full;
-    // The logs whose figures are new, with what they were.
-    std::vector<std::pair<uint32_t, std::shared_ptr<const RunFigures>>> renewed;
+    // The logs whose rows are new, with what they were.
+    std::vector<std::pair<uint32_t, std::shared_ptr<const RunRow>>> renewed;
     looked_ = 0;
     for (uint32_t i = 0; i < logs_.size(); ++i) {
         Kept& log = logs_[i];
-        RunFile* file = log.file.get();
         const auto from = static_cast<uint32_t>(problems.size());
         const bool chartsWanted = i == selectedAt;
         const bool isRunning = i == runningAt;
-        if (log.still && !full && !chartsWanted && !isRunning) {
+        if (!log.file && !full && !chartsWanted && !isRunning) {
             problems.insert(problems.end(), problems_.begin() + log.problemsFrom,
                             problems_.begin() + log.problemsTo);
             log.problemsFrom = from;
@@ -126,48 +133,91 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
             continue;
         }
         // The window is closing: it waits for no more than the log in hand.
-        if (QThread::currentThread()->isInterruptionRequested()) return;
-        if (chartsWanted) file->Warm();
-        // A finished log kept as its figures is not even looked at between
-        // full passes; a log that could not be read is never kept so.
-        const bool look = full || chartsWanted || !file->Compacted() || isRunning;
-        looked_ += look ? 1 : 0;
-        std::shared_ptr<const RunFigures> figures;
-        if (look && !file->Refresh()) {
-            problems.push_back({file->path(), file->problem});
-            log.sameNumberAs = full ? -1 : log.sameNumberAs;
-        } else {
-            figures = file->SharedFigures();
-            const std::pair<TestLogKind, int64_t> number(figures->kind,
-                                                         TestLogNumber(figures->file));
+        // What was not read yet is listed again by the next look.
+        if (QThread::currentThread()->isInterruptionRequested()) {
+            logs_.erase(std::remove_if(logs_.begin(), logs_.end(),
+                                       [](const Kept& k) { return !k.file && !k.row; }),
+                        logs_.end());
+            anyFull_ = false;
+            return;
+        }
+        ++looked_;
+        if (!log.file && !log.row) {
+            log.file = std::make_unique<RunFile>(".", std::move(fresh[i]), Spreads::LeftOut);
+        }
+        const std::string name(log.Name());
+        // A resting log whose files look as they did keeps its row and its
+        // own sentences; else it is read again from its start.
+        const bool unchanged = !log.file && !chartsWanted && RunFile::StampsNow(name) == log.stamps;
+        if (!log.file && !unchanged) {
+            log.file = std::make_unique<RunFile>(".", name, Spreads::LeftOut);
+            log.rowVersion = 0;
+        }
+        std::shared_ptr<const RunRow> row = log.row;
+        std::vector<ReportProblem> own;
+        bool ownKept = unchanged;
+        if (log.file) {
+            RunFile* file = log.file.get();
+            if (chartsWanted) file->Warm();
+            if (!file->Refresh()) {
+                row = nullptr;
+                own.push_back({name, file->problem});
+            } else if (!row || file->Version() != log.rowVersion) {
+                const std::shared_ptr<const RunFigures> figures = file->SharedFigures();
+                row = std::make_shared<const RunRow>(*figures);
+                log.rowVersion = file->Version();
+                LogNumbers none;
+                AddRunProblems(name, *figures, file->recordProblem, none, own);
+            } else {
+                ownKept = true;
+            }
+        }
+        if (ownKept) {
+            own.assign(problems_.begin() + log.problemsFrom + (log.numberSaid ? 1 : 0),
+                       problems_.begin() + log.problemsTo);
+        }
+        if (full) log.sameNumberAs = -1;
+        if (row) {
+            const std::pair<TestLogKind, int64_t> number(row->kind, TestLogNumber(name));
             if (full) {
-                const auto [first, fresh] = firstOfNumber.try_emplace(number, i);
-                log.sameNumberAs = fresh ? -1 : static_cast<int32_t>(first->second);
+                const auto [first, isFirst] = firstOfNumber.try_emplace(number, i);
+                if (!isFirst) log.sameNumberAs = static_cast<int32_t>(first->second);
             }
-            LogNumbers earlier;
-            if (log.sameNumberAs >= 0) {
-                const Kept& first = logs_[static_cast<size_t>(log.sameNumberAs)];
-                if (first.figures && first.figures->kind == figures->kind) {
-                    earlier.emplace(number, first.file->path());
-                }
+        }
+        log.numberSaid = false;
+        if (row && log.sameNumberAs >= 0) {
+            const Kept& first = logs_[static_cast<size_t>(log.sameNumberAs)];
+            if (first.row && first.row->kind == row->kind) {
+                problems.push_back({name, SameNumberProblem(name, std::string(first.Name()))});
+                log.numberSaid = true;
             }
-            AddRunProblems(file->path(), *figures, file->recordProblem, earlier, problems);
-            if (!log.figures || log.figures->started != figures->started) reorder = true;
+        }
+        problems.insert(problems.end(), std::make_move_iterator(own.begin()),
+                        std::make_move_iterator(own.end()));
+        log.problemsFrom = from;
+        log.problemsTo = static_cast<uint32_t>(problems.size());
+        if (row && (!log.row || log.row->started != row->started)) reorder = true;
+        if (!row && log.row) reorder = true;
+        if (row != log.row) renewed.emplace_back(i, log.row);
+        log.row = std::move(row);
+        if (!log.file) continue;
+        RunFile* file = log.file.get();
+        if (chartsWanted && log.row) {
             const bool grown = file->BytesRead() != sentBytes_;
             const bool drawnLately = std::chrono::steady_clock::now() - sentAt_ <
                                      ChartsEvery(file->series().intervals.size());
             const bool same = file->path() == sentPath_ && chartSize == sentSize_;
-            if (chartsWanted && same && grown && drawnLately) snapshot->chartsLater = true;
-            if (chartsWanted && (!same || (grown && !drawnLately))) {
+            if (same && grown && drawnLately) snapshot->chartsLater = true;
+            if (!same || (grown && !drawnLately)) {
                 // Decimated and laid out here, off the window's thread.
                 auto image = std::make_shared<QImage>(chartSize, QImage::Format_RGB32);
                 image->fill(Qt::white);
                 QPainter painter(image.get());
                 painter.setFont(chartFont);
                 const double third = chartSize.height() / 3.0;
-                int row = 0;
+                int at = 0;
                 for (const RunChart chart : kRunCharts) {
-                    DrawRunChart(painter, QRectF(0, row++ * third, chartSize.width(), third - 4),
+                    DrawRunChart(painter, QRectF(0, at++ * third, chartSize.width(), third - 4),
                                  chart, file->series());
                 }
                 painter.end();
@@ -178,15 +228,16 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
                 sentAt_ = std::chrono::steady_clock::now();
             }
         }
-        if (!figures && log.figures) reorder = true;
-        if (figures != log.figures) renewed.emplace_back(i, log.figures);
-        log.figures = std::move(figures);
-        // A log that has not grown since it was first read is kept as its
-        // figures alone; it is read again only if it changes.
-        if (!chartsWanted && !file->Grew() && !isRunning) file->Compact();
-        log.still = file->Compacted() && !chartsWanted && !isRunning;
-        log.problemsFrom = from;
-        log.problemsTo = static_cast<uint32_t>(problems.size());
+        // A log that has not grown since it was first read rests as its row;
+        // it is read again only if it changes. A log that could not be read
+        // never rests.
+        if (!chartsWanted && !file->Grew() && !isRunning) {
+            file->Compact();
+            if (file->Compacted()) {
+                log.stamps = file->Stamps();
+                log.file.reset();
+            }
+        }
     }
     problems_ = problems;
     snapshot->problems = std::move(problems);
@@ -196,7 +247,7 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
         // totals change by those runs alone.
         snapshot->reset = false;
         for (const auto& [i, was] : renewed) {
-            const std::shared_ptr<const RunFigures>& now = logs_[i].figures;
+            const std::shared_ptr<const RunRow>& now = logs_[i].row;
             snapshot->changed.emplace_back(positionOf_[i], now);
             sent_[positionOf_[i]] = now;
             AddToTotal(totalOf_[KindIndex(was->kind)], *was, -1);
@@ -208,7 +259,7 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
             std::vector<std::pair<int64_t, uint32_t>> started;
             started.reserve(logs_.size());
             for (uint32_t i = 0; i < logs_.size(); ++i) {
-                if (logs_[i].figures) started.emplace_back(logs_[i].figures->started, i);
+                if (logs_[i].row) started.emplace_back(logs_[i].row->started, i);
             }
             std::stable_sort(started.begin(), started.end(),
                              [](const auto& a, const auto& b) { return a.first > b.first; });
@@ -222,8 +273,8 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
         for (uint32_t at = 0; at < newestFirst_.size(); ++at) {
             const Kept& log = logs_[newestFirst_[at]];
             positionOf_[newestFirst_[at]] = at;
-            snapshot->runs.push_back(log.figures);
-            AddToTotal(totalOf_[KindIndex(log.figures->kind)], *log.figures, 1);
+            snapshot->runs.push_back(log.row);
+            AddToTotal(totalOf_[KindIndex(log.row->kind)], *log.row, 1);
         }
         sent_ = snapshot->runs;
     }
@@ -234,17 +285,13 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
     }
     if (!units) {
         units_.reset();
-    } else {
-        uint64_t version = 0;
-        for (const Kept& log : logs_) version += log.file->Version();
-        if (!units_ || version != unitsVersion_ || logs_.size() != unitsFiles_) {
-            std::vector<const RunFigures*> all;
-            all.reserve(sent_.size());
-            for (const auto& run : sent_) all.push_back(run.get());
-            units_ = std::make_shared<const UnitsAndLots>(BuildUnitsAndLots(all, 2.0));
-            unitsVersion_ = version;
-            unitsFiles_ = logs_.size();
-        }
+    } else if (!units_ || !renewed.empty() || logs_.size() != unitsFiles_) {
+        // The rows' figures, for this while: a row keeps what units are made of.
+        std::vector<RunFigures> all;
+        all.reserve(sent_.size());
+        for (const auto& run : sent_) all.push_back(run->Figures("."));
+        units_ = std::make_shared<const UnitsAndLots>(BuildUnitsAndLots(all, 2.0));
+        unitsFiles_ = logs_.size();
     }
     snapshot->unitsAndLots = units_;
     emit Ready(snapshot);

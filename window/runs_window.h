@@ -24,6 +24,7 @@
 
 #include "report/report.h"
 #include "sequencing/run_events.h"
+#include "window/run_row.h"
 #include "window/runs_model.h"
 
 namespace varnholt {
@@ -35,8 +36,8 @@ struct RunsSnapshot {
     // the last snapshot, in its order, and changed holds the runs whose
     // figures changed, by row.
     bool reset = true;
-    std::vector<std::shared_ptr<const RunFigures>> runs;
-    std::vector<std::pair<size_t, std::shared_ptr<const RunFigures>>> changed;
+    std::vector<std::shared_ptr<const RunRow>> runs;
+    std::vector<std::pair<size_t, std::shared_ptr<const RunRow>>> changed;
     std::vector<std::pair<TestLogKind, TotalFigures>> totals;
     std::vector<ReportProblem> problems;
     std::string selected;
@@ -87,36 +88,42 @@ private:
     std::chrono::steady_clock::time_point lastFull_{};
     bool anyFull_ = false;
     size_t looked_ = 0;
-    // The logs in report order, each with what its last look gave: between
-    // full passes a finished log costs a look at these few bytes, so the
-    // window follows a log among 20,000 for the price of that log.
+    // The logs in report order, each with what its last look gave. A
+    // finished log rests as its row and its files' stamps: between full
+    // passes it costs a look at these few bytes, and on a full pass three
+    // stats, so the window follows a log among 20,000 for the price of that
+    // log and holds the 20,000 in some 400 bytes each.
     struct Kept {
-        std::unique_ptr<RunFile> file;
-        std::shared_ptr<const RunFigures> figures;  // null: it could not be read
+        std::unique_ptr<RunFile> file;              // null while it rests
+        std::shared_ptr<const RunRow> row;          // null: it could not be read
+        RunStamps stamps;                           // while it rests: as last read
+        uint64_t rowVersion = 0;                    // of the file, when the row was made
         uint32_t problemsFrom = 0, problemsTo = 0;  // its sentences in problems_
         // The earlier log of the same test and number at the last full
-        // pass, or -1.
+        // pass, or -1; its sentence comes first among the log's.
         int32_t sameNumberAs = -1;
-        // Kept as its figures, neither shown nor being written: unchanged
-        // until the next full pass.
-        bool still = false;
+        bool numberSaid = false;
+        std::string_view Name() const {
+            return file ? std::string_view(file->path()) : row->file();
+        }
     };
-    void Relist();
-    uint32_t IndexOf(const std::string& path, uint32_t& hint) const;
+    std::vector<std::string> Relist();
+    // The place of a log by its name (fresh: the names new to this pass).
+    uint32_t IndexOf(const std::string& path, const std::vector<std::string>& fresh,
+                     uint32_t& hint) const;
     std::vector<Kept> logs_;
     std::vector<ReportProblem> problems_;  // of the last look, by log
-    std::vector<uint32_t> newestFirst_;    // the logs with figures
+    std::vector<uint32_t> newestFirst_;    // the logs with rows
     std::vector<uint32_t> positionOf_;     // of each log in newestFirst_
     // The counts of the runs sent, by test kind.
     static size_t KindIndex(TestLogKind kind);
     TotalFigures totalOf_[2];
     uint32_t selectedHint_ = 0, runningHint_ = 0;
     // The units and lots, worked out again only when a run changed.
-    uint64_t unitsVersion_ = 0;
     size_t unitsFiles_ = 0;
     std::shared_ptr<const UnitsAndLots> units_;
     // The runs as last handed over, in their order.
-    std::vector<std::shared_ptr<const RunFigures>> sent_;
+    std::vector<std::shared_ptr<const RunRow>> sent_;
     // The charts last handed over: not drawn again while unchanged.
     std::string sentPath_;
     uint64_t sentBytes_ = 0;

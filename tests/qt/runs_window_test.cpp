@@ -36,13 +36,13 @@ void AgeFolder(std::chrono::minutes ago) {
     fs::last_write_time(".", fs::file_time_type::clock::now() - ago);
 }
 
-const RunFigures* RunOf(const std::shared_ptr<const RunsSnapshot>& snapshot,
-                        const std::string& file) {
+const RunRow* RunOf(const std::shared_ptr<const RunsSnapshot>& snapshot,
+                    const std::string& file) {
     for (const auto& [row, run] : snapshot->changed) {
-        if (run->file == file) return run.get();
+        if (run->file() == file) return run.get();
     }
     for (const auto& run : snapshot->runs) {
-        if (run->file == file) return run.get();
+        if (run->file() == file) return run.get();
     }
     return nullptr;
 }
@@ -156,7 +156,7 @@ TEST(RunsReader, BetweenFolderChangesOnlyTheLogsBeingWrittenAreLookedAt) {
     AgeFolder(std::chrono::minutes(30));  // its time changed, and is not recent
     reader.Refresh({}, QStringLiteral("cycle_log30.txt"), QSize(), false);
     EXPECT_EQ(reader.LastLooked(), 30u);
-    const RunFigures* replaced = RunOf(last, "cycle_log5.txt");
+    const RunRow* replaced = RunOf(last, "cycle_log5.txt");
     ASSERT_NE(replaced, nullptr);
     EXPECT_EQ(replaced->cycles, 7);
 }
@@ -204,11 +204,11 @@ TEST(RunsReader, TellsWhatTheReportTells) {
 namespace varnholt {
 namespace {
 
-std::shared_ptr<const RunFigures> Figures(const std::string& file, int64_t cycles) {
-    auto run = std::make_shared<RunFigures>();
-    run->file = file;
-    run->cycles = cycles;
-    return run;
+std::shared_ptr<const RunRow> Figures(const std::string& file, int64_t cycles) {
+    RunFigures run;
+    run.file = file;
+    run.cycles = cycles;
+    return std::make_shared<const RunRow>(run);
 }
 
 // The list's rows: a change repaints its row alone, a test starting or
