@@ -36,8 +36,7 @@ void AgeFolder(std::chrono::minutes ago) {
     fs::last_write_time(".", fs::file_time_type::clock::now() - ago);
 }
 
-const RunRow* RunOf(const std::shared_ptr<const RunsSnapshot>& snapshot,
-                    const std::string& file) {
+const RunRow* RunOf(const std::shared_ptr<const RunsSnapshot>& snapshot, const std::string& file) {
     for (const auto& [row, run] : snapshot->changed) {
         if (run->file() == file) return run.get();
     }
