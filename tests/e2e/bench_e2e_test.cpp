@@ -217,8 +217,8 @@ double IdleCpuShare(int ms) {
     return (cpu() - before) / (ms / 1000.0);
 }
 
-// The one FAILURE row a pulled line gives, and the program idle (under 1 %
-// of a core) while the line stays gone.
+// The one FAILURE row a pulled line gives, and the program idle (not
+// retrying in a loop) while the line stays gone.
 class PulledLineTest : public BenchTest {
 protected:
     void ExpectOneGoneRowAndAQuietProgram(TranscriptWatch& pulled, const std::string& prefix,
@@ -232,7 +232,11 @@ protected:
         const double share = IdleCpuShare(1000);
         std::cout << "CPU while the " << line << " line is gone: " << share * 100
                   << " % of a core\n";
-        EXPECT_LT(share, 0.01);
+        // A line retried in a loop takes a whole core. Over one second, CPU
+        // time is counted in steps of a few milliseconds and a busy virtual
+        // machine adds some of its own: the finer figure (0.1 %) is the
+        // benchmark's, over ten seconds.
+        EXPECT_LT(share, 0.05);
     }
 };
 

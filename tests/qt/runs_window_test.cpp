@@ -243,3 +243,83 @@ TEST(RunsModel, RepaintsOnlyWhatChanged) {
 
 }  // namespace
 }  // namespace varnholt
+
+namespace varnholt {
+namespace {
+
+RunFigures ARun(const std::string& file, const std::string& unit, int64_t started, int64_t cycles,
+                std::optional<int64_t> firstFailure) {
+    RunFigures f;
+    f.file = file;
+    f.folder = ".";
+    f.unit = unit;
+    f.lot = unit.empty() ? "" : "L7";
+    f.hasRecord = !unit.empty();
+    f.started = started;
+    f.startedUtc = started - 3600;
+    f.lastRow = started + 5 * cycles;
+    f.cycles = cycles;
+    f.firstFailureCycle = firstFailure;
+    f.shutterFailures = f.failures = firstFailure ? 1 : 0;
+    f.benchFaults = 3;
+    f.benchFaultsBeforeFirstFailure = 2;
+    f.logModifiedUnix = started + 5 * cycles;
+    return f;
+}
+
+// A row keeps every figure the list, the totals and the units are made of:
+// a unit's runs across logs, the first failure ending its life, a record
+// that still runs, a log without a record, a power-cut run, a long name.
+TEST(RunRow, KeepsWhatTheListTotalsAndUnitsAreMadeOf) {
+    std::vector<RunFigures> runs = {
+        ARun("cycle_log1.txt", "SN-1", 1000, 400, std::nullopt),
+        ARun("cycle_log2.txt", "SN-1", 9000, 900, 700),
+        ARun("cycle_log3.txt", "SN-2", 20000, 5000, std::nullopt),
+        ARun("cycle_log4.txt", "", 30000, 12, std::nullopt),
+        ARun("powercut_log1.txt", "SN-1", 40000, 50, 10),
+        ARun("cycle_log12345678901234567890.txt", "a unit named at some length", 50000, 1, 1),
+    };
+    runs[1].ended = "failure";
+    runs[1].recordEnded = runs[1].endedByFailure = true;
+    runs[2].mcbf = 2500.5;
+    runs[2].mcbfLower90 = 1200.25;
+    runs[3].lastRow.reset();
+    runs[4].kind = TestLogKind::PowerCutTest;
+    runs[5].ended = "";  // a record's empty word is a word
+    runs[5].recordEnded = true;
+    std::vector<RunFigures> back;
+    for (const RunFigures& f : runs) {
+        back.push_back(RunRow(f).Figures("."));
+        const RunFigures& b = back.back();
+        EXPECT_EQ(b.file, f.file);
+        EXPECT_EQ(b.unit, f.unit) << f.file;
+        EXPECT_EQ(b.lot, f.lot) << f.file;
+        EXPECT_EQ(b.ended, f.ended) << f.file;
+        EXPECT_EQ(EndedText(b, 60000), EndedText(f, 60000)) << f.file;
+        EXPECT_EQ(b.kind, f.kind) << f.file;
+        EXPECT_EQ(b.lastRow, f.lastRow) << f.file;
+        EXPECT_EQ(b.mcbf, f.mcbf) << f.file;
+        EXPECT_EQ(b.mcbfLower90, f.mcbfLower90) << f.file;
+        EXPECT_EQ(b.shutterFailures, f.shutterFailures) << f.file;
+    }
+    const UnitsAndLots want = BuildUnitsAndLots(runs, 2.0), got = BuildUnitsAndLots(back, 2.0);
+    ASSERT_EQ(got.units.size(), want.units.size());
+    for (size_t i = 0; i < want.units.size(); ++i) {
+        const UnitFigures &w = want.units[i], &g = got.units[i];
+        EXPECT_EQ(g.unit, w.unit);
+        EXPECT_EQ(g.lot, w.lot) << w.unit;
+        EXPECT_EQ(g.runs.size(), w.runs.size()) << w.unit;
+        EXPECT_EQ(g.cycles, w.cycles) << w.unit;
+        EXPECT_EQ(g.cyclesToFailure, w.cyclesToFailure) << w.unit;
+        EXPECT_EQ(g.benchFaults, w.benchFaults) << w.unit;
+        EXPECT_EQ(g.running, w.running) << w.unit;
+    }
+    ASSERT_EQ(got.lots.size(), want.lots.size());
+    for (size_t i = 0; i < want.lots.size(); ++i) {
+        EXPECT_EQ(LotJsonText(got.lots[i]), LotJsonText(want.lots[i]));
+    }
+    EXPECT_EQ(got.problems, want.problems);
+}
+
+}  // namespace
+}  // namespace varnholt
