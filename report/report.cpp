@@ -33,6 +33,23 @@ std::string MovesPathOf(const std::string& logPath) {
     return Joined(path.parent_path().string(), MovesFileName(path.filename().string()));
 }
 
+// The most rows a log of this many bytes can hold: row n is at least its
+// Count's digits and 21 bytes ("\tSUCCESS\t1:00:00 AM\t\n"), so a million-row
+// log is given room for some 1.16 million, not the 1.4 million of a flat 24
+// bytes a row: a megabyte less for the window that follows it.
+size_t MostRowsIn(uint64_t bytes) {
+    uint64_t rows = 0, digits = 1, firstOfLength = 1;
+    while (true) {
+        const uint64_t each = 21 + digits;
+        const uint64_t ofLength = 9 * firstOfLength;  // Counts with this many digits
+        if (bytes < each * ofLength) return static_cast<size_t>(rows + bytes / each);
+        bytes -= each * ofLength;
+        rows += ofLength;
+        ++digits;
+        firstOfLength *= 10;
+    }
+}
+
 std::string NotRead(const std::string& path, const std::string& why) {
     return path + " was not read: " + why + ".";
 }
@@ -334,10 +351,10 @@ bool RunFile::Refresh() {
         r.run = RunAccumulator{};
         r.started = false;
     }
-    // A row is some 30 bytes: room for the rows there are, at most a little
-    // more than they take, on the first read (later, the vectors grow as
-    // vectors do; reserving on each would copy them on each).
-    const size_t expected = r.reader.offset == 0 ? static_cast<size_t>(log.size / 24) : 0;
+    // Room for as many rows as the file can hold, on the first read (later,
+    // the vectors grow as vectors do; reserving on each would copy them on
+    // each).
+    const size_t expected = r.reader.offset == 0 ? MostRowsIn(log.size) : 0;
     // A companion of megabytes (a long run's move times) is read beside the
     // log, on a thread of its own, rather than after it; a small one is not
     // worth a thread.

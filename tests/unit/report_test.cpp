@@ -432,5 +432,37 @@ TEST(Report, AFinishedLogIsKeptAsItsFigures) {
     EXPECT_EQ(run.Figures().cycles, 6);
 }
 
+// A log's series is given room for as many rows as its bytes can hold and
+// little more: the shortest rows (an empty error, LF only, 1:00:00 AM) fill
+// it to the row across Counts of one to seven digits, and ordinary rows
+// leave no more than a quarter more. Also that stamps taken by a
+// watcher that let go of the log are those the file shows until it changes.
+TEST(Report, ALogsSeriesHasRoomForItsRowsAndLittleMore) {
+    WorkingFolder folder;
+    const std::string head = "Shutter Cycle Test\r\nStarted on 12/8/2026 at 3:07:09 PM\r\n\r\n" +
+                             std::string(kLogColumns) + "\r\n";
+    for (const int rows : {9, 10, 99, 100, 12345, 1000001}) {
+        for (const bool shortest : {true, false}) {
+            std::string log = head;
+            for (int i = 1; i <= rows; ++i) {
+                log += std::to_string(i) +
+                       (shortest ? "\tSUCCESS\t1:00:00 AM\t\n" : "\tSUCCESS\t3:08:01 PM\tNONE\r\n");
+            }
+            folder.Write("cycle_log1.txt", log);
+            RunFile run(".", "cycle_log1.txt");
+            ASSERT_TRUE(run.Refresh());
+            ASSERT_EQ(run.series().intervals.size(), static_cast<size_t>(rows));
+            const size_t room = run.series().intervals.capacity();
+            EXPECT_LE(room, rows + 4 + (shortest ? 0 : rows / 4)) << rows << " " << shortest;
+            EXPECT_EQ(run.Stamps(), RunFile::StampsNow("cycle_log1.txt"));
+        }
+    }
+    RunFile run(".", "cycle_log1.txt");
+    ASSERT_TRUE(run.Refresh());
+    const RunStamps before = run.Stamps();
+    folder.Write(RunRecordName("cycle_log1.txt"), "{}");
+    EXPECT_NE(RunFile::StampsNow("cycle_log1.txt"), before);
+}
+
 }  // namespace
 }  // namespace varnholt
