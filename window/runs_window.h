@@ -8,6 +8,7 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTabWidget>
+#include <QTableView>
 #include <QThread>
 #include <QTimer>
 #include <QTreeView>
@@ -184,7 +185,7 @@ private:
     void ShowUnits();  // the units' list, when they changed
     void ShowLot();    // the selected unit's lot, its figures and plan
 
-    QTreeView* list_;
+    QTableView* list_;
     RunsModel* model_;
     QLabel* total_;
     RunChartsView* charts_;

@@ -13,9 +13,9 @@
 #include <QSet>
 #include <QSplitter>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
-#include <QTreeView>
 #include <QTreeWidget>
 #include <functional>
 
@@ -122,12 +122,12 @@ TEST_F(WindowTest, TheRunsWindowFollowsARunningTestWithoutStoppingIt) {
                  "Shutter Power Cut Test\r\nStarted on 12/8/2026 at 3:07:09 PM"
                  "\r\n\r\nCount\tStatus\tTime\tError\r\n1\tSUCCESS\t3:07:14 PM"
                  "\t\r\n");
-    QTreeView* list = nullptr;
+    QTableView* list = nullptr;
     QStringList seen;
     Later(200, [&] { Click("RunsCmd"); });
     for (int ms = 400; ms <= 4400; ms += 400) {
         Later(ms, [&] {
-            list = form->findChild<QTreeView*>("RunsList");
+            list = form->findChild<QTableView*>("RunsList");
             if (list != nullptr && list->model()->rowCount() > 0) {
                 seen << list->model()->index(0, 0).data().toString() + " " +
                             list->model()->index(0, 3).data().toString();
@@ -390,9 +390,9 @@ TEST_F(WindowTest, TheUnitsViewShowsUnitsTheirLotAndThePlan) {
     EXPECT_EQ(units->topLevelItem(1)->text(5), "failed at 230");
     // Every column of the runs in view at the window's size, none behind a
     // scroll bar.
-    auto* runs = form->findChild<QTreeView*>("RunsList");
+    auto* runs = form->findChild<QTableView*>("RunsList");
     ASSERT_NE(runs, nullptr);
-    EXPECT_LE(runs->header()->length(), runs->viewport()->width());
+    EXPECT_LE(runs->horizontalHeader()->length(), runs->viewport()->width());
     // The title names the log shown, and follows the selection.
     runs->setCurrentIndex(runs->model()->index(1, 0));
     EXPECT_EQ(runs->window()->windowTitle(),
@@ -408,7 +408,7 @@ TEST_F(WindowTest, TheUnitsViewShowsUnitsTheirLotAndThePlan) {
     for (int c = 0; c < RunsModel::Ended; ++c) others += runs->columnWidth(c);
     runs->setColumnWidth(0, runs->columnWidth(0) + runs->viewport()->width() - others - ended - 4);
     QTest::qWait(50);
-    EXPECT_LE(runs->header()->length(), runs->viewport()->width());
+    EXPECT_LE(runs->horizontalHeader()->length(), runs->viewport()->width());
     units->setCurrentItem(units->topLevelItem(0));
     const QString lot = form->findChild<QLabel*>("LotFigures")->text();
     // The fit as R's survreg gives it for these eight failures.
