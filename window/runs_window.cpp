@@ -134,11 +134,12 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
             continue;
         }
         // The window is closing: it waits for no more than the log in hand.
-        // What was not read yet is listed again by the next look.
+        // Half a pass is not kept; a next look would begin again.
         if (QThread::currentThread()->isInterruptionRequested()) {
-            logs_.erase(std::remove_if(logs_.begin(), logs_.end(),
-                                       [](const Kept& k) { return !k.file && !k.row; }),
-                        logs_.end());
+            logs_.clear();
+            problems_.clear();
+            newestFirst_.clear();
+            sent_.clear();
             anyFull_ = false;
             return;
         }
