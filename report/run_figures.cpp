@@ -15,6 +15,32 @@ double ChiSquared90(double degreesOfFreedom) {
     return boost::math::quantile(distribution, 0.90);
 }
 
+// The spread of n values counted by value: counts[i] of them are lowest + i.
+Spread SpreadOfCounts(const std::vector<uint32_t>& counts, int64_t lowest, size_t n) {
+    Spread spread;
+    const size_t medianRank = NearestRank(n, 1, 2), p99Rank = NearestRank(n, 99, 100);
+    size_t seen = 0, i = 0;
+    bool medianFound = false;
+    for (; i < counts.size(); ++i) {
+        seen += counts[i];
+        if (!medianFound && seen >= medianRank) {
+            spread.median = lowest + static_cast<int64_t>(i);
+            medianFound = true;
+        }
+        if (seen >= p99Rank) {
+            spread.p99 = lowest + static_cast<int64_t>(i);
+            break;
+        }
+    }
+    for (size_t last = counts.size(); last-- > i;) {
+        if (counts[last] != 0) {
+            spread.max = lowest + static_cast<int64_t>(last);
+            break;
+        }
+    }
+    return spread;
+}
+
 }  // namespace
 
 std::optional<Spread> SpreadOf(const std::vector<int32_t>& values) {
@@ -36,20 +62,7 @@ std::optional<Spread> SpreadOf(const std::vector<int32_t>& values) {
     if (static_cast<int64_t>(highest) - lowest < kCountedRange) {
         std::vector<uint32_t> counts(static_cast<size_t>(highest - lowest) + 1);
         for (const int32_t v : values) ++counts[static_cast<size_t>(v - lowest)];
-        size_t seen = 0;
-        bool medianFound = false;
-        for (size_t i = 0; i < counts.size(); ++i) {
-            seen += counts[i];
-            if (!medianFound && seen >= medianRank) {
-                spread.median = lowest + static_cast<int64_t>(i);
-                medianFound = true;
-            }
-            if (seen >= p99Rank) {
-                spread.p99 = lowest + static_cast<int64_t>(i);
-                break;
-            }
-        }
-        return spread;
+        return SpreadOfCounts(counts, lowest, n);
     }
     std::vector<int32_t> copy = values;
     const auto at = [&](size_t rank) {
@@ -174,9 +187,20 @@ RunFigures RunAccumulator::Figures(const LogReader& reader, Spreads spreads) con
     // Only the moves of this log's rows, in order, of a time a move can take:
     // a companion left from elsewhere or written over must not bend them.
     constexpr int32_t kLongestMoveMs = 10 * 60 * 1000;
+    // A long run's million moves are counted by millisecond as they are
+    // taken, rather than copied out and counted again; a few are not worth
+    // two tables of 600,001 counts.
+    const bool counted = spread && moves.size() >= (1u << 16);
     std::vector<int32_t> open, close;
-    open.reserve(spread ? moves.size() : 0);
-    close.reserve(spread ? moves.size() : 0);
+    std::vector<uint32_t> openCounts, closeCounts;
+    size_t opens = 0, closes = 0;
+    if (counted) {
+        openCounts.assign(kLongestMoveMs + 1, 0);
+        closeCounts.assign(kLongestMoveMs + 1, 0);
+    } else if (spread) {
+        open.reserve(moves.size());
+        close.reserve(moves.size());
+    }
     int64_t lastCount = 0;
     const int64_t rowsCount = static_cast<int64_t>(intervals.size());
     for (const MoveRow& move : moves) {
@@ -186,11 +210,19 @@ RunFigures RunAccumulator::Figures(const LogReader& reader, Spreads spreads) con
             continue;
         }
         lastCount = move.count;
-        if (!spread) continue;
-        if (move.openMs != MoveRow::kNone) open.push_back(move.openMs);
-        if (move.closeMs != MoveRow::kNone) close.push_back(move.closeMs);
+        if (counted) {
+            // Taken moves are 0 to kLongestMoveMs, or none.
+            if (move.openMs != MoveRow::kNone) ++openCounts[move.openMs], ++opens;
+            if (move.closeMs != MoveRow::kNone) ++closeCounts[move.closeMs], ++closes;
+        } else if (spread) {
+            if (move.openMs != MoveRow::kNone) open.push_back(move.openMs);
+            if (move.closeMs != MoveRow::kNone) close.push_back(move.closeMs);
+        }
     }
-    if (spread) {
+    if (counted) {
+        if (opens > 0) f.openMs = SpreadOfCounts(openCounts, 0, opens);
+        if (closes > 0) f.closeMs = SpreadOfCounts(closeCounts, 0, closes);
+    } else if (spread) {
         f.openMs = SpreadOf(open);
         f.closeMs = SpreadOf(close);
     }
