@@ -64,7 +64,7 @@ bool RunsReader::FullPassDue() {
     return due;
 }
 
-std::vector<std::string> RunsReader::Relist() {
+std::vector<std::string> RunsReader::Relist(std::vector<int64_t>& was) {
     listProblems_.clear();
     std::vector<std::string> order = LogFilesIn(".", listProblems_);
     std::unordered_map<std::string_view, uint32_t> at;
@@ -72,11 +72,13 @@ std::vector<std::string> RunsReader::Relist() {
     for (uint32_t i = 0; i < logs_.size(); ++i) at.emplace(logs_[i].Name(), i);
     std::vector<Kept> next;
     next.reserve(order.size());
-    for (std::string& path : order) {
-        const auto it = at.find(path);
+    was.assign(order.size(), -1);
+    for (size_t i = 0; i < order.size(); ++i) {
+        const auto it = at.find(order[i]);
         if (it != at.end()) {
             next.push_back(std::move(logs_[it->second]));
-            path.clear();
+            was[i] = it->second;
+            order[i].clear();
         } else {
             next.emplace_back();  // its RunFile is made when it is read
         }
@@ -110,7 +112,9 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
     // made only as it is read and let go of as soon as it rests, so a first
     // look at 20,000 logs never holds 20,000 readers.
     std::vector<std::string> fresh;
-    if (full) fresh = Relist();
+    // Each log's place in the last look (its sentences there), or -1.
+    std::vector<int64_t> listedAt;
+    if (full) fresh = Relist(listedAt);
     const uint32_t selectedAt = chartSize.isValid() && !chartSize.isEmpty()
                                     ? IndexOf(snapshot->selected, fresh, selectedHint_)
                                     : UINT32_MAX;
@@ -121,23 +125,29 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
     // The logs whose rows are new, with what they were.
     std::vector<std::pair<uint32_t, std::shared_ptr<const RunRow>>> renewed;
     looked_ = 0;
+    // Where each log's sentences begin in this look's problems. Kept apart
+    // from the logs, with whether each rests, so that a look between full
+    // passes walks two small arrays, not 20,000 logs' worth of memory.
+    std::vector<uint32_t> sentencesAt(logs_.size() + 1);
+    resting_.resize(logs_.size());
     for (uint32_t i = 0; i < logs_.size(); ++i) {
-        Kept& log = logs_[i];
-        const auto from = static_cast<uint32_t>(problems.size());
+        sentencesAt[i] = static_cast<uint32_t>(problems.size());
         const bool chartsWanted = i == selectedAt;
         const bool isRunning = i == runningAt;
-        if (!log.file && !full && !chartsWanted && !isRunning) {
-            problems.insert(problems.end(), problems_.begin() + log.problemsFrom,
-                            problems_.begin() + log.problemsTo);
-            log.problemsFrom = from;
-            log.problemsTo = static_cast<uint32_t>(problems.size());
+        const int64_t before = full ? listedAt[i] : i;
+        if (!full && resting_[i] && !chartsWanted && !isRunning) {
+            problems.insert(problems.end(), problems_.begin() + problemAt_[i],
+                            problems_.begin() + problemAt_[i + 1]);
             continue;
         }
+        Kept& log = logs_[i];
         // The window is closing: it waits for no more than the log in hand.
         // Half a pass is not kept; a next look would begin again.
         if (QThread::currentThread()->isInterruptionRequested()) {
             logs_.clear();
             problems_.clear();
+            problemAt_.clear();
+            resting_.clear();
             newestFirst_.clear();
             sent_.clear();
             anyFull_ = false;
@@ -174,9 +184,10 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
                 ownKept = true;
             }
         }
-        if (ownKept) {
-            own.assign(problems_.begin() + log.problemsFrom + (log.numberSaid ? 1 : 0),
-                       problems_.begin() + log.problemsTo);
+        if (ownKept && before >= 0) {
+            const auto b = static_cast<size_t>(before);
+            own.assign(problems_.begin() + problemAt_[b] + (log.numberSaid ? 1 : 0),
+                       problems_.begin() + problemAt_[b + 1]);
         }
         if (full) log.sameNumberAs = -1;
         if (row) {
@@ -196,12 +207,11 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
         }
         problems.insert(problems.end(), std::make_move_iterator(own.begin()),
                         std::make_move_iterator(own.end()));
-        log.problemsFrom = from;
-        log.problemsTo = static_cast<uint32_t>(problems.size());
         if (row && (!log.row || log.row->started != row->started)) reorder = true;
         if (!row && log.row) reorder = true;
         if (row != log.row) renewed.emplace_back(i, log.row);
         log.row = std::move(row);
+        resting_[i] = !log.file;
         if (!log.file) continue;
         RunFile* file = log.file.get();
         if (chartsWanted && log.row) {
@@ -238,9 +248,12 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
             if (file->Compacted()) {
                 log.stamps = file->Stamps();
                 log.file.reset();
+                resting_[i] = true;
             }
         }
     }
+    sentencesAt[logs_.size()] = static_cast<uint32_t>(problems.size());
+    problemAt_ = std::move(sentencesAt);
     problems_ = problems;
     snapshot->problems = std::move(problems);
     if (!reorder && sent_.size() == newestFirst_.size()) {

@@ -95,11 +95,10 @@ private:
     // stats, so the window follows a log among 20,000 for the price of that
     // log and holds the 20,000 in some 400 bytes each.
     struct Kept {
-        std::unique_ptr<RunFile> file;              // null while it rests
-        std::shared_ptr<const RunRow> row;          // null: it could not be read
-        RunStamps stamps;                           // while it rests: as last read
-        uint64_t rowVersion = 0;                    // of the file, when the row was made
-        uint32_t problemsFrom = 0, problemsTo = 0;  // its sentences in problems_
+        std::unique_ptr<RunFile> file;      // null while it rests
+        std::shared_ptr<const RunRow> row;  // null: it could not be read
+        RunStamps stamps;                   // while it rests: as last read
+        uint64_t rowVersion = 0;            // of the file, when the row was made
         // The earlier log of the same test and number at the last full
         // pass, or -1; its sentence comes first among the log's.
         int32_t sameNumberAs = -1;
@@ -108,14 +107,18 @@ private:
             return file ? std::string_view(file->path()) : row->file();
         }
     };
-    std::vector<std::string> Relist();
+    // was: for each log listed, its place before, or -1.
+    std::vector<std::string> Relist(std::vector<int64_t>& was);
     // The place of a log by its name (fresh: the names new to this pass).
     uint32_t IndexOf(const std::string& path, const std::vector<std::string>& fresh,
                      uint32_t& hint) const;
     std::vector<Kept> logs_;
     std::vector<ReportProblem> problems_;  // of the last look, by log
-    std::vector<uint32_t> newestFirst_;    // the logs with rows
-    std::vector<uint32_t> positionOf_;     // of each log in newestFirst_
+    // Log i's sentences are problems_[problemAt_[i], problemAt_[i + 1]).
+    std::vector<uint32_t> problemAt_;
+    std::vector<uint8_t> resting_;       // whether log i rests
+    std::vector<uint32_t> newestFirst_;  // the logs with rows
+    std::vector<uint32_t> positionOf_;   // of each log in newestFirst_
     // The counts of the runs sent, by test kind.
     static size_t KindIndex(TestLogKind kind);
     TotalFigures totalOf_[2];
