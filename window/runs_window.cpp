@@ -103,6 +103,33 @@ uint32_t RunsReader::IndexOf(const std::string& path, const std::vector<std::str
     return UINT32_MAX;
 }
 
+void RunsReader::DrawChartsIfDue(const RunFile& file, const QSize& chartSize,
+                                 RunsSnapshot& snapshot) {
+    const bool grown = file.BytesRead() != sentBytes_;
+    const bool drawnLately =
+        std::chrono::steady_clock::now() - sentAt_ < ChartsEvery(file.series().intervals.size());
+    const bool same = file.path() == sentPath_ && chartSize == sentSize_;
+    if (same && grown && drawnLately) snapshot.chartsLater = true;
+    if (same && !(grown && !drawnLately)) return;
+    // Decimated and laid out here, off the window's thread.
+    auto image = std::make_shared<QImage>(chartSize, QImage::Format_RGB32);
+    image->fill(Qt::white);
+    QPainter painter(image.get());
+    painter.setFont(chartFont);
+    const double third = chartSize.height() / 3.0;
+    int at = 0;
+    for (const RunChart chart : kRunCharts) {
+        DrawRunChart(painter, QRectF(0, at++ * third, chartSize.width(), third - 4), chart,
+                     file.series());
+    }
+    painter.end();
+    snapshot.charts = std::move(image);
+    sentPath_ = file.path();
+    sentBytes_ = file.BytesRead();
+    sentSize_ = chartSize;
+    sentAt_ = std::chrono::steady_clock::now();
+}
+
 void RunsReader::Refresh(const QString& selected, const QString& running, const QSize& chartSize,
                          bool units) {
     auto snapshot = std::make_shared<RunsSnapshot>();
@@ -154,13 +181,12 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
             return;
         }
         ++looked_;
-        if (!log.file && !log.row) {
-            log.file = std::make_unique<RunFile>(".", std::move(fresh[i]), Spreads::LeftOut);
-        }
-        const std::string name(log.Name());
+        const std::string name = log.file || log.row ? std::string(log.Name()) : fresh[i];
         // A resting log whose files look as they did keeps its row and its
-        // own sentences; else it is read again from its start.
-        const bool unchanged = !log.file && !chartsWanted && RunFile::StampsNow(name) == log.stamps;
+        // own sentences; else (and a log new to this pass) it is read from
+        // its start.
+        const bool unchanged =
+            !log.file && log.row && !chartsWanted && RunFile::StampsNow(name) == log.stamps;
         if (!log.file && !unchanged) {
             log.file = std::make_unique<RunFile>(".", name, Spreads::LeftOut);
             log.rowVersion = 0;
@@ -214,32 +240,7 @@ void RunsReader::Refresh(const QString& selected, const QString& running, const 
         resting_[i] = !log.file;
         if (!log.file) continue;
         RunFile* file = log.file.get();
-        if (chartsWanted && log.row) {
-            const bool grown = file->BytesRead() != sentBytes_;
-            const bool drawnLately = std::chrono::steady_clock::now() - sentAt_ <
-                                     ChartsEvery(file->series().intervals.size());
-            const bool same = file->path() == sentPath_ && chartSize == sentSize_;
-            if (same && grown && drawnLately) snapshot->chartsLater = true;
-            if (!same || (grown && !drawnLately)) {
-                // Decimated and laid out here, off the window's thread.
-                auto image = std::make_shared<QImage>(chartSize, QImage::Format_RGB32);
-                image->fill(Qt::white);
-                QPainter painter(image.get());
-                painter.setFont(chartFont);
-                const double third = chartSize.height() / 3.0;
-                int at = 0;
-                for (const RunChart chart : kRunCharts) {
-                    DrawRunChart(painter, QRectF(0, at++ * third, chartSize.width(), third - 4),
-                                 chart, file->series());
-                }
-                painter.end();
-                snapshot->charts = std::move(image);
-                sentPath_ = file->path();
-                sentBytes_ = file->BytesRead();
-                sentSize_ = chartSize;
-                sentAt_ = std::chrono::steady_clock::now();
-            }
-        }
+        if (chartsWanted && log.row) DrawChartsIfDue(*file, chartSize, *snapshot);
         // A log that has not grown since it was first read rests as its row;
         // it is read again only if it changes. A log that could not be read
         // never rests.
@@ -666,10 +667,10 @@ void RunsWindow::ShowUnits() {
     units_->clear();
     QTreeWidgetItem* current = nullptr;
     for (const UnitFigures& u : ul.units) {
-        auto* row = new QTreeWidgetItem({Q(u.unit).left(64), Q(u.lot).left(64),
-                                         QString::fromLatin1(NamesOf(u.kind).json),
-                                         QString::number(u.runs.size()), QString::number(u.cycles),
-                                         Q(UnitStateText(u)), QString::number(u.benchFaults)});
+        auto* row = new QTreeWidgetItem(
+            {Q(u.unit).left(64), Q(u.lot).left(64), QString::fromLatin1(NamesOf(u.kind).json),
+             Q(Thousands(static_cast<int64_t>(u.runs.size()))), Q(Thousands(u.cycles)),
+             Q(UnitStateText(u)), Q(Thousands(u.benchFaults))});
         const QString key =
             Q(u.unit) + QLatin1Char('\n') + QString::fromLatin1(NamesOf(u.kind).json);
         row->setData(0, Qt::UserRole, key);

@@ -109,6 +109,9 @@ private:
     };
     // was: for each log listed, its place before, or -1.
     std::vector<std::string> Relist(std::vector<int64_t>& was);
+    // The shown log's charts, drawn again when it was not drawn at this
+    // size yet, or grew and was not drawn lately.
+    void DrawChartsIfDue(const RunFile& file, const QSize& chartSize, RunsSnapshot& snapshot);
     // The place of a log by its name (fresh: the names new to this pass).
     uint32_t IndexOf(const std::string& path, const std::vector<std::string>& fresh,
                      uint32_t& hint) const;
