@@ -1,6 +1,7 @@
 #include "runlog/log_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -43,6 +44,25 @@ std::string Shown(std::string_view line) {
 }
 
 }  // namespace
+
+namespace detail {
+namespace {
+constexpr std::array<unsigned char, 65536> PairValues() {
+    std::array<unsigned char, 65536> values{};
+    for (unsigned char& v : values) v = kNoPair;
+    for (int tens = 0; tens < 6; ++tens) {
+        for (int ones = 0; ones < 10; ++ones) {
+            const unsigned first = '0' + tens, second = '0' + ones;
+            values[kLittleEndian ? first | second << 8 : first << 8 | second] =
+                static_cast<unsigned char>(tens * 10 + ones);
+        }
+    }
+    return values;
+}
+}  // namespace
+// Built by the compiler: nothing to do at start-up.
+const std::array<unsigned char, 65536> kPairValue = PairValues();
+}  // namespace detail
 
 void LogReader::Refuse(const std::string& why) {
     state_ = State::NotALog;
@@ -148,217 +168,68 @@ void LogReader::Accept(LogRow& row, const RowDates& before, RowSink onRow) {
     onRow(row);
 }
 
-namespace {
-
-// The patterns of a row's time, ":mm:ss A", as words in memory order.
-struct TimeWord {
-    uint64_t fixedMask, fixed, digitMask, high, digitHigh, six;
-    uint64_t tensMask, ten, tensHigh, tensDigitHigh;
-    uint32_t am, pm;
-};
-TimeWord MakeTimeWord() {
-    const auto word = [](const char(&bytes)[9]) {
-        uint64_t w;
-        std::memcpy(&w, bytes, sizeof w);
-        return w;
-    };
-    TimeWord t;
-    t.fixedMask = word("\xff\0\0\xff\0\0\xff\0");
-    t.fixed = word(":\0\0:\0\0 \0");
-    t.digitMask = word("\0\xff\xff\0\xff\xff\0\0");
-    t.high = word("\0\xf0\xf0\0\xf0\xf0\0\0");
-    t.digitHigh = word("\0\x30\x30\0\x30\x30\0\0");
-    t.six = word("\0\x06\x06\0\x06\x06\0\0");
-    t.tensMask = word("\0\xff\0\0\xff\0\0\0");
-    t.ten = word("\0\x0a\0\0\x0a\0\0\0");
-    t.tensHigh = word("\0\xf0\0\0\xf0\0\0\0");
-    t.tensDigitHigh = word("\0\x30\0\0\x30\0\0\0");
-    std::memcpy(&t.am, " AM\t", sizeof t.am);
-    std::memcpy(&t.pm, " PM\t", sizeof t.pm);
-    return t;
+void detail::NextCount::Set(int64_t count) {
+    std::memset(text, 0, sizeof text);
+    length = static_cast<int>(std::to_chars(text, text + sizeof text, count).ptr - text);
+    text[length] = '\t';
+    unsigned char bytes[sizeof mask] = {};
+    for (int i = 0; i <= length && i < static_cast<int>(sizeof bytes); ++i) bytes[i] = 0xFF;
+    std::memcpy(&word, text, sizeof word);
+    std::memcpy(&mask, bytes, sizeof mask);
+    const bool inWord = length < 8;
+    lastOne = inWord ? detail::ByteOfWord(length - 1, 1) : 0;
+    lastDigit = inWord ? text[length - 1] - '0' : 9;
 }
-const TimeWord kTimeWord = MakeTimeWord();
 
-}  // namespace
-
-inline void LogReader::AdvanceNext() {
-    // Nine rows in ten end in a digit below 9: no carry.
-    const int last = nextLength_ - 1;
-    if (last < 8 && next_[last] != '9') {
-        ++next_[last];
-        nextWord_ += byteOne_[last];
-        return;
-    }
+bool detail::NextCount::Carry() {
+    // The word alone was kept up to date since the last carry.
+    if (length < 8) std::memcpy(text, &word, sizeof word);
     // 1999 + 1: the carry runs left; past the first digit the number grows.
-    // The word changes by arithmetic: read back from next_ right after a
-    // byte of it was written, it waited on that store every row.
-    for (int i = nextLength_ - 1; i >= 0; --i) {
-        const uint64_t one = i < 8 ? byteOne_[i] : 0;
-        if (next_[i] != '9') {
-            ++next_[i];
-            nextWord_ += one;
-            return;
+    for (int i = length - 1; i >= 0; --i) {
+        const uint64_t one = i < 8 ? detail::ByteOfWord(i, 1) : 0;
+        if (text[i] != '9') {
+            ++text[i];
+            word += one;
+            lastDigit = length < 8 ? text[length - 1] - '0' : 9;
+            return true;
         }
-        next_[i] = '0';
-        nextWord_ -= 9 * one;
+        text[i] = '0';
+        word -= 9 * one;
     }
-    nextKnown_ = false;
+    return false;
 }
 
-void LogReader::KnowNext() {
-    std::memset(next_, 0, sizeof next_);
-    nextLength_ =
-        static_cast<int>(std::to_chars(next_, next_ + sizeof next_, lastCount_ + 1).ptr - next_);
-    next_[nextLength_] = '\t';
-    // The Count and its tab as one word, and which of its bytes they are
-    // (the same bytes in memory whatever the machine's byte order).
-    unsigned char mask[sizeof nextMask_] = {};
-    for (int i = 0; i <= nextLength_ && i < static_cast<int>(sizeof mask); ++i) mask[i] = 0xFF;
-    std::memcpy(&nextWord_, next_, sizeof nextWord_);
-    std::memcpy(&nextMask_, mask, sizeof nextMask_);
-    for (int i = 0; i < 8; ++i) {
-        unsigned char one[8] = {};
-        one[i] = 1;
-        std::memcpy(&byteOne_[i], one, sizeof byteOne_[i]);
+const char* LogReader::SlowLine(const char* p, const char* end, RowSink onRow) {
+    const char* lineEnd =
+        static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    if (lineEnd == nullptr) {
+        if (pendingTooLong_) return end;
+        pending_.append(p, static_cast<size_t>(end - p));
+        if (pending_.size() > kMaxLineBytes) {
+            // Counted once, when its end comes; nothing more of it is kept.
+            pending_.assign("\x01", 1);
+            pendingTooLong_ = true;
+        }
+        return end;
     }
-    nextKnown_ = true;
-}
-
-// Inlined into Feed: as a call it saved and restored six registers a row.
-[[gnu::always_inline]] inline const char* LogReader::FastRow(const char* p, const char* end,
-                                                             LogRow& row, int& secondOfDay) {
-    // The Count must be the one after the last row's: compared as text
-    // with that number, not parsed. Any other line goes the long way, which
-    // says what it is.
-    if (!nextKnown_) KnowNext();
-    const char* q = p;
-    // The longest row of the usual shape, "<count>\tFAILURE\thh:mm:ss PM\tNONE\r\n",
-    // fits or the line goes the long way: one check instead of one a field.
-    if (end - q < nextLength_ + 27) return nullptr;
-    if (nextLength_ < 8) {
-        // Count and tab, up to seven digits, in one comparison of a word.
-        uint64_t word;
-        std::memcpy(&word, q, sizeof word);
-        if (((word ^ nextWord_) & nextMask_) != 0) return nullptr;
-    } else if (std::memcmp(q, next_, static_cast<size_t>(nextLength_) + 1) != 0) {
-        return nullptr;
-    }
-    const int64_t count = lastCount_ + 1;
-    q += nextLength_ + 1;
-    // Status and its tab: eight bytes either way.
-    if (std::memcmp(q, "SUCCESS\t", 8) == 0) {
-        row.failure = false;
-    } else if (std::memcmp(q, "FAILURE\t", 8) == 0) {
-        row.failure = true;
+    const size_t length = static_cast<size_t>(lineEnd - p);
+    if (pendingTooLong_) {
+        pending_.clear();
+        pendingTooLong_ = false;
+        ++lineNumber_;
+        if (state_ == State::Rows)
+            ++badLines;
+        else
+            Refuse("it holds a line longer than any log line");
+    } else if (!pending_.empty()) {
+        pending_.append(p, length);
+        const std::string line = std::move(pending_);
+        pending_.clear();
+        Line(line, onRow);
     } else {
-        return nullptr;
+        Line(std::string_view(p, length), onRow);
     }
-    q += 8;
-    // "h:mm:ss AM" or "hh:mm:ss AM", then a tab.
-    // By position, as ParseLogTime reads it, here without a call a row.
-    int hour = q[0] - '0';
-    if (hour < 0 || hour > 9) return nullptr;
-    if (q[1] != ':') {
-        const int low = q[1] - '0';
-        if (low < 0 || low > 9) return nullptr;
-        hour = hour * 10 + low;
-        ++q;
-    }
-    const char* m = q + 1;  // ":mm:ss AM\t"
-    // ":mm:ss A" as one word: its separators, and its digits by their high
-    // nibble 3 and low nibble 0 to 9 (adding 6 keeps the high nibble), in a
-    // few operations rather than a test a byte. A carry out of a byte that
-    // is no digit only touches the next byte's second test, and the first
-    // test has failed already.
-    uint64_t word;
-    std::memcpy(&word, m, sizeof word);
-    const TimeWord& t = kTimeWord;
-    const uint64_t digits = word & t.digitMask;
-    uint32_t tail;  // " AM\t" or " PM\t"
-    std::memcpy(&tail, m + 6, sizeof tail);
-    // The tens of minutes and seconds, 0 to 5: adding 10 keeps the high nibble.
-    const bool wrong = (word & t.fixedMask) != t.fixed || (digits & t.high) != t.digitHigh ||
-                       ((digits + t.six) & t.high) != t.digitHigh ||
-                       (((word & t.tensMask) + t.ten) & t.tensHigh) != t.tensDigitHigh ||
-                       ((tail != t.am) & (tail != t.pm)) | (hour < 1) | (hour > 12);
-    if (wrong) return nullptr;
-    const int minute = (m[1] - '0') * 10 + (m[2] - '0');
-    const int sec = (m[4] - '0') * 10 + (m[5] - '0');
-    const int second =
-        ((hour == 12 ? 0 : hour) + (tail == t.pm ? 12 : 0)) * 3600 + minute * 60 + sec;
-    q = m + 10;
-    // The error, to the line's end; a tab in it makes the line no row. Most
-    // rows say NONE.
-    if (std::memcmp(q, "NONE\r\n", 6) == 0) {
-        row.count = count;
-        secondOfDay = second;
-        row.error = std::string_view(q, 4);
-        return q + 5;
-    }
-    const char* e = q;
-    while (e != end && *e != '\n' && *e != '\t') ++e;
-    if (e == end || *e == '\t') return nullptr;
-    const char* errorEnd = e;
-    while (errorEnd != q && errorEnd[-1] == '\r') --errorEnd;
-    row.count = count;
-    secondOfDay = second;
-    row.error = std::string_view(q, static_cast<size_t>(errorEnd - q));
-    return e;
-}
-
-void LogReader::Feed(std::string_view bytes, RowSink onRow) {
-    offset += bytes.size();
-    const char* p = bytes.data();
-    const char* const end = p + bytes.size();
-    while (p != end && state_ != State::NotALog) {
-        if (state_ == State::Rows && pending_.empty() && !pendingTooLong_) {
-            // Row after row in this loop while they are well formed: nearly
-            // every line of a log.
-            LogRow row;
-            int second = 0;
-            while (const char* lineEnd = FastRow(p, end, row, second)) {
-                ++lineNumber_;
-                p = lineEnd + 1;
-                row.when = dates_.Next(second, &row.timeWentBack);
-                lastCount_ = row.count;
-                AdvanceNext();
-                row.line = lineNumber_;
-                ++rows;
-                onRow(row);
-            }
-            if (p == end) break;
-        }
-        const char* lineEnd =
-            static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-        if (lineEnd == nullptr) {
-            if (pendingTooLong_) return;
-            pending_.append(p, static_cast<size_t>(end - p));
-            if (pending_.size() > kMaxLineBytes) {
-                // Counted once, when its end comes; nothing more of it is kept.
-                pending_.assign("\x01", 1);
-                pendingTooLong_ = true;
-            }
-            return;
-        }
-        const size_t length = static_cast<size_t>(lineEnd - p);
-        if (pendingTooLong_) {
-            pending_.clear();
-            pendingTooLong_ = false;
-            ++lineNumber_;
-            if (state_ == State::Rows)
-                ++badLines;
-            else
-                Refuse("it holds a line longer than any log line");
-        } else if (!pending_.empty()) {
-            pending_.append(p, length);
-            const std::string line = std::move(pending_);
-            pending_.clear();
-            Line(line, onRow);
-        } else {
-            Line(std::string_view(p, length), onRow);
-        }
-        p = lineEnd + 1;
-    }
+    return lineEnd + 1;
 }
 
 bool LogReader::ChangedUnder(const std::string& path) const {
@@ -373,7 +244,7 @@ bool LogReader::ChangedUnder(const std::string& path) const {
            std::fread(now.data(), 1, now.size(), file.file) != now.size() || now != tail_;
 }
 
-bool LogReader::ReadAppended(const std::string& path, RowSink onRow) {
+bool LogReader::ReadChunks(const std::string& path, CallRef<std::string_view> feed) {
     if (NotALog()) return false;
     PlainFile file;
     if (OpenPlainFile(path, file, problem) != OpenOutcome::Opened) {
@@ -397,7 +268,7 @@ bool LogReader::ReadAppended(const std::string& path, RowSink onRow) {
     while (ok) {
         const size_t got = std::fread(buffer, 1, chunk, file.file);
         if (got > 0) {
-            Feed(std::string_view(buffer, got), onRow);
+            feed(std::string_view(buffer, got));
             constexpr size_t kTail = 256;
             if (got >= kTail) {
                 tail_.assign(buffer + got - kTail, kTail);

@@ -215,6 +215,32 @@ TEST(LogReader, TheOnePassReadingAgreesWithTheLongWay) {
 
 // Move times read a row at a time in one pass give what the long way gives,
 // odd lines and all, whether the bytes come whole or one by one.
+// The Count a row must begin with is kept by additions to a word, its text
+// only where the carry runs: after every step it must be what a fresh
+// reckoning of the number gives, across the carries and the numbers that
+// grow a digit, past the word's seven digits too.
+TEST(LogReader, TheNextCountStaysTheNumberItCounts) {
+    for (const int64_t first : {int64_t{1}, int64_t{95}, int64_t{999990}, int64_t{9999990},
+                                int64_t{99999990}, int64_t{1999999990}}) {
+        detail::NextCount next;
+        next.Set(first);
+        for (int64_t count = first + 1; count < first + 25; ++count) {
+            next.Advance(count);
+            detail::NextCount fresh;
+            fresh.Set(count);
+            ASSERT_EQ(next.length, fresh.length) << count;
+            EXPECT_EQ(next.word & next.mask, fresh.word & fresh.mask) << count;
+            EXPECT_EQ(next.mask, fresh.mask) << count;
+            // Up to seven digits a row is compared with the word; past them
+            // with the text.
+            if (fresh.length >= 8) {
+                EXPECT_EQ(std::string(next.text, static_cast<size_t>(next.length) + 1),
+                          std::to_string(count) + "\t");
+            }
+        }
+    }
+}
+
 TEST(MovesReader, TheOnePassReadingAgreesWithTheLongWay) {
     std::string moves = std::string(kMovesColumns) + "\r\n";
     const char* const odd[] = {
