@@ -475,7 +475,16 @@ RunsWindow::RunsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(&thread_, &QThread::finished, reader_, &QObject::deleteLater);
     connect(this, &RunsWindow::RefreshWanted, reader_, &RunsReader::Refresh);
     connect(this, &RunsWindow::ForgetSeries, reader_, &RunsReader::ForgetSeries);
-    connect(reader_, &RunsReader::Ready, this, &RunsWindow::Show);
+    // One snapshot at most is on its way (the next is asked for once it is
+    // shown), so one waits at most.
+    connect(reader_, &RunsReader::Ready, this,
+            [this](const std::shared_ptr<const RunsSnapshot>& snapshot) {
+                if (paced_) {
+                    waiting_ = snapshot;
+                } else {
+                    Show(snapshot);
+                }
+            });
     connect(
         &thread_, &QThread::started, reader_, [] { YieldToEveryOtherThread(); },
         Qt::DirectConnection);
@@ -549,6 +558,14 @@ void RunsWindow::OnRowWritten(const RowWritten&) { AskSoon(); }
 void RunsWindow::OnRunEnded(const RunEnded&) {
     running_.clear();
     AskSoon();
+}
+
+void RunsWindow::AfterTick() {
+    paced_ = true;
+    if (waiting_ == nullptr) return;
+    const std::shared_ptr<const RunsSnapshot> snapshot = std::move(waiting_);
+    waiting_.reset();
+    Show(snapshot);
 }
 
 void RunsWindow::Show(const std::shared_ptr<const RunsSnapshot>& snapshot) {

@@ -174,6 +174,10 @@ class RunsWindow : public QWidget, private RunObserver {
 public:
     explicit RunsWindow(QWidget* parent = nullptr);
     ~RunsWindow() override;
+    // Called right after each of the bench's ticks: from the first call on,
+    // a snapshot from the reader waits for the next tick to be shown, so
+    // the model's change and the rows' paint never hold a tick due meanwhile.
+    void AfterTick();
 
 signals:
     void RefreshWanted(const QString& selected, const QString& running, const QSize& chartSize,
@@ -213,6 +217,8 @@ private:
     std::string running_;
     bool asked_ = false;  // a refresh is on its way: ask again when it is back
     bool again_ = false;
+    bool paced_ = false;                           // by the bench's ticks
+    std::shared_ptr<const RunsSnapshot> waiting_;  // to be shown after the next tick
 };
 
 }  // namespace varnholt

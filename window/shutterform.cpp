@@ -280,6 +280,17 @@ void ShutterForm::SetMonitoringText(const std::string& text) {
 
 // Opened at any time, a test running or not: it reads on a thread of its own.
 void ShutterForm::RunsCmd_Click() {
+    // Making the window and painting it first take several milliseconds of
+    // this thread, enough to hold a tick due meanwhile: it is made right
+    // after the next tick instead, with 100 ms to the one after.
+    if (runsWindow_ == nullptr) {
+        runsWindowWanted_ = true;
+        return;
+    }
+    ShowRunsWindow();
+}
+
+void ShutterForm::ShowRunsWindow() {
     if (runsWindow_ == nullptr) {
         runsWindow_ = new RunsWindow(this);
         runsWindow_->setWindowIcon(windowIcon());
@@ -305,6 +316,12 @@ void ShutterForm::TimerAppTick_Timer() {
     }
     const int64_t untilNextNs = (ticksCounted_ + 1) * kTickNs - tickClock_.nsecsElapsed();
     TimerAppTick.start(static_cast<int>(std::max<int64_t>(1, (untilNextNs + 999'999) / 1'000'000)));
+    // The Runs window's work on this thread, right after a tick.
+    if (runsWindow_ != nullptr) runsWindow_->AfterTick();
+    if (runsWindowWanted_) {
+        runsWindowWanted_ = false;
+        ShowRunsWindow();
+    }
 }
 
 void ShutterForm::closeEvent(QCloseEvent* event) {

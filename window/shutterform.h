@@ -17,6 +17,8 @@ class ShutterForm;
 
 namespace varnholt {
 
+class RunsWindow;
+
 // The bench's only window: status line, manual controls and the two tests.
 // Every handler may run nested inside another's wait (the stop click inside
 // the running test, a test inside a waiting power command).
@@ -82,7 +84,10 @@ private:
     QElapsedTimer tickClock_;
     int64_t ticksCounted_ = 0;
     int handlersRunning_ = 0;
-    QWidget* runsWindow_ = nullptr;
+    RunsWindow* runsWindow_ = nullptr;
+    // Asked for, made right after the next tick (see RunsCmd_Click).
+    bool runsWindowWanted_ = false;
+    void ShowRunsWindow();
     std::vector<int64_t> tickLateness_;  // ns, only while measured
 };
 
