@@ -46,35 +46,50 @@ Spread SpreadOfCounts(const std::vector<uint32_t>& counts, int64_t lowest, size_
 std::optional<Spread> SpreadOf(const std::vector<int32_t>& values) {
     if (values.empty()) return std::nullopt;
     const size_t n = values.size();
-    // Most of a run's cycle seconds are the same as the one before: each
-    // pass looks at a value's neighbour, and does more only where it changes
-    // (a count a value waited on the store of the count before).
-    int32_t lowest = values[0], highest = values[0];
-    for (size_t i = 1; i < n; ++i) {
-        if (values[i] == values[i - 1]) continue;
-        lowest = std::min(lowest, values[i]);
-        highest = std::max(highest, values[i]);
+    const size_t medianRank = NearestRank(n, 1, 2), p99Rank = NearestRank(n, 99, 100);
+    // Most of a run's cycle seconds are the same as the one before: one pass
+    // takes them as runs of equal values, and the rest works on those runs.
+    // Where values change too often for that to pay, the long way.
+    std::vector<std::pair<int32_t, uint32_t>> equal;
+    const size_t mostRuns = n / 8 + 1;
+    equal.reserve(std::min<size_t>(mostRuns, 64));
+    int32_t current = values[0];
+    uint32_t length = 0;
+    for (const int32_t v : values) {
+        if (v == current) {
+            ++length;
+            continue;
+        }
+        if (equal.size() == mostRuns) break;
+        equal.emplace_back(current, length);
+        current = v;
+        length = 1;
     }
+    const bool byRuns = equal.size() < mostRuns;
+    if (byRuns) equal.emplace_back(current, length);
+    // Each value with how often it comes, in either form.
+    const auto eachValue = [&](auto&& use) {
+        if (byRuns) {
+            for (const auto& [value, count] : equal) use(value, count);
+        } else {
+            for (const int32_t value : values) use(value, 1u);
+        }
+    };
+    int32_t lowest = values[0], highest = values[0];
+    eachValue([&](int32_t value, uint32_t) {
+        lowest = std::min(lowest, value);
+        highest = std::max(highest, value);
+    });
     Spread spread;
     spread.max = highest;
-    const size_t medianRank = NearestRank(n, 1, 2), p99Rank = NearestRank(n, 99, 100);
     // Cycle seconds and move milliseconds mostly span a small range: the
-    // ranks are found by counting, without a copy of a million rows.
+    // ranks are found by counting, without a sorted copy of a million rows.
     constexpr int64_t kCountedRange = 1 << 18;
     if (static_cast<int64_t>(highest) - lowest < kCountedRange) {
         std::vector<uint32_t> counts(static_cast<size_t>(highest - lowest) + 1);
-        int32_t current = values[0];
-        uint32_t length = 0;
-        for (const int32_t v : values) {
-            if (v == current) {
-                ++length;
-                continue;
-            }
-            counts[static_cast<size_t>(current - lowest)] += length;
-            current = v;
-            length = 1;
-        }
-        counts[static_cast<size_t>(current - lowest)] += length;
+        eachValue([&](int32_t value, uint32_t count) {
+            counts[static_cast<size_t>(value - lowest)] += count;
+        });
         return SpreadOfCounts(counts, lowest, n);
     }
     std::vector<int32_t> copy = values;

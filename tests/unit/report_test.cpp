@@ -171,12 +171,26 @@ TEST(Spread, CountedAndSelectedRanksMatchASort) {
     };
     std::vector<int32_t> weekend = uniform(100000, 4, 6);
     weekend[5000] = 172800;  // a weekend's pause among 5 s cycles: still counted
+    // Long runs of one value, as most cycle times are, counted by runs; and
+    // runs just short of and just past too many to pay.
+    std::vector<int32_t> steady(100000, 5);
+    for (size_t i = 0; i < steady.size(); i += 50) steady[i] = 6;
+    steady[77777] = 172800;
+    steady.back() = 2;
+    const auto blocks = [](int every) {
+        std::vector<int32_t> v;
+        for (int i = 0; i < 64; ++i) v.push_back(i / every % 3 * 10);
+        return v;
+    };
     const std::vector<std::vector<int32_t>> cases = {
         {7},
         {3, 1},
         {4, 1, 3, 2},
         uniform(1001, -3, 3),
         weekend,
+        steady,
+        blocks(8),
+        blocks(7),
         uniform(5000, 0, 1 << 18),  // just past the counted range
         uniform(20000, INT32_MIN, INT32_MAX),
         {INT32_MAX, INT32_MIN}};
