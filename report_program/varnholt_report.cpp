@@ -427,8 +427,12 @@ bool WritePngs(const Report& report, const std::string& folder) {
             if (!jobs[i]()) failed = true;
         }
     };
-    const size_t workers =
-        std::min<size_t>(jobs.size(), std::max(1u, std::thread::hardware_concurrency()));
+    // Four workers a core (16 at most, a 2 MB canvas each): each image is
+    // flushed to the disk before it takes its name, and while workers wait on
+    // that (milliseconds each when the disk is busy) the others draw and
+    // compress. 120 charts: 0.45 s on one worker a core here, 0.33 s.
+    const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t workers = std::min<size_t>({jobs.size(), 4 * cores, 16});
     std::vector<std::thread> threads;
     for (size_t w = 1; w < workers; ++w) threads.emplace_back(work);
     work();
