@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -16,28 +17,27 @@ constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 constexpr uint64_t ByteOfWord(int i, unsigned char value) {
     return static_cast<uint64_t>(value) << (8 * (kLittleEndian ? i : 7 - i));
 }
-constexpr uint64_t Word(const char (&bytes)[9]) {
-    uint64_t w = 0;
-    for (int i = 0; i < 8; ++i) w |= ByteOfWord(i, static_cast<unsigned char>(bytes[i]));
-    return w;
-}
-constexpr uint32_t Word4(const char (&bytes)[5]) {
-    uint32_t w = 0;
-    for (int i = 0; i < 4; ++i)
-        w |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[i]))
-             << (8 * (kLittleEndian ? i : 3 - i));
+// The bytes of a text (without its closing NUL) as one word of their size.
+template <class W, size_t N>
+constexpr W Word(const char (&bytes)[N]) {
+    static_assert(N == sizeof(W) + 1, "a word's worth of bytes");
+    W w = 0;
+    for (size_t i = 0; i < sizeof(W); ++i) {
+        const size_t at = kLittleEndian ? i : sizeof(W) - 1 - i;
+        w |= static_cast<W>(static_cast<W>(static_cast<unsigned char>(bytes[i])) << (8 * at));
+    }
     return w;
 }
 
 // ":mm:ss A" of a row's time: the bytes that are not digits.
-constexpr uint64_t kTimeFixedMask = Word("\xff\0\0\xff\0\0\xff\0");
-constexpr uint64_t kTimeFixed = Word(":\0\0:\0\0 \0");
+constexpr uint64_t kTimeFixedMask = Word<uint64_t>("\xff\0\0\xff\0\0\xff\0");
+constexpr uint64_t kTimeFixed = Word<uint64_t>(":\0\0:\0\0 \0");
 // Two digits as they lie in memory, read as one 16-bit number: their value
 // 0 to 59, or kNoPair for anything else.
 constexpr unsigned char kNoPair = 0x80;
 extern const std::array<unsigned char, 65536> kPairValue;
-constexpr uint32_t kAm = Word4(" AM\t"), kPm = Word4(" PM\t");
-constexpr uint64_t kSuccess = Word("SUCCESS\t"), kFailure = Word("FAILURE\t");
+constexpr uint32_t kAm = Word<uint32_t>(" AM\t"), kPm = Word<uint32_t>(" PM\t");
+constexpr uint64_t kSuccess = Word<uint64_t>("SUCCESS\t"), kFailure = Word<uint64_t>("FAILURE\t");
 
 }  // namespace detail
 
